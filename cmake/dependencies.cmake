@@ -1,0 +1,22 @@
+# Every dependency comes from a Debian package installed by scripts/setup.sh.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(Boost 1.74 REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(fmt REQUIRED)
+find_package(spdlog REQUIRED)
+
+pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+pkg_check_modules(SECP256K1 REQUIRED IMPORTED_TARGET libsecp256k1)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+
+if(ORWENNA_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(ORWENNA_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,54 @@
+#include "orwenna/command.h"
+
+#include <iostream>
+#include <iterator>
+
+namespace orwenna::cmd {
+
+std::vector<Registration>& registrations() {
+  static std::vector<Registration> all;
+  return all;
+}
+
+std::string readStandardInput() {
+  return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+}
+
+}  // namespace orwenna::cmd
+
+namespace {
+
+void printOverview(const CLI::App& app) {
+  std::cout << "Orwenna " ORWENNA_VERSION
+               " — a chat assistant for trading and moving crypto assets.\n"
+               "The chat window is not built yet; these tools are available now:\n\n";
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    std::cout << "  orwenna " << sub->get_name();
+    if (!sub->get_description().empty()) std::cout << " — " << sub->get_description();
+    std::cout << '\n';
+  }
+  std::cout << "\nRun `orwenna --help` or `orwenna COMMAND --help` for details.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Orwenna — a chat assistant for trading and moving crypto assets", "orwenna"};
+  app.set_version_flag("--version", "orwenna " ORWENNA_VERSION);
+  for (const auto& registration : orwenna::cmd::registrations()) registration(app);
+
+  // Subcommands run inside parse(), through their callbacks.
+  try {
+    app.parse(argc, argv);
+    if (app.get_subcommands().empty()) printOverview(app);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const orwenna::cmd::CommandFailure& e) {
+    std::cerr << e.what() << '\n';
+    return e.status();
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,25 @@
+#include "base/bytes.h"
+#include "helper.h"
+#include "signing/base58.h"
+#include "signing/keccak.h"
+
+namespace orwenna::interop {
+
+namespace {
+
+Bytes hexArg(const Json& request) {
+  auto b = fromHex(requireString(request, "hex"), false);
+  if (!b) throw std::runtime_error("bad hex");
+  return *b;
+}
+
+OpRegistrar keccak("keccak256", [](const Json& request) { return Json(toHex(Keccak::hash256(hexArg(request)))); });
+OpRegistrar base58("base58", [](const Json& request) {
+  Bytes b = hexArg(request);
+  std::string text = Base58::encode(b);
+  return Json{{"text", text}, {"back", toHex(Base58::decode(text))}};
+});
+
+}  // namespace
+
+}  // namespace orwenna::interop

@@ -46,6 +46,17 @@ std::string jsonList(const Bytes& bytes) {
   return out + "]";
 }
 
+// The same list with spaces and line breaks around the numbers.
+std::string spacedList(const Bytes& bytes) {
+  std::string out = "[\n";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    out += "  ";
+    out += std::to_string(bytes[i]);
+    out += i + 1 < bytes.size() ? ",\n" : "\n";
+  }
+  return out + "]";
+}
+
 const std::string kEvmOne = "0000000000000000000000000000000000000000000000000000000000000001";
 const std::string kEvmOneAddress = "0x7E5F4552091A69125d5DfCb7b8C2659029395Bdf";
 const std::string kKeyFile = "A Solana key file is a list of 64 numbers from 0 to 255.";
@@ -89,7 +100,7 @@ TEST(ImportedKey, SolanaSecretsAndKeypairs) {
   Bytes pair = keypairOf(secret);
   const std::string address = SolanaAccount::address(secret);
   for (const std::string& text : {Base58::encode(secret), Base58::encode(pair), jsonList(pair),
-                                  "\n " + Base58::encode(pair) + " \n", "[ " + jsonList(pair).substr(1, jsonList(pair).size() - 2) + " ]"}) {
+                                  std::string("\n ") + Base58::encode(pair) + " \n", spacedList(pair)}) {
     ImportedKey key = ImportedKey::parse(text);
     EXPECT_EQ(key.kind(), ImportedKey::Kind::solana) << text;
     EXPECT_EQ(toHex(key.secret().span()), toHex(secret));
@@ -111,6 +122,8 @@ TEST(ImportedKey, SolanaRefusals) {
     std::string text;
     std::string message;
   };
+  const std::string full = jsonList(pair);
+  const std::string rest = full.substr(full.find(',') + 1);  // all but the first number
   std::string with256 = jsonList(pair);
   with256.replace(1, with256.find(','), "256");
   const std::vector<Case> cases = {
@@ -118,14 +131,15 @@ TEST(ImportedKey, SolanaRefusals) {
       {Base58::encode(truncatedPub), kBadKeypair},
       {jsonList(swapped), kBadKeypair},
       {jsonList(Bytes(pair.begin(), pair.begin() + 63)), kKeyFile},
-      {"[1," + jsonList(pair).substr(1), kKeyFile},  // 65 numbers
+      {std::string("[1,") + full.substr(1), kKeyFile},  // 65 numbers
       {with256, kKeyFile},
-      {"[" + std::string("1.5,") + jsonList(pair).substr(1 + jsonList(pair).find(',')), kKeyFile},
-      {"[-1," + jsonList(pair).substr(1 + jsonList(pair).find(',')), kKeyFile},
-      {"[01," + jsonList(pair).substr(1 + jsonList(pair).find(',')), kKeyFile},
-      {"[\"1\"," + jsonList(pair).substr(1 + jsonList(pair).find(',')), kKeyFile},
-      {jsonList(pair) + ",", kKeyFile},
-      {jsonList(pair).substr(0, jsonList(pair).size() - 1), kKeyFile},
+      {std::string("[1.5,") + rest, kKeyFile},
+      {std::string("[-1,") + rest, kKeyFile},
+      {std::string("[01,") + rest, kKeyFile},
+      {std::string("[\"1\",") + rest, kKeyFile},
+      {std::string("[1e1,") + rest, kKeyFile},
+      {full + ",", kKeyFile},
+      {full.substr(0, full.size() - 1), kKeyFile},
       {"[]", kKeyFile},
       {"[", kKeyFile},
       {"not a key", kNotAKey},

@@ -213,17 +213,6 @@ TEST(Derivation, ParsesBothHardenedMarks) {
   EXPECT_EQ(Derivation::parse("m/007"), std::vector<std::uint32_t>{7});
 }
 
-TEST(Derivation, AccountPathsOfEachChain) {
-  EXPECT_EQ(WalletPath::evm(0), "m/44'/60'/0'/0/0");
-  EXPECT_EQ(WalletPath::evm(17), "m/44'/60'/0'/0/17");
-  EXPECT_EQ(WalletPath::solana(3), "m/44'/501'/3'/0'");
-  EXPECT_EQ(WalletPath::near(2147483647), "m/44'/397'/2147483647'");
-  for (std::uint32_t i : {0u, 5u, 2147483647u}) {
-    EXPECT_EQ(Derivation::parse(WalletPath::evm(i)).back(), i);
-    EXPECT_EQ(Derivation::parse(WalletPath::near(i)).back(), i | WalletPath::kHardened);
-  }
-}
-
 TEST(Derivation, MatchesTheSlip10Ed25519Vectors) {
   Json data = loadData("slip10_ed25519.json");
   for (const Json& v : data["vectors"]) {

@@ -105,16 +105,28 @@ bool isOne(const Fe& a) {
   return c[0] == 1 && (c[1] | c[2] | c[3] | c[4]) == 0;
 }
 
+Fe squareTimes(Fe a, int n) {
+  for (int i = 0; i < n; ++i) a = mul(a, a);
+  return a;
+}
+
 // a^((p − 1)/2) = a^(2^254 − 10): the Legendre symbol (1, p − 1 or 0).
-Fe legendre(const Fe& a) {
-  // 2^254 − 10 in binary: bits 253..4 set, then 0110 (bits 3..0).
-  Fe result{1, 0, 0, 0, 0};
-  for (int bit = 253; bit >= 0; --bit) {
-    result = mul(result, result);
-    bool set = bit >= 4 || bit == 2 || bit == 1;
-    if (set) result = mul(result, a);
-  }
-  return result;
+// 2^254 − 10 = 4·(2^252 − 3) + 2, and a^(2^252 − 3) has the usual short
+// addition chain (254 squarings, 11 multiplications).
+Fe legendre(const Fe& z) {
+  Fe z2 = mul(z, z);
+  Fe z9 = mul(squareTimes(z2, 2), z);
+  Fe z11 = mul(z9, z2);
+  Fe t0 = mul(mul(z11, z11), z9);                  // 2^5 − 1
+  t0 = mul(squareTimes(t0, 5), t0);                 // 2^10 − 1
+  Fe t1 = mul(squareTimes(t0, 10), t0);             // 2^20 − 1
+  t1 = mul(squareTimes(t1, 20), t1);                // 2^40 − 1
+  t0 = mul(squareTimes(t1, 10), t0);                // 2^50 − 1
+  t1 = mul(squareTimes(t0, 50), t0);                // 2^100 − 1
+  t1 = mul(squareTimes(t1, 100), t1);               // 2^200 − 1
+  t0 = mul(squareTimes(t1, 50), t0);                // 2^250 − 1
+  Fe pow22523 = mul(squareTimes(t0, 2), z);         // 2^252 − 3
+  return mul(squareTimes(pow22523, 2), z2);         // 2^254 − 10
 }
 
 Fe curveD() {

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "chains/solana_fake_node.h"
 #include "chains/solana_transaction.h"
 #include "signing/accounts.h"
@@ -141,6 +144,41 @@ TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
   }
 }
 
+TEST(SolanaNodes, CallsRunConcurrentlyWhileTheUsersNodeChanges) {
+  FakeSolanaNode own, pub;
+  own.result("getBalance", {{"value", 1}});
+  pub.result("getBalance", {{"value", 2}});
+  PublicNodeOverride nodes(pub.url());
+  std::atomic<bool> stop{false};
+  std::thread flipper([&] {
+    for (int i = 0; !stop.load(); ++i) {
+      SolanaNodes::setCustom(i % 2 ? std::optional<std::string>(own.url()) : std::nullopt);
+    }
+  });
+  std::vector<std::thread> callers;
+  std::atomic<int> fromOwn{0}, fromPublic{0}, other{0};
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([&] {
+      FakeClock clock;
+      SolanaRPC rpc(CurlHttpClient::shared(), clock);
+      for (int i = 0; i < 15; ++i) {
+        auto v = rpc.balance(kOwner);
+        (v == 1 ? fromOwn : v == 2 ? fromPublic : other)++;
+      }
+    });
+  }
+  for (auto& c : callers) c.join();
+  stop = true;
+  flipper.join();
+  EXPECT_EQ(fromOwn + fromPublic, 60);
+  EXPECT_EQ(other, 0);
+  // The list is the user's node first whenever one is set.
+  SolanaNodes::setCustom(own.url());
+  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{own.url(), pub.url()}));
+  SolanaNodes::setCustom(std::string());
+  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{pub.url()}));
+}
+
 TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
   struct Case {
     std::string message;
@@ -213,6 +251,9 @@ TEST(SolanaRPC, ConfirmationEndsConfirmedFailedOrExpiredAndOtherwiseTimesOut) {
   EXPECT_EQ(outcome.kind, SolanaRPC::Outcome::Kind::expired);
   // Heights 130, 160 and 190 are not above the limit; 220 is.
   EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{2000, 2000, 2000}));
+  auto asked = node.requests();
+  ASSERT_EQ(asked.size(), 8u);  // status and height, four times
+  EXPECT_EQ(asked[1].body, R"({"jsonrpc":"2.0","id":1,"method":"getBlockHeight","params":[{"commitment":"confirmed"}]})");
 
   node.result("getSignatureStatuses",
               {{"value", {{{"confirmationStatus", "processed"}, {"err", {{"InstructionError", {0, {{"Custom", 1}}}}}}}}}});
@@ -360,6 +401,15 @@ TEST(SolanaNodeCheck, AcceptsAMainnetNodeAndNamesEachProblem) {
     redirect.target = n.url();
     FakeClock c2;
     EXPECT_EQ(SolanaRPC::checkNode("https://node.example/?api-key=k", redirect, c2), c.problem);
+    if (!c.problem) {
+      auto asked = n.requests();
+      ASSERT_EQ(asked.size(), 3u);
+      EXPECT_EQ(asked[0].body, R"({"jsonrpc":"2.0","id":1,"method":"getGenesisHash","params":[]})");
+      EXPECT_EQ(asked[1].body, R"({"jsonrpc":"2.0","id":1,"method":"getLatestBlockhash","params":[{"commitment":"confirmed"}]})");
+      EXPECT_EQ(asked[2].body,
+                R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":["11111111111111111111111111111111",)"
+                R"({"programId":"TokenkegQfeZyiNwAJbNbGKPFXCWuBvf9Ss623VQ5DA"},{"encoding":"jsonParsed"}]})");
+    }
   }
 }
 

@@ -1,0 +1,108 @@
+// A local fake Solana node: JSON-RPC over HTTP POST "/" on 127.0.0.1, one
+// handler per method, and a clock whose sleeps only move its own time.
+#pragma once
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/json.h"
+#include "chains/solana_rpc.h"
+#include "fakes/fake_server.h"
+
+namespace orwenna::testing {
+
+class FakeClock final : public Clock {
+ public:
+  std::int64_t nowMillis() const override { return 1'800'000'000'000 + now_; }
+  std::int64_t monotonicMillis() const override { return now_; }
+  void sleepFor(std::int64_t millis) override {
+    std::lock_guard lock(mutex_);
+    sleeps_.push_back(millis);
+    now_ += millis;
+  }
+  std::vector<std::int64_t> sleeps() const {
+    std::lock_guard lock(mutex_);
+    return sleeps_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::int64_t now_ = 0;
+  std::vector<std::int64_t> sleeps_;
+};
+
+class FakeSolanaNode {
+ public:
+  // Answers one call: given the params, the whole HTTP answer.
+  using Method = std::function<FakeResponse(const Json& params)>;
+
+  FakeSolanaNode() {
+    server_.on("POST", "/", [this](const RecordedRequest& request) {
+      auto body = parseJson(request.body);
+      if (!body || !body->contains("method")) return FakeResponse::json(R"({"jsonrpc":"2.0","id":1,"error":{"code":-32700,"message":"Parse error"}})");
+      std::string method = (*body)["method"].get<std::string>();
+      Method handler;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = methods_.find(method);
+        if (it == methods_.end()) {
+          return FakeResponse::json(R"({"jsonrpc":"2.0","id":1,"error":{"code":-32601,"message":"Method not found"}})");
+        }
+        handler = it->second;
+      }
+      return handler(body->value("params", Json::array()));
+    });
+  }
+
+  void on(const std::string& method, Method handler) {
+    std::lock_guard lock(mutex_);
+    methods_[method] = std::move(handler);
+  }
+  // A fixed "result".
+  void result(const std::string& method, Json result) {
+    on(method, [result](const Json&) { return ok(result); });
+  }
+  static FakeResponse ok(const Json& result) {
+    return FakeResponse::json(Json{{"jsonrpc", "2.0"}, {"result", result}, {"id", 1}}.dump());
+  }
+  static FakeResponse rpcError(int code, const std::string& message) {
+    return FakeResponse::json(
+        Json{{"jsonrpc", "2.0"}, {"error", {{"code", code}, {"message", message}}}, {"id", 1}}.dump());
+  }
+
+  std::string url() const { return server_.url(); }
+  std::vector<RecordedRequest> requests() const { return server_.requests(); }
+  std::vector<Json> bodies() const {
+    std::vector<Json> out;
+    for (const auto& r : server_.requests()) out.push_back(*parseJson(r.body));
+    return out;
+  }
+
+ private:
+  FakeServer server_;
+  std::mutex mutex_;
+  std::map<std::string, Method> methods_;
+};
+
+// Points the public endpoint at a fake node (and clears the user's node) for
+// one test, restoring both afterwards.
+class PublicNodeOverride {
+ public:
+  explicit PublicNodeOverride(const std::string& url, std::optional<std::string> custom = std::nullopt) {
+    setenv("ORWENNA_SOLANA_RPC", url.c_str(), 1);
+    SolanaNodes::setCustom(std::move(custom));
+  }
+  ~PublicNodeOverride() {
+    unsetenv("ORWENNA_SOLANA_RPC");
+    SolanaNodes::setCustom(std::nullopt);
+  }
+  PublicNodeOverride(const PublicNodeOverride&) = delete;
+  PublicNodeOverride& operator=(const PublicNodeOverride&) = delete;
+};
+
+}  // namespace orwenna::testing

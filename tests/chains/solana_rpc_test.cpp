@@ -1,0 +1,417 @@
+// The Solana node client against a local fake node speaking JSON-RPC: request
+// bodies, retries and node fallback, sending, confirmation, simulation
+// readings, lookup tables and the node check.
+#include "chains/solana_rpc.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "chains/solana_fake_node.h"
+#include "chains/solana_transaction.h"
+#include "signing/accounts.h"
+#include "signing/base58.h"
+
+namespace orwenna {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeResponse;
+using testing::FakeSolanaNode;
+using testing::PublicNodeOverride;
+
+const std::string kOwner = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
+const std::string kMint = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
+
+template <typename F>
+std::string errorOf(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+struct Signed {
+  Bytes transaction;
+  std::string signature;
+};
+Signed signedTransfer() {
+  Bytes secret(32, 3);
+  std::string wallet = SolanaAccount::address(secret);
+  auto built = SolanaTransaction::build({SolanaTransaction::solTransfer(wallet, kOwner, 10)}, wallet, kMint, 5);
+  auto sig = Ed25519::sign(secret, built.message);
+  return {SolanaTransaction::attach(built.transaction, sig), Base58::encode(sig)};
+}
+
+TEST(SolanaRPC, SendsEachMethodWithItsExactBody) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  Signed tx = signedTransfer();
+  node.result("getBalance", {{"context", {{"slot", 1}}}, {"value", 1500000000}});
+  node.result("getTokenAccountsByOwner", {{"value", Json::array()}});
+  node.result("getAccountInfo", {{"value", nullptr}});
+  node.result("getLatestBlockhash", {{"value", {{"blockhash", kMint}, {"lastValidBlockHeight", 200}}}});
+  node.result("sendTransaction", tx.signature);
+  node.result("simulateTransaction", {{"value", {{"err", nullptr}, {"logs", Json::array()}, {"accounts", {nullptr}}}}});
+  node.result("getSignatureStatuses", {{"value", {{{"confirmationStatus", "confirmed"}, {"err", nullptr}}}}});
+
+  struct Case {
+    std::function<void()> call;
+    std::string body;
+  };
+  const std::string b64 = toBase64(tx.transaction);
+  const Case cases[] = {
+      {[&] { EXPECT_EQ(rpc.balance(kOwner), 1500000000u); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getBalance","params":[")" + kOwner + R"(",{"commitment":"confirmed"}]})"},
+      {[&] { EXPECT_TRUE(rpc.tokenAccounts(kOwner, kMint).empty()); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":[")" + kOwner + R"(",{"mint":")" + kMint +
+           R"("},{"encoding":"jsonParsed","commitment":"confirmed"}]})"},
+      {[&] { EXPECT_FALSE(rpc.accountInfo(kOwner)); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getAccountInfo","params":[")" + kOwner +
+           R"(",{"encoding":"base64","commitment":"confirmed"}]})"},
+      {[&] {
+         auto h = rpc.latestBlockhash();
+         EXPECT_EQ(h.blockhash, kMint);
+         EXPECT_EQ(h.lastValidBlockHeight, 200u);
+       },
+       R"({"jsonrpc":"2.0","id":1,"method":"getLatestBlockhash","params":[{"commitment":"confirmed"}]})"},
+      {[&] { EXPECT_EQ(rpc.send(tx.transaction), tx.signature); },
+       R"({"jsonrpc":"2.0","id":1,"method":"sendTransaction","params":[")" + b64 +
+           R"(",{"encoding":"base64","preflightCommitment":"confirmed","maxRetries":5}]})"},
+      {[&] { EXPECT_TRUE(rpc.simulate(tx.transaction, false, {kOwner}).is_object()); },
+       R"({"jsonrpc":"2.0","id":1,"method":"simulateTransaction","params":[")" + b64 +
+           R"(",{"encoding":"base64","sigVerify":false,"commitment":"confirmed","accounts":{"encoding":"jsonParsed","addresses":[")" +
+           kOwner + R"("]}}]})"},
+      {[&] { EXPECT_EQ(rpc.waitForConfirmation(tx.signature, 10, 30).kind, SolanaRPC::Outcome::Kind::confirmed); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getSignatureStatuses","params":[[")" + tx.signature +
+           R"("],{"searchTransactionHistory":true}]})"},
+  };
+  for (const auto& c : cases) {
+    std::size_t before = node.requests().size();
+    c.call();
+    auto requests = node.requests();
+    ASSERT_EQ(requests.size(), before + 1) << c.body;
+    EXPECT_EQ(requests.back().body, c.body);
+    EXPECT_EQ(requests.back().header("content-type"), "application/json");
+    EXPECT_EQ(requests.back().method, "POST");
+  }
+}
+
+TEST(SolanaRPC, RetriesRateLimitsWithGrowingWaitsThenGivesTheLastError) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  int calls = 0;
+  node.on("getBalance", [&](const Json&) {
+    return ++calls == 1 ? FakeResponse::text("slow down", 429) : FakeSolanaNode::ok({{"value", 7}});
+  });
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  EXPECT_EQ(rpc.balance(kOwner), 7u);
+  EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{1000}));
+
+  FakeSolanaNode broken;
+  FakeClock clock2;
+  std::string longBody(300, 'x');
+  broken.on("getBalance", [&](const Json&) { return FakeResponse::text(longBody, 503); });
+  SolanaRPC rpc2 = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, broken.url());
+  EXPECT_EQ(errorOf([&] { (void)rpc2.balance(kOwner); }), "Solana RPC getBalance: HTTP 503 " + std::string(120, 'x'));
+  EXPECT_EQ(broken.requests().size(), 5u);
+  EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
+}
+
+TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
+  FakeSolanaNode own, pub;
+  own.on("getBalance", [](const Json&) { return FakeResponse::text("invalid api key", 401); });
+  pub.result("getBalance", {{"value", 42}});
+  {
+    PublicNodeOverride nodes(pub.url(), own.url());
+    FakeClock clock;
+    SolanaRPC rpc(CurlHttpClient::shared(), clock);
+    EXPECT_EQ(rpc.balance(kOwner), 42u);
+    EXPECT_EQ(own.requests().size(), 1u);
+    EXPECT_EQ(pub.requests().size(), 1u);
+  }
+  {
+    PublicNodeOverride nodes(own.url());
+    FakeClock clock;
+    SolanaRPC rpc(CurlHttpClient::shared(), clock);
+    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 401 invalid api key");
+    EXPECT_EQ(own.requests().size(), 2u);  // one more, and no retry
+    EXPECT_TRUE(clock.sleeps().empty());
+  }
+}
+
+TEST(SolanaNodes, CallsRunConcurrentlyWhileTheUsersNodeChanges) {
+  FakeSolanaNode own, pub;
+  own.result("getBalance", {{"value", 1}});
+  pub.result("getBalance", {{"value", 2}});
+  PublicNodeOverride nodes(pub.url());
+  std::atomic<bool> stop{false};
+  std::thread flipper([&] {
+    for (int i = 0; !stop.load(); ++i) {
+      SolanaNodes::setCustom(i % 2 ? std::optional<std::string>(own.url()) : std::nullopt);
+    }
+  });
+  std::vector<std::thread> callers;
+  std::atomic<int> fromOwn{0}, fromPublic{0}, other{0};
+  for (int t = 0; t < 4; ++t) {
+    callers.emplace_back([&] {
+      FakeClock clock;
+      SolanaRPC rpc(CurlHttpClient::shared(), clock);
+      for (int i = 0; i < 15; ++i) {
+        auto v = rpc.balance(kOwner);
+        (v == 1 ? fromOwn : v == 2 ? fromPublic : other)++;
+      }
+    });
+  }
+  for (auto& c : callers) c.join();
+  stop = true;
+  flipper.join();
+  EXPECT_EQ(fromOwn + fromPublic, 60);
+  EXPECT_EQ(other, 0);
+  // The list is the user's node first whenever one is set.
+  SolanaNodes::setCustom(own.url());
+  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{own.url(), pub.url()}));
+  SolanaNodes::setCustom(std::string());
+  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{pub.url()}));
+}
+
+TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
+  struct Case {
+    std::string message;
+    bool retried;
+  };
+  const Case cases[] = {
+      {"Too Many Requests for this key", true},
+      {"Node is behind by 120 slots", true},
+      {"Service Unavailable", true},
+      {"execution reverted: rate limit", false},
+      {"Invalid param: WrongSize", false},
+  };
+  for (const auto& c : cases) {
+    FakeSolanaNode node;
+    FakeClock clock;
+    node.on("getBalance", [&](const Json&) { return FakeSolanaNode::rpcError(-32005, c.message); });
+    SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: " + c.message);
+    EXPECT_EQ(node.requests().size(), c.retried ? 5u : 1u) << c.message;
+  }
+  EXPECT_TRUE(RPCRetry::isRetryableText("QUOTA exceeded"));
+  EXPECT_TRUE(RPCRetry::isRetryableText("request timed out"));
+  EXPECT_FALSE(RPCRetry::isRetryableText("Transaction simulation failed"));
+}
+
+TEST(SolanaRPC, AnswersThatAreNotJsonAndUnreachableNodes) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  node.on("getBalance", [](const Json&) { return FakeResponse::text("<html>gateway</html>"); });
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: response isn't JSON: <html>gateway</html>");
+  EXPECT_EQ(node.requests().size(), 1u);
+
+  // A port nobody listens on: a connection failure, retried with the waits.
+  FakeClock clock2;
+  SolanaRPC nowhere = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, "http://127.0.0.1:1");
+  EXPECT_THROW((void)nowhere.balance(kOwner), NetError);
+  EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
+}
+
+TEST(SolanaRPC, AlreadyProcessedCountsAsSentWithTheTransactionsOwnSignature) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  Signed tx = signedTransfer();
+  node.on("sendTransaction", [](const Json&) {
+    return FakeSolanaNode::rpcError(-32002, "Transaction simulation failed: This transaction has already been processed");
+  });
+  EXPECT_EQ(rpc.send(tx.transaction), tx.signature);
+
+  node.on("sendTransaction", [](const Json&) {
+    return FakeSolanaNode::rpcError(-32002, "Transaction simulation failed: Blockhash not found");
+  });
+  EXPECT_EQ(errorOf([&] { (void)rpc.send(tx.transaction); }),
+            "Solana RPC sendTransaction: Transaction simulation failed: Blockhash not found");
+  node.result("sendTransaction", nullptr);
+  EXPECT_EQ(errorOf([&] { (void)rpc.send(tx.transaction); }), "sendTransaction returned no signature");
+}
+
+TEST(SolanaRPC, ConfirmationEndsConfirmedFailedOrExpiredAndOtherwiseTimesOut) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  std::uint64_t height = 100;
+  node.on("getBlockHeight", [&](const Json&) { return FakeSolanaNode::ok(height += 30); });
+
+  // Never seen while the chain moves past the last valid height: expired.
+  node.result("getSignatureStatuses", {{"value", {nullptr}}});
+  auto outcome = rpc.waitForConfirmation("sig1", 190, 60);
+  EXPECT_EQ(outcome.kind, SolanaRPC::Outcome::Kind::expired);
+  // Heights 130, 160 and 190 are not above the limit; 220 is.
+  EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{2000, 2000, 2000}));
+  auto asked = node.requests();
+  ASSERT_EQ(asked.size(), 8u);  // status and height, four times
+  EXPECT_EQ(asked[1].body, R"({"jsonrpc":"2.0","id":1,"method":"getBlockHeight","params":[{"commitment":"confirmed"}]})");
+
+  node.result("getSignatureStatuses",
+              {{"value", {{{"confirmationStatus", "processed"}, {"err", {{"InstructionError", {0, {{"Custom", 1}}}}}}}}}});
+  outcome = rpc.waitForConfirmation("sig2", 10'000, 60);
+  EXPECT_EQ(outcome.kind, SolanaRPC::Outcome::Kind::failed);
+  EXPECT_EQ(outcome.error, R"({"InstructionError":[0,{"Custom":1}]})");
+
+  node.result("getSignatureStatuses", {{"value", {{{"confirmationStatus", "finalized"}, {"err", nullptr}}}}});
+  EXPECT_EQ(rpc.waitForConfirmation("sig3", 0, 60).kind, SolanaRPC::Outcome::Kind::confirmed);
+
+  // Seen but only processed, the blockhash still valid: the time-out.
+  node.result("getSignatureStatuses", {{"value", {{{"confirmationStatus", "processed"}, {"err", nullptr}}}}});
+  height = 0;
+  FakeClock clock2;
+  SolanaRPC rpc2 = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, node.url());
+  EXPECT_EQ(errorOf([&] { (void)rpc2.waitForConfirmation("sig4", 1'000'000, 10); }),
+            "Transaction status still unknown after 10 s: sig4");
+  EXPECT_LE(clock2.monotonicMillis(), 10'000);
+  EXPECT_EQ(clock2.sleeps().size(), 5u);
+}
+
+TEST(SolanaSimulation, ReadsBalancesAndTellsWhenTheFeePayerIsShort) {
+  Json value = Json::parse(R"({
+    "err": {"InsufficientFundsForRent": {"account_index": 0}},
+    "logs": ["Program 11111111111111111111111111111111 invoke [1]"],
+    "accounts": [
+      {"lamports": 2039280, "owner": "TokenkegQfeZyiNwAJbNbGKPFXCWuBvf9Ss623VQ5DA", "data":
+        {"program": "spl-token", "parsed": {"type": "account", "info": {"tokenAmount": {"amount": "18446744073709551615", "decimals": 6}}}}},
+      null,
+      {"lamports": 5000, "owner": "11111111111111111111111111111111", "data": ["", "base64"]}
+    ],
+    "unitsConsumed": 1234
+  })");
+  auto sim = SolanaSimulation::read(value, {"a", "b", "c"});
+  ASSERT_EQ(sim.accounts.size(), 3u);
+  EXPECT_EQ(sim.accounts[0].tokenAmount, 18446744073709551615ULL);
+  EXPECT_EQ(sim.accounts[0].lamports, 2039280u);
+  EXPECT_FALSE(sim.accounts[1].exists);
+  EXPECT_EQ(sim.accounts[2].lamports, 5000u);
+  EXPECT_FALSE(sim.accounts[2].tokenAmount);
+  EXPECT_EQ(sim.unitsConsumed, 1234u);
+  EXPECT_TRUE(sim.feePayerShortOfSol());
+
+  struct Case {
+    std::string simulation;
+    bool short_;
+  };
+  const Case cases[] = {
+      {R"({"err": "AccountNotFound", "logs": []})", true},
+      {R"({"err": "InsufficientFundsForFee"})", true},
+      {R"({"err": {"InsufficientFundsForRent": {"account_index": 2}}})", false},
+      {R"({"err": {"InstructionError": [1, {"Custom": 1}]}, "logs": ["Transfer: insufficient lamports 10, need 20"]})", true},
+      {R"({"err": {"InstructionError": [1, {"Custom": 6001}]}, "logs": ["Program log: slippage"]})", false},
+      {R"({"err": null, "logs": []})", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SolanaSimulation::read(Json::parse(c.simulation), {}).feePayerShortOfSol(), c.short_) << c.simulation;
+  }
+  EXPECT_EQ(SolanaSimulation::notEnoughSolMessage("W1", lamportsToSol(1500)),
+            "Not enough SOL: the wallet W1 has 0.0000015 SOL and can't pay Solana's fee and the rent of the account "
+            "this move opens. Send it ≈ 0.01 SOL, then try again.");
+  EXPECT_EQ(SolanaSimulation::notEnoughSolMessage("W1", std::nullopt),
+            "Not enough SOL: the wallet W1 can't pay Solana's fee and the rent of the account this move opens. "
+            "Send it ≈ 0.01 SOL, then try again.");
+  EXPECT_THROW((void)SolanaSimulation::read(Json::parse(R"({"accounts": [null]})"), {"a", "b"}), SolanaRPCError);
+}
+
+TEST(SolanaRPC, ReadsLookupTablesFromByte56) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+  Bytes data(56, 0xee);
+  for (std::uint8_t i = 1; i <= 3; ++i) data.insert(data.end(), 32, i);
+  const std::string table = kMint, shortTable = kOwner, missing = "11111111111111111111111111111111";
+  node.on("getAccountInfo", [&](const Json& params) {
+    std::string address = params[0].get<std::string>();
+    if (address == missing) return FakeSolanaNode::ok({{"value", nullptr}});
+    Bytes body = address == table ? data : Bytes(55, 0);
+    return FakeSolanaNode::ok({{"value",
+                                {{"data", {toBase64(body), "base64"}},
+                                 {"owner", SolanaPrograms::kAddressLookupTable},
+                                 {"lamports", 1},
+                                 {"executable", false}}}});
+  });
+  auto tables = rpc.lookupTables({table});
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[table], (std::vector<std::string>{Base58::encode(Bytes(32, 1)), Base58::encode(Bytes(32, 2)),
+                                                     Base58::encode(Bytes(32, 3))}));
+  EXPECT_EQ(errorOf([&] { (void)rpc.lookupTables({shortTable}); }), "Address lookup table not found: " + shortTable);
+  EXPECT_EQ(errorOf([&] { (void)rpc.lookupTables({missing}); }), "Address lookup table not found: " + missing);
+}
+
+TEST(SolanaNodeCheck, AcceptsAMainnetNodeAndNamesEachProblem) {
+  FakeSolanaNode node;
+  FakeClock clock;
+  // The check insists on https, so a plain-http fake can only show that refusal.
+  EXPECT_EQ(SolanaRPC::checkNode(node.url(), CurlHttpClient::shared(), clock), "A node's address starts with https://.");
+
+  // The rest runs through the pinned client the check uses, against the fake.
+  struct Case {
+    std::function<void(FakeSolanaNode&)> setup;
+    std::optional<std::string> problem;
+  };
+  auto mainnet = [](FakeSolanaNode& n) {
+    n.result("getGenesisHash", std::string(SolanaPrograms::kMainnetGenesisHash));
+    n.result("getLatestBlockhash", {{"value", {{"blockhash", kMint}, {"lastValidBlockHeight", 1}}}});
+    n.result("getTokenAccountsByOwner", {{"value", Json::array()}});
+  };
+  const Case cases[] = {
+      {mainnet, std::nullopt},
+      {[&](FakeSolanaNode& n) {
+         mainnet(n);
+         n.result("getGenesisHash", "EtWTRABZaYq6iMfeYKouRu166VU2xqa1wcaWoxPkrZBG");
+       },
+       "That node is on another Solana network (devnet or testnet), not mainnet."},
+      {[&](FakeSolanaNode& n) { n.on("getGenesisHash", [](const Json&) { return FakeResponse::text("<html/>"); }); },
+       "The node didn't answer like a Solana node."},
+      {[&](FakeSolanaNode& n) {
+         mainnet(n);
+         n.on("getTokenAccountsByOwner", [](const Json&) { return FakeResponse::text("forbidden", 403); });
+       },
+       "The node turned the key away (HTTP 403): copy the whole address again, api-key included — or this plan "
+       "doesn't serve these calls."},
+      {[&](FakeSolanaNode& n) {
+         mainnet(n);
+         n.on("getLatestBlockhash", [](const Json&) { return FakeSolanaNode::rpcError(-32601, "Method not found"); });
+       },
+       "The node didn't answer: Solana RPC getLatestBlockhash: Method not found"},
+  };
+  for (const auto& c : cases) {
+    FakeSolanaNode n;
+    c.setup(n);
+    // An https address whose calls the test client sends to the fake.
+    struct Redirect final : HttpClient {
+      std::string target;
+      HttpResponse send(const HttpRequest& r) override {
+        HttpRequest copy = r;
+        copy.url = target;
+        return CurlHttpClient::shared().send(copy);
+      }
+      HttpResponse stream(const HttpRequest& r, const LineHandler& h) override {
+        return CurlHttpClient::shared().stream(r, h);
+      }
+    } redirect;
+    redirect.target = n.url();
+    FakeClock c2;
+    EXPECT_EQ(SolanaRPC::checkNode("https://node.example/?api-key=k", redirect, c2), c.problem);
+    if (!c.problem) {
+      auto asked = n.requests();
+      ASSERT_EQ(asked.size(), 3u);
+      EXPECT_EQ(asked[0].body, R"({"jsonrpc":"2.0","id":1,"method":"getGenesisHash","params":[]})");
+      EXPECT_EQ(asked[1].body, R"({"jsonrpc":"2.0","id":1,"method":"getLatestBlockhash","params":[{"commitment":"confirmed"}]})");
+      EXPECT_EQ(asked[2].body,
+                R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":["11111111111111111111111111111111",)"
+                R"({"programId":"TokenkegQfeZyiNwAJbNbGKPFXCWuBvf9Ss623VQ5DA"},{"encoding":"jsonParsed"}]})");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orwenna

@@ -6,6 +6,7 @@ import { hashTypedData, hashDomain, hashStruct, hashMessage, getAddress, recover
 import { privateKeyToAddress } from 'viem/accounts';
 import { secp256k1 } from '@noble/curves/secp256k1.js';
 import { bytesToHex } from '@noble/hashes/utils.js';
+import { readFileSync } from 'node:fs';
 import { callHelper, Checker, prng } from './lib.mjs';
 
 const helper = process.argv[2];
@@ -162,6 +163,22 @@ flat.forEach((f, i) => {
   if (!flatOurs[i].ok) { check.equal(flatOurs[i].error, undefined, `flat ${i}: ${f.text}`); return; }
   check.equal(flatOurs[i].ok.digest, hashTypedData(f.viem), `flat ${i} digest: ${f.text}`);
   check.equal(JSON.stringify(flatOurs[i].ok.values), JSON.stringify(f.shown), `flat ${i} shown values`);
+});
+
+// The readable documents of the refusal-policy table: what we would show a
+// user for signing must be what viem hashes.
+const policy = JSON.parse(readFileSync(new URL('../data/typed_data_policy.json', import.meta.url), 'utf8')).cases.filter((c) => !c.error);
+function forViem(doc) {
+  const convert = (fields, values) => Object.fromEntries(fields.map(({ name, type }) =>
+    [name, type.startsWith('uint') ? BigInt(values[name]) : values[name]]).filter(([, v]) => v !== undefined));
+  const domainFields = doc.types.EIP712Domain;
+  return { ...doc, domain: domainFields ? convert(domainFields, doc.domain) : { ...doc.domain, chainId: doc.domain.chainId === undefined ? undefined : BigInt(doc.domain.chainId) },
+    message: convert(doc.types[doc.primaryType], doc.message) };
+}
+const policyOurs = callHelper(helper, policy.map((c) => ({ op: 'typedData', text: JSON.stringify(c.document) })));
+policy.forEach((c, i) => {
+  check.equal(policyOurs[i].ok?.digest, hashTypedData(forViem(c.document)), `policy document digest: ${c.name}`);
+  check.equal(policyOurs[i].ok?.refusal, c.refusal, `policy document refusal: ${c.name}`);
 });
 
 // Personal messages: random bytes and UTF-8 texts.

@@ -193,6 +193,12 @@ HttpResponse perform(const HttpRequest& request, const LineHandler* onLine) {
         throw NetError(NetError::Kind::connection, fmt::format("Could not find the server {}.", host));
       case CURLE_COULDNT_CONNECT:
         throw NetError(NetError::Kind::connection, fmt::format("Could not connect to {}: {}.", host, detail));
+      case CURLE_GOT_NOTHING:
+      case CURLE_SEND_ERROR:
+      case CURLE_RECV_ERROR:
+      case CURLE_PARTIAL_FILE:
+        // Retryable like a refused connection: nothing usable came back.
+        throw NetError(NetError::Kind::connection, fmt::format("The connection to {} was lost: {}.", host, detail));
       case CURLE_SSL_CONNECT_ERROR:
       case CURLE_PEER_FAILED_VERIFICATION:
       case CURLE_SSL_CERTPROBLEM:

@@ -101,6 +101,34 @@ TEST(HttpClient, ARefusedConnectionSaysSo) {
   }
 }
 
+TEST(HttpClient, AConnectionClosedWithoutAnAnswerCountsAsLost) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::thread closer([fd] {
+    int client = ::accept(fd, nullptr, nullptr);
+    char buf[1024];
+    (void)::recv(client, buf, sizeof buf, 0);
+    ::close(client);  // hang up without a word
+  });
+  HttpRequest req;
+  req.url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/info";
+  try {
+    (void)CurlHttpClient::shared().send(req);
+    ADD_FAILURE() << "an empty reply was taken as an answer";
+  } catch (const NetError& e) {
+    EXPECT_EQ(e.kind(), NetError::Kind::connection);
+    EXPECT_NE(std::string(e.what()).find("was lost"), std::string::npos) << e.what();
+  }
+  closer.join();
+  ::close(fd);
+}
+
 TEST(HttpClient, RefusesSchemesOtherThanHttp) {
   HttpRequest req;
   req.url = "file:///etc/passwd";

@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "base/bytes.h"
+#include "signing/eip712.h"
+#include "signing/evm_signer.h"
 #include "signing/keccak.h"
 #include "signing/msgpack.h"
 
@@ -26,6 +29,52 @@ struct HLSigner {
   // The bytes the hash above is taken over.
   static Bytes actionHashPreimage(const MsgPack& action, const std::optional<std::string>& vaultAddress,
                                   std::uint64_t nonce, std::optional<std::uint64_t> expiresAfter);
+
+  // L1 actions: the "Agent" message (source "a" on mainnet, "b" on testnet)
+  // over the action hash, in the "Exchange" domain of chain 1337.
+  static EIP712::Typed l1TypedData(const MsgPack& action, std::uint64_t nonce,
+                                   const std::optional<std::string>& vaultAddress,
+                                   std::optional<std::uint64_t> expiresAfter, bool mainnet);
+  static EIP712::Parts l1Parts(const MsgPack& action, std::uint64_t nonce,
+                               const std::optional<std::string>& vaultAddress,
+                               std::optional<std::uint64_t> expiresAfter, bool mainnet);
+  // REQUIRES: key is the signing secret in place (a SecretBytes span); it is
+  // neither copied nor kept.
+  static EVMSignature signL1(const MsgPack& action, ByteView key, std::uint64_t nonce,
+                             const std::optional<std::string>& vaultAddress,
+                             std::optional<std::uint64_t> expiresAfter, bool mainnet);
+
+  // User-signed actions: "HyperliquidTransaction:<suffix>" typed data in the
+  // "HyperliquidSignTransaction" domain (chain 421614), built from the action
+  // alone through HLAction::userTypes. Throws WalletError "Unrecognized
+  // action." (not a map), "Signing this Hyperliquid action isn't supported."
+  // (type missing, not text or not in the table) or "The action has no <name>
+  // field of type <type>.".
+  static EIP712::Typed userTypedData(const MsgPack& action, bool mainnet);
+  static EIP712::Parts userParts(const MsgPack& action, bool mainnet);
+  static EVMSignature signUser(const MsgPack& action, ByteView key, bool mainnet);
+
+  // "approveAgent": the same scheme with agentAddress (address), agentName and
+  // nonce, read from the action the builder made. Throws as userTypedData for
+  // a missing or mistyped field, and "Signing this Hyperliquid action isn't
+  // supported." for an action of another type.
+  static EIP712::Typed approveAgentTypedData(const MsgPack& action, bool mainnet);
+  static EIP712::Parts approveAgentParts(const MsgPack& action, bool mainnet);
+  static EVMSignature signApproveAgent(const MsgPack& action, ByteView key, bool mainnet);
+
+  // Relay's "NonceMapping" (domain "RelayNonceMapping", version "2", chain 1)
+  // for a deposit from Hyperliquid. Throws WalletError "Invalid Relay mapping
+  // id." unless id is 32 bytes, and "Invalid address: …" for a bad wallet or
+  // depositor when hashed.
+  static EIP712::Typed relayNonceMappingTypedData(const std::string& wallet, const std::string& depositor,
+                                                  ByteView id, std::uint64_t nonce);
+  static EIP712::Parts relayNonceMappingParts(const std::string& wallet, const std::string& depositor,
+                                              ByteView id, std::uint64_t nonce);
+  static EVMSignature signRelayNonceMapping(const std::string& wallet, const std::string& depositor, ByteView id,
+                                            std::uint64_t nonce, ByteView key);
+
+  // The digest of typed data signed with the key (v = 27 + recovery id).
+  static EVMSignature sign(const EIP712::Typed& typed, ByteView key);
 };
 
 }  // namespace orwenna

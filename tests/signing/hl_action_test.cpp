@@ -172,11 +172,10 @@ TEST(HLUserActions, KeyOrderAndChainFields) {
 TEST(HLWireDecimal, PlainTextWithAtMostEightDecimals) {
   const std::pair<const char*, const char*> good[] = {
       {"1.50000000", "1.5"}, {"0", "0"},       {"0.00000000", "0"},         {"-0", "0"},
-      {"12", "12"},          {"0.0001", "0.0001"}, {"0.00000001", "0.00000001"}, {"1e0", nullptr},
-      {"120000", "120000"},  {"98765.43210000", "98765.4321"},
+      {"12", "12"},          {"0.0001", "0.0001"}, {"0.00000001", "0.00000001"}, {"120000", "120000"},
+      {"98765.43210000", "98765.4321"},
   };
   for (const auto& [in, out] : good) {
-    if (out == nullptr) continue;
     EXPECT_EQ(HLAction::wireDecimal(dec(in)), out) << in;
   }
   const std::pair<const char*, const char*> bad[] = {

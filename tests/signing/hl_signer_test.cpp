@@ -128,42 +128,6 @@ TEST_F(HLSignerTest, UserDerivationRefusals) {
   }
 }
 
-TEST_F(HLSignerTest, UserTypedDataShape) {
-  const std::string dest = "0x5e9ee1089755c3435139848e47e6635505d5a13a";
-  EIP712::Typed t =
-      HLSigner::userTypedData(HLAction::sendAsset(dest, "", "xyz", "USDC", Decimal(5), "", 99, false), false);
-  EXPECT_EQ(t.type, "HyperliquidTransaction:SendAsset");
-  ASSERT_EQ(t.message.size(), 8u);
-  EXPECT_EQ(t.message[0].name, "hyperliquidChain");
-  EXPECT_EQ(t.message[0].value.text(), "Testnet");
-  EXPECT_EQ(t.message[7].name, "nonce");
-  EXPECT_EQ(t.message[7].type, "uint64");
-  EXPECT_EQ(t.message[7].value.number(), 99);
-  ASSERT_EQ(t.domain.size(), 4u);
-  EXPECT_EQ(t.domain[2].value.number(), 421614);
-  EXPECT_EQ(t.domain[0].value.text(), "HyperliquidSignTransaction");
-  // One action carrying every field any table entry names derives for each type,
-  // with the chain first and then exactly the entry's fields.
-  MsgPack everything = MsgPack::map({{"type", MsgPack::string("")},
-                                     {"destination", MsgPack::string(dest)},
-                                     {"amount", MsgPack::string("1")},
-                                     {"toPerp", MsgPack::boolean(true)},
-                                     {"nonce", MsgPack::uint(1)},
-                                     {"time", MsgPack::uint(1)},
-                                     {"token", MsgPack::string("USDC")},
-                                     {"sourceDex", MsgPack::string("")},
-                                     {"destinationDex", MsgPack::string("")},
-                                     {"fromSubAccount", MsgPack::string("")}});
-  ASSERT_EQ(HLAction::userTypes().size(), 5u);
-  for (const HLUserType& u : HLAction::userTypes()) {
-    MsgPack::Map entries = *everything.mapValue();
-    entries[0].second = MsgPack::string(std::string(u.action));
-    EIP712::Typed typed = HLSigner::userTypedData(MsgPack::map(entries), true);
-    ASSERT_EQ(typed.message.size(), u.fields.size() + 1) << u.action;
-    for (std::size_t i = 0; i < u.fields.size(); ++i) EXPECT_EQ(typed.message[i + 1].name, u.fields[i].name);
-  }
-}
-
 TEST_F(HLSignerTest, ApproveAgentTypedDataAndSignature) {
   const std::string agent = "0x1719884eb866cb12b2287399b15f7db5e7d775ea";
   MsgPack action = HLAction::approveAgent(agent, "orwenna", 1700000000000, true);

@@ -34,27 +34,6 @@ TEST(MsgPackEncoding, MatchesPublishedSuite) {
   }
 }
 
-TEST(MsgPackEncoding, UnsignedIntegerWidths) {
-  struct Case {
-    std::uint64_t n;
-    const char* hex;
-  };
-  const Case cases[] = {
-      {0, "00"},
-      {127, "7f"},
-      {128, "cc80"},
-      {255, "ccff"},
-      {256, "cd0100"},
-      {65535, "cdffff"},
-      {65536, "ce00010000"},
-      {4294967295ULL, "ceffffffff"},
-      {4294967296ULL, "cf0000000100000000"},
-      {1677777606040ULL, "cf00000186a3569598"},
-      {18446744073709551615ULL, "cfffffffffffffffff"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(hexOf(MsgPack::uint(c.n)), c.hex) << c.n;
-}
-
 TEST(MsgPackEncoding, StringHeaderWidths) {
   struct Case {
     std::size_t length;

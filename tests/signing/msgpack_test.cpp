@@ -1,0 +1,179 @@
+// MessagePack encoding of action values against the published test suite and
+// at every width boundary; the tagged JSON form and its strict decoder; the
+// exchange's plain JSON form.
+#include "signing/msgpack.h"
+
+#include <gtest/gtest.h>
+
+#include "base/files.h"
+#include "signing/wallet_error.h"
+
+namespace orwenna {
+namespace {
+
+Json loadVectors(const std::string& name) {
+  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
+  if (!text) throw std::runtime_error("missing test data " + name);
+  return *parseJson(*text);
+}
+
+std::string hexOf(const MsgPack& v) { return toHex(v.encoded()); }
+
+TEST(MsgPackEncoding, MatchesPublishedSuite) {
+  Json data = loadVectors("msgpack.json");
+  ASSERT_GT(data["valid"].size(), 30u);
+  for (const Json& v : data["valid"]) {
+    MsgPack value = MsgPack::fromPlainJson(v["value"]);
+    EXPECT_EQ(hexOf(value), v["msgpack"].get<std::string>()) << v["value"].dump();
+    EXPECT_EQ(value.toPlainJson(), v["value"]);
+  }
+  // Negative and fractional numbers have no case: refused, not approximated.
+  for (const Json& v : data["invalid"]) {
+    EXPECT_THROW((void)MsgPack::fromPlainJson(v), WalletError) << v.dump();
+    EXPECT_THROW((void)MsgPack::fromPlainJson(Json{{"n", v}}), WalletError) << v.dump();
+  }
+}
+
+TEST(MsgPackEncoding, StringHeaderWidths) {
+  struct Case {
+    std::size_t length;
+    std::string header;
+  };
+  const Case cases[] = {
+      {0, "a0"},       {1, "a1"},         {31, "bf"},           {32, "d920"},       {255, "d9ff"},
+      {256, "da0100"}, {65535, "daffff"}, {65536, "db00010000"}, {70000, "db00011170"},
+  };
+  for (const Case& c : cases) {
+    Bytes out = MsgPack::string(std::string(c.length, 'x')).encoded();
+    std::size_t headerBytes = c.header.size() / 2;
+    ASSERT_EQ(out.size(), headerBytes + c.length) << c.length;
+    EXPECT_EQ(toHex(ByteView(out).first(headerBytes)), c.header) << c.length;
+    if (c.length > 0) {
+      EXPECT_EQ(out.back(), 'x');
+    }
+  }
+  // The length is the UTF-8 byte count, not the character count: 16 Cyrillic
+  // letters are 32 bytes and need the one-byte length form.
+  std::string cyrillic;
+  for (int i = 0; i < 16; ++i) cyrillic += "Ж";
+  EXPECT_EQ(toHex(ByteView(MsgPack::string(cyrillic).encoded()).first(2)), "d920");
+}
+
+TEST(MsgPackEncoding, ArrayAndMapHeaders) {
+  auto arrayOf = [](std::size_t n) { return MsgPack::array(MsgPack::Array(n, MsgPack::uint(1))); };
+  auto mapOf = [](std::size_t n) {
+    MsgPack m = MsgPack::map({});
+    for (std::size_t i = 0; i < n; ++i) m.append("k", MsgPack::null());  // duplicates are kept
+    return m;
+  };
+  EXPECT_EQ(hexOf(arrayOf(0)), "90");
+  EXPECT_EQ(hexOf(arrayOf(15)).substr(0, 2), "9f");
+  EXPECT_EQ(hexOf(arrayOf(16)).substr(0, 6), "dc0010");
+  EXPECT_EQ(hexOf(arrayOf(65535)).substr(0, 6), "dcffff");
+  EXPECT_EQ(hexOf(mapOf(0)), "80");
+  EXPECT_EQ(hexOf(mapOf(15)).substr(0, 2), "8f");
+  EXPECT_EQ(hexOf(mapOf(16)).substr(0, 6), "de0010");
+  EXPECT_EQ(mapOf(16).encoded().size(), 3u + 16 * 3);
+  // No header exists beyond 65535 entries: refused rather than truncated.
+  EXPECT_THROW((void)arrayOf(65536).encoded(), WalletError);
+  EXPECT_THROW((void)mapOf(65536).encoded(), WalletError);
+}
+
+TEST(MsgPackEncoding, MapsKeepInsertionOrderAndDuplicates) {
+  MsgPack ba = MsgPack::map({{"b", MsgPack::uint(1)}, {"a", MsgPack::uint(2)}});
+  MsgPack ab = MsgPack::map({{"a", MsgPack::uint(2)}, {"b", MsgPack::uint(1)}});
+  EXPECT_EQ(hexOf(ba), "82a16201a16102");
+  EXPECT_EQ(hexOf(ab), "82a16102a16201");
+  EXPECT_FALSE(ba == ab);
+  MsgPack dup = MsgPack::map({{"a", MsgPack::uint(1)}, {"a", MsgPack::uint(2)}});
+  EXPECT_EQ(hexOf(dup), "82a16101a16102");
+  EXPECT_EQ(*dup.find("a")->uintValue(), 1u);  // lookups see the first pair
+  EXPECT_EQ(dup.find("z"), nullptr);
+  EXPECT_EQ(MsgPack::uint(3).find("a"), nullptr);
+}
+
+TEST(MsgPackEquality, ComparesEncodedBytes) {
+  EXPECT_TRUE(MsgPack::uint(5) == MsgPack::uint(5));
+  EXPECT_FALSE(MsgPack::uint(5) == MsgPack::string("5"));
+  EXPECT_FALSE(MsgPack::array({}) == MsgPack::map({}));
+  EXPECT_FALSE(MsgPack::null() == MsgPack::boolean(false));
+  EXPECT_TRUE(MsgPack::array({MsgPack::map({{"x", MsgPack::null()}})}) ==
+              MsgPack::array({MsgPack::map({{"x", MsgPack()}})}));
+}
+
+MsgPack sampleAction() {
+  return MsgPack::map({
+      {"type", MsgPack::string("order")},
+      {"orders", MsgPack::array({MsgPack::map({{"a", MsgPack::uint(4)},
+                                               {"b", MsgPack::boolean(true)},
+                                               {"p", MsgPack::string("1670.1")},
+                                               {"n", MsgPack::null()},
+                                               {"big", MsgPack::uint(18446744073709551615ULL)}})})},
+      {"grouping", MsgPack::string("na")},
+  });
+}
+
+TEST(MsgPackJson, TaggedFormRoundTrips) {
+  MsgPack action = sampleAction();
+  Json tagged = action.toJson();
+  EXPECT_EQ(tagged["kind"], "map");
+  EXPECT_EQ(tagged["keys"], Json::parse(R"(["type","orders","grouping"])"));
+  EXPECT_EQ(tagged["values"][0], Json::parse(R"({"kind":"string","string":"order"})"));
+  const Json& wire = tagged["values"][1]["array"][0];
+  EXPECT_EQ(wire["values"][3], Json::parse(R"({"kind":"null"})"));
+  EXPECT_EQ(wire["values"][4]["uint"].get<std::uint64_t>(), 18446744073709551615ULL);
+  // Through text and back, byte for byte.
+  MsgPack back = MsgPack::fromJson(Json::parse(tagged.dump()));
+  EXPECT_EQ(back.encoded(), action.encoded());
+}
+
+TEST(MsgPackJson, TaggedDecoderRefusesAnythingElse) {
+  const char* bad[] = {
+      R"(5)",
+      R"({})",
+      R"({"kind":5})",
+      R"({"kind":"int","int":5})",
+      R"({"kind":"null","null":null})",
+      R"({"kind":"bool"})",
+      R"({"kind":"bool","bool":1})",
+      R"({"kind":"uint","uint":-1})",
+      R"({"kind":"uint","uint":1.5})",
+      R"({"kind":"uint","uint":"5"})",
+      R"({"kind":"uint","uint":18446744073709551616})",
+      R"({"kind":"uint","uint":5,"string":"x"})",
+      R"({"kind":"string","string":null})",
+      R"({"kind":"array","array":{}})",
+      R"({"kind":"array","array":[5]})",
+      R"({"kind":"map","keys":["a"]})",
+      R"({"kind":"map","keys":["a"],"values":[]})",
+      R"({"kind":"map","keys":[1],"values":[{"kind":"null"}]})",
+      R"({"kind":"map","keys":["a"],"values":[{"kind":"uint","uint":-3}]})",
+  };
+  for (const char* text : bad) {
+    EXPECT_THROW((void)MsgPack::fromJson(Json::parse(text)), WalletError) << text;
+  }
+  // Nesting is bounded, so hostile input cannot exhaust the stack.
+  Json deep = Json::parse(R"({"kind":"null"})");
+  for (int i = 0; i < 200; ++i) deep = Json{{"kind", "array"}, {"array", Json::array({deep})}};
+  EXPECT_THROW((void)MsgPack::fromJson(deep), WalletError);
+  try {
+    (void)MsgPack::fromJson(Json::parse(R"({"kind":"uint","uint":-1})"));
+  } catch (const WalletError& e) {
+    EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
+  }
+}
+
+TEST(MsgPackJson, PlainFormKeepsOrderAndRefusesWhatCannotBeSent) {
+  Json plain = Json::parse(R"({"type":"scheduleCancel","time":123456789,"z":[true,null,"1.5"]})");
+  MsgPack v = MsgPack::fromPlainJson(plain);
+  EXPECT_EQ(v.mapValue()->at(0).first, "type");
+  EXPECT_EQ(v.mapValue()->at(1).first, "time");
+  EXPECT_EQ(v.toPlainJson().dump(), plain.dump());
+  EXPECT_THROW((void)MsgPack::fromPlainJson(Json::parse(R"({"p":1670.1})")), WalletError);
+  // A map that repeats a key has no JSON form that reads back as the same bytes.
+  MsgPack dup = MsgPack::map({{"a", MsgPack::uint(1)}, {"a", MsgPack::uint(2)}});
+  EXPECT_THROW((void)dup.toPlainJson(), WalletError);
+}
+
+}  // namespace
+}  // namespace orwenna

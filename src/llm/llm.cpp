@@ -181,7 +181,8 @@ std::string modelDisplayName(std::string_view modelID) {
     // "5-5" in an id is the version 5.5: consecutive numbers form one version.
     if (isVersion(word)) {
       if (lastWasVersion) {
-        words.back() += "." + std::string(word);
+        words.back() += '.';
+        words.back().append(word);
       } else {
         words.emplace_back(word);
       }

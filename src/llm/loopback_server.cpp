@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -133,6 +134,7 @@ std::unique_ptr<LoopbackServer> LoopbackServer::start(std::uint16_t port, std::s
   std::unique_ptr<LoopbackServer> server(
       new LoopbackServer(fd, wake[0], wake[1], ntohs(address.sin_port), std::move(path)));
   server->thread_ = std::thread([s = server.get()] { s->serve(); });
+  pthread_setname_np(server->thread_.native_handle(), "oauth.loopback");
   return server;
 }
 

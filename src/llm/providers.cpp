@@ -102,9 +102,12 @@ class ChatGPTProvider final : public ProviderBase {
   using ProviderBase::ProviderBase;
 
   std::shared_ptr<LLMClient> makeClient(const std::optional<Credential>& credential, const std::string&) override {
+    // The client may outlive this provider; it keeps only the store and the id.
+    CredentialStore* store = &env_.store;
+    std::string id = info_.id;
     return std::make_shared<ChatGPTClient>(env_.http, env_.clock, env_.endpoints, source(credential),
-                                           [this](const OAuthTokens& tokens) {
-                                             LLMCredentials(env_.store).save(info_.id, Credential::oauth(tokens));
+                                           [store, id](const OAuthTokens& tokens) {
+                                             LLMCredentials(*store).save(id, Credential::oauth(tokens));
                                            });
   }
 

@@ -1,7 +1,9 @@
 // The grammar of WalletCommand: each shape is tried in turn; the first that
 // reads the line wins.
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
+#include <limits>
 
 #include "base/regex.h"
 #include "base/text.h"
@@ -62,6 +64,10 @@ std::string cleanName(std::string name) {
   while (!name.empty() && (name.back() == '.' || name.back() == '!')) name.pop_back();
   return text::trimmed(name);
 }
+
+// "переведи 100 usdc на бейс" moves money to a network; it is not a send to a
+// contact called "бейс".
+bool isRecipient(const std::string& name) { return !name.empty() && !network(name); }
 
 // ----------------------------------------------------------- shapes
 
@@ -141,13 +147,24 @@ std::optional<int> unitSeconds(std::string_view unit) {
   return std::nullopt;
 }
 
+// A count of at most six ASCII digits (\d also matches other scripts' digits).
 std::optional<int> smallInt(std::optional<std::string_view> g, int fallback) {
   if (!g) return fallback;
-  if (g->size() > 6) return std::nullopt;
+  if (g->empty() || g->size() > 6) return std::nullopt;
   int v = 0;
-  for (char c : *g) v = v * 10 + (c - '0');
+  for (char c : *g) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
   if (v <= 0) return std::nullopt;
   return v;
+}
+
+// n units of time in seconds, when that fits an int.
+std::optional<int> duration(int n, int unitSeconds) {
+  std::int64_t total = static_cast<std::int64_t>(n) * unitSeconds;
+  if (total > std::numeric_limits<int>::max()) return std::nullopt;
+  return static_cast<int>(total);
 }
 
 constexpr std::string_view kUnit =
@@ -192,14 +209,16 @@ R jupiterDCA(std::string_view t) {
   if (m->group(5)) {
     auto n = smallInt(m->group(4), 1);
     auto unit = unitSeconds(*m->group(5));
-    if (!n || !unit) return std::nullopt;
-    d.every = *n * *unit;
+    auto every = n && unit ? duration(*n, *unit) : std::nullopt;
+    if (!every) return std::nullopt;
+    d.every = *every;
   } else if (m->group(7)) {
     auto n = smallInt(m->group(6), 1);
     auto unit = unitSeconds(*m->group(7));
-    if (!n || !unit) return std::nullopt;
+    auto total = n && unit ? duration(*n, *unit) : std::nullopt;
+    if (!total) return std::nullopt;
     if (d.orders) {
-      d.every = *n * *unit / *d.orders;
+      d.every = *total / *d.orders;
     } else {
       d.orders = *n;
       d.every = *unit;
@@ -339,6 +358,7 @@ R swaps(std::string_view t) {
   auto net = network(netWord);
   if (!net) return std::nullopt;
   std::string from = tokenName(*m->group(2)), to = tokenName(*m->group(3));
+  if (upper(from) == upper(to)) return std::nullopt;
   OptDecimal amount = amountOrAll(m->group(1));
   if (from == "USDC" || to == "USDC") {
     if (auto trade = swapAsTrade(*net, from, to, amount, m->group(1).has_value())) return trade;
@@ -427,22 +447,33 @@ R sends(std::string_view t) {
   static const Regex token(
       R"(^\s*(?:send|transfer|отправь\w*|переведи|перевести|скинь|кинь)\s+(all|весь|всё|все|\d+(?:[.,]\d+)?)\s+(?:(?:the|my|мои|мой|моих)\s+)?\$?(0x[0-9a-fA-F]{40}|[1-9A-HJ-NP-Za-km-z]{32,44}|[A-Za-z][A-Za-z0-9._-]{0,19})(?:\s+tokens?)?(?:\s+(?:on|in|в|на|по)\s+(?:the\s+)?(?:сети\s+)?(hyperevm|hyper\s+evm|хайперевм\w*|гиперевм\w*|optimism|оптимизм\w*|bnb(?:\s+(?:smart\s+)?chain)?|bsc|бнб\w*|бсц\w*|binance\s+smart\s+chain|solana|солан\w*|base|бейс\w*|бейз\w*|баз[еыау]|arbitrum|арбитрум\w*|polygon|полигон\w*|ethereum|эфир\w*|mainnet|robinhood|робин[гх]уд\w*|tempo|темпо\w*|bitcoin|биткоин\w*|zcash|tron|трон\w*|xrp|ripple|dogecoin|sui)(?:\s+(?:network|chain|сети))?)?\s+(?:to|на|для)\s+[«"“]?(.+?)[»"”]?\s*[.!]?$)",
       kCI);
-  if (auto m = close.firstMatch(t)) return w::closeNear{cleanName(group(*m, 1))};
+  if (auto m = close.firstMatch(t)) {
+    std::string name = cleanName(group(*m, 1));
+    if (!isRecipient(name)) return std::nullopt;
+    return w::closeNear{name};
+  }
   if (auto m = sol.firstMatch(t)) {
     auto amount = number(*m->group(1));
-    if (!amount) return std::nullopt;
-    return w::sendSol{cleanName(group(*m, 2)), *amount};
+    std::string name = cleanName(group(*m, 2));
+    if (!amount || !isRecipient(name)) return std::nullopt;
+    return w::sendSol{name, *amount};
   }
-  if (auto m = near.firstMatch(t)) return w::sendNear{cleanName(group(*m, 2)), amountOrAll(m->group(1))};
+  if (auto m = near.firstMatch(t)) {
+    std::string name = cleanName(group(*m, 2));
+    if (!isRecipient(name)) return std::nullopt;
+    return w::sendNear{name, amountOrAll(m->group(1))};
+  }
   if (auto m = usdc.firstMatch(t)) {
     auto amount = number(m->group(1) ? *m->group(1) : *m->group(2));
-    if (!amount) return std::nullopt;
-    w::sendTo s{cleanName(group(*m, 3)), *amount, std::nullopt};
+    std::string name = cleanName(group(*m, 3));
+    if (!amount || !isRecipient(name)) return std::nullopt;
+    w::sendTo s{name, *amount, std::nullopt};
     if (m->group(4)) s.network = network(*m->group(4));
     return s;
   }
   if (auto m = token.firstMatch(t)) {
     w::sendToken s{cleanName(group(*m, 4)), tokenName(*m->group(2)), amountOrAll(m->group(1)), std::nullopt};
+    if (!isRecipient(s.name)) return std::nullopt;
     if (m->group(3)) {
       static const Regex suffix(R"(\s+(?:network|chain|сети)$)", kCI);
       s.network = network(*m->group(3));

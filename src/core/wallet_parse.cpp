@@ -484,6 +484,8 @@ R sends(std::string_view t) {
   return std::nullopt;
 }
 
+R usdcMove(const std::string& from, const std::string& to, const OptDecimal& amount, bool usdg, bool viaCctp);
+
 R moves(std::string_view t) {
   constexpr std::string_view kMove = R"((?:move|send|bridge|transfer|withdraw|bring|перевед\w*|переведи|перенеси|отправь\w*|выведи|вывести|верни|бриджни))";
   static const Regex re(
@@ -498,28 +500,87 @@ R moves(std::string_view t) {
   if (auto m = withdraw.firstMatch(t)) return w::withdrawToSolana{amountOrAll(m->group(1))};
   auto m = re.firstMatch(t);
   if (!m) return std::nullopt;
-  OptDecimal amount = amountOrAll(m->group(1));
   auto from = network(*m->group(3));
   auto to = network(*m->group(4));
-  if (!from || !to || *from == *to) return std::nullopt;
+  if (!from || !to) return std::nullopt;
   bool usdg = m->group(2) && upper(*m->group(2)) == "USDG";
-  if (m->group(5)) return w::cctp{*from, *to, amount};
-  if (*to == "solana") {
-    if (*from == "hyperliquid") return w::withdrawToSolana{amount};
-    if (*from == "robinhood") return w::robinhoodToSolana{amount};
+  return usdcMove(*from, *to, amountOrAll(m->group(1)), usdg, m->group(5).has_value());
+}
+
+R usdcMove(const std::string& from, const std::string& to, const OptDecimal& amount, bool usdg, bool viaCctp) {
+  if (from == to) return std::nullopt;
+  if (viaCctp) return w::cctp{from, to, amount};
+  if (to == "solana") {
+    if (from == "hyperliquid") return w::withdrawToSolana{amount};
+    if (from == "robinhood") return w::robinhoodToSolana{amount};
     if (usdg) return std::nullopt;
-    if (*from == "base") return w::baseToSolana{amount};
-    if (*from == "arbitrum") return w::arbitrumToSolana{amount};
-    if (*from == "optimism" || *from == "polygon" || *from == "ethereum" || *from == "tempo" ||
-        *from == "hyperevm" || *from == "bnb") {
-      return w::evmToSolana{*from, amount};
+    if (from == "base") return w::baseToSolana{amount};
+    if (from == "arbitrum") return w::arbitrumToSolana{amount};
+    if (from == "optimism" || from == "polygon" || from == "ethereum" || from == "tempo" || from == "hyperevm" ||
+        from == "bnb") {
+      return w::evmToSolana{from, amount};
     }
     return std::nullopt;
   }
   if (usdg) return std::nullopt;
-  if (*from == "solana") return w::solanaTo{*to, amount};
-  if (isEvm(*from) && (isEvm(*to) || *to == "hyperliquid")) return w::bridge{*from, *to, amount};
+  if (from == "solana") return w::solanaTo{to, amount};
+  if (isEvm(from) && (isEvm(to) || to == "hyperliquid")) return w::bridge{from, to, amount};
   return std::nullopt;
+}
+
+// The first money amount of a loose sentence: "$5", "5 usdc", "5 баксов", else a
+// plain number that is not a percentage, leverage or R multiple.
+OptDecimal looseAmount(std::string_view t) {
+  static const Regex dollar(R"(\$\s*(\d+(?:[.,]\d+)?))", kCI);
+  static const Regex money(R"((\d+(?:[.,]\d+)?)\s*(?:usdc|usdg|\$|долл|dollars?|bucks|бакс))", kCI);
+  static const Regex plainNumber(R"((?:^|[^\w.,])(\d+(?:[.,]\d+)?)(?![\d.,]*\s*(?:%|x\b|х\b|×|r\b)))", kCI);
+  for (const Regex* re : {&money, &dollar, &plainNumber}) {
+    if (auto m = re->firstMatch(t)) return number(*m->group(1));
+  }
+  return std::nullopt;
+}
+
+// Loose wordings of a USDC move: the source and the destination in any order,
+// e.g. "верни 100 usdc на солану с бейса".
+R looseMoves(std::string_view t) {
+  if (t.find('?') != std::string_view::npos) return std::nullopt;
+  static const Regex verb(
+      R"(^\s*(?:move|send|bring|bridge|transfer|withdraw\w*|выв[её]д\w*|верн\w*|перевед\w*|переведи|перенес\w*|отправь\w*|бриджни)(?!\w))",
+      kCI);
+  static const Regex source(
+      cat({R"((?:^|\s)(?:from|из|с|со)\s+(?:the\s+|my\s+|моего\s+)?)", kNetwork, R"((?!\w))"}), kCI);
+  static const Regex destination(
+      cat({R"((?:^|\s)(?:to|into|в|на)\s+(?:the\s+|my\s+|мой\s+|мою\s+)?)", kNetwork, R"((?!\w))"}), kCI);
+  static const Regex dollars(R"(\b(?:usdc|usdg)\b|\$|долл\w*|бакс\w*|\bmoney\b|\bfunds\b|деньги|\ball\b|всё|\bвсе\b)", kCI);
+  static const Regex usdg(R"(\busdg\b)", kCI);
+  static const Regex cctpWord(R"(\bcctp\b|\bcircle\b|циркл|сиркл)", kCI);
+  if (!verb.matches(t) || !dollars.matches(t)) return std::nullopt;
+  auto src = source.firstMatch(t);
+  if (!src) return std::nullopt;
+  // The destination is a network named by to/into/в/на anywhere but the source itself.
+  std::optional<std::string> to;
+  for (const RegexMatch& d : destination.allMatches(t)) {
+    if (auto n = network(*d.group(1)); n && d.begin() != src->begin()) to = n;
+  }
+  auto from = network(*src->group(1));
+  if (!from || !to) return std::nullopt;
+  return usdcMove(*from, *to, looseAmount(t), usdg.matches(t), cctpWord.matches(t));
+}
+
+// "I need gas on base", "закинь немного газа на арбитрум".
+R looseGas(std::string_view t) {
+  if (t.find('?') != std::string_view::npos) return std::nullopt;
+  static const Regex gasWord(R"(\bgas\b|\bгаз\w*)", kCI);
+  static const Regex verb(
+      R"(\badd\b|top\s*up|\bbring\b|\bget\b|\bbuy\b|добав\w*|доки\w*|пополн\w*|закин\w*|подкин\w*|купи\w*|нуж\w*|\bneed\b)",
+      kCI);
+  static const Regex where(cat({R"((?:^|\s)(?:on|to|for|in|на|в)\s+(?:the\s+)?)", kNetwork, R"((?!\w))"}), kCI);
+  if (!gasWord.matches(t) || !verb.matches(t)) return std::nullopt;
+  auto m = where.firstMatch(t);
+  if (!m) return std::nullopt;
+  auto net = network(*m->group(1));
+  if (!net || *net == "hyperliquid" || *net == "solana") return std::nullopt;
+  return w::gas{*net, looseAmount(t)};
 }
 
 R savings(std::string_view t) {
@@ -751,7 +812,8 @@ std::optional<WalletCommand> WalletCommand::parse(std::string_view input) {
   static constexpr Shape first[] = {pay, contractCall, revokeApproval, jupiterDCA, stopSchedules, schedule,
                                     hyperliquidSpot, stocks, nearTrades, swaps, tradesOnNetworks, staking,
                                     solanaTrades};
-  static constexpr Shape rest[] = {sends, moves, savings, earning, gasShape, rewards, receiving, showApprovals};
+  static constexpr Shape rest[] = {sends,    moves,   savings,   earning,       gasShape,
+                                   rewards,  receiving, showApprovals, looseMoves, looseGas};
   constexpr std::size_t kSpotFrom = 5;  // schedule onwards are spot buys and sales
   for (std::size_t i = 0; i < std::size(first); ++i) {
     if (perpWord && i >= kSpotFrom && first[i] != staking) continue;

@@ -11,18 +11,20 @@ std::optional<AnyCommand> read(std::string_view step, const MarketNames& markets
   for (std::string_view word : {"new canvas", "clear the plan", "lock", "create an automation wallet"}) {
     if (bare == word) return AppWord{std::string(word)};
   }
+  // The forms that wrap another command come first: "every day: close" is a
+  // schedule and "when ETH above 2500: close" an alert, never a close right now.
+  if (auto c = CommandLines::scheduled(step)) return *c;
+  if (auto c = AlertCommand::parse(step, markets)) return *c;
+  if (CommandLines::cancelsScheduledTasks(step)) return CancelScheduledTasks{};
+  if (auto c = CommandLines::check(step)) return CheckLine{*c};
   if (auto c = WalletCommand::parse(step)) return *c;
   if (auto c = TokenCommand::parse(step)) return *c;
   if (auto c = PositionCommand::parse(step)) return *c;
   if (auto c = FolderCommand::parse(step)) return *c;
   if (auto c = ChartCommand::parse(step, markets)) return *c;
-  if (auto c = AlertCommand::parse(step, markets)) return *c;
   if (auto c = AddressBookCommand::parse(step)) return *c;
   if (auto c = PnLCommand::parse(step)) return *c;
-  if (auto c = CommandLines::scheduled(step)) return *c;
-  if (CommandLines::cancelsScheduledTasks(step)) return CancelScheduledTasks{};
   if (auto c = MemoryCommand::parse(step)) return *c;
-  if (auto c = CommandLines::check(step)) return CheckLine{*c};
   if (auto c = IntentParser::parse(step, markets, plan)) return *c;
   return std::nullopt;
 }

@@ -1,7 +1,8 @@
-// Reads one step of a command line with every parser of the command language,
-// in a fixed order: wallet, token, position, folder, chart, alert, address
-// book, profit and loss, schedule prefix, "cancel scheduled tasks", memory,
-// "check:", and last the trade plan (a whole trade or a change to `plan`).
+// Reads one step of a command line with every parser of the command language.
+// The forms that wrap or cancel other commands come first (schedule prefix,
+// price alert, "cancel scheduled tasks", "check:"), then wallet, token,
+// position, folder, chart, address book, profit and loss, memory, and last the
+// trade plan (a whole trade or a change to `plan`).
 // Used by the command-line tools and the benchmark; stateless and thread-safe.
 #pragma once
 

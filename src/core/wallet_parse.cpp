@@ -131,7 +131,7 @@ R showApprovals(std::string_view t) {
 
 R stopSchedules(std::string_view t) {
   static const Regex re(
-      R"((?:останов|отмен|прекрат|стоп)\w*\s+(?:регулярн\w*\s+)?(?:покупк|dca|расписан)|(?:stop|cancel|end)\s+(?:the\s+|all\s+)?(?:recurring|regular|scheduled)?\s*(?:buys|purchases|dca|schedules?))",
+      R"((?:останов|отмен|прекрат|стоп)\w*\s+(?:регулярн\w*\s+)?(?:покупк|dca|расписан)|(?:stop|cancel|end)\s+(?:the\s+|all\s+)?(?:recurring|regular|scheduled)?\s*(?:buys|purchases|dca|schedules?)\b)",
       kCI);
   if (!re.matches(t)) return std::nullopt;
   return w::stopSchedules{};

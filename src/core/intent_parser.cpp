@@ -73,8 +73,10 @@ bool isOtherMoneyMessage(std::string_view lower) {
 
   bool perpWord = longShortWord().matches(lower);
   if (perpWord) return false;
+  // Without a long or short word a sale would read as a long: it is a spot
+  // sale whether or not it names an amount of money.
+  if (sell.matches(lower)) return true;
   bool money = moneyAmount().matches(lower);
-  if (sell.matches(lower) && money) return true;
   if (buy.matches(lower) && every.matches(lower) && money) return true;
   if (stopTake.matches(lower)) return false;
   if (moneyVerb.matches(lower) && digitOrAll.matches(lower)) return true;

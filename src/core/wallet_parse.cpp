@@ -1,6 +1,7 @@
 // The grammar of WalletCommand: each shape is tried in turn; the first that
 // reads the line wins.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
@@ -400,12 +401,33 @@ R tradesOnNetworks(std::string_view t) {
   return std::nullopt;
 }
 
+// Russian names of the coins the wallet trades by ticker.
+std::string_view russianCoin(std::string_view word) {
+  static const std::array<std::pair<Regex, std::string_view>, 4> names = {{
+      {Regex(R"(эфир\w*|эфириум\w*)", kCI), "ETH"},
+      {Regex(R"(биткоин\w*|биткойн\w*|биток\w*)", kCI), "BTC"},
+      {Regex(R"(солан\w*|сол[аыуе]?)", kCI), "SOL"},
+      {Regex(R"(джуп\w*)", kCI), "JUP"},
+  }};
+  for (const auto& [re, ticker] : names) {
+    if (re.matchesWhole(word)) return ticker;
+  }
+  return word;
+}
+
 R solanaTrades(std::string_view t) {
   constexpr std::string_view kOnSolana = R"((\s+(?:on|in|на|в)\s+(?:the\s+)?(?:solana|солан\w*))?)";
-  static const Regex buyRe(cat({R"(^\s*)", kBuy, R"(\s+)", kTick, kOnSolana, kFor, "?", kOnSolana, kEnd}), kCI);
+  constexpr std::string_view kCoin = R"(\$?([a-z][a-z0-9]{1,9}|эфир\w*|биткоин\w*|биткойн\w*|биток\w*|солан\w*|сол[аыуе]?|джуп\w*))";
+  static const Regex buyRe(cat({R"(^\s*)", kBuy, R"(\s+)", kCoin, kOnSolana, kFor, "?", kOnSolana, kEnd}), kCI);
+  // "buy 10 USDC of SOL", "купи на 10 usdc SOL"
+  static const Regex buyWorth(
+      cat({R"(^\s*)", kBuy, R"(\s+(?:на\s+|for\s+)?\$?)", kNum,
+           R"(\s*(?:usdc|\$|долл\w*|бакс\w*)\s+(?:of\s+|worth\s+of\s+)?)", kCoin, kOnSolana, kEnd}),
+      kCI);
   static const Regex sellRe(
-      cat({R"(^\s*)", kSell, R"(\s+(?:)", kNumOrAll, R"(\s+)?)", kTick, kOnSolana, kEnd}), kCI);
-  auto asset = [](std::string_view tick, bool onSolana) -> std::optional<SpotAsset> {
+      cat({R"(^\s*)", kSell, R"(\s+(?:)", kNumOrAll, R"(\s+)?)", kCoin, kOnSolana, kEnd}), kCI);
+  auto asset = [](std::string_view word, bool onSolana) -> std::optional<SpotAsset> {
+    std::string_view tick = russianCoin(word);
     std::string u = upper(tick);
     if (u == "USDC" || u == "NEAR" || u == "TOKEN" || u == "TOKENS" || u == "STOCK") return std::nullopt;
     if (auto known = SpotAsset::known(tick)) return known;
@@ -418,6 +440,12 @@ R solanaTrades(std::string_view t) {
     w::buy b{*a, amountOrAll(m->group(3))};
     if (m->group(3) && !b.usdc) return std::nullopt;
     return b;
+  }
+  if (auto m = buyWorth.firstMatch(t)) {
+    auto a = asset(*m->group(2), m->group(3).has_value());
+    auto usdc = number(*m->group(1));
+    if (!a || !usdc) return std::nullopt;
+    return w::buy{*a, usdc};
   }
   if (auto m = sellRe.firstMatch(t)) {
     std::string u = upper(*m->group(2));
@@ -605,7 +633,7 @@ R savings(std::string_view t) {
            R"(\s*)?(usdc|sol|usdt|jitosol)?\s*(?:to|into|in|on|from|в|на|из|с|со)\s+(?:the\s+|my\s+)?(kamino|камино|hlp|хлп|morpho|морфо|aave|ааве|аве|vault|хранилищ\w*|jupiter\s+lend|jup\s+lend|джупитер\w*|юпитер\w*))",
            kOnNet, kNetwork, ")?", kEnd}),
       kCI);
-  static const Regex lend(cat({R"(^\s*(?:lend)\s+(?:)", kNum, R"(\s*)?(usdc|sol|usdt))", kEnd}), kCI);
+  static const Regex lend(cat({R"(^\s*(?:lend)\s+(?:)", kNumOrAll, R"(\s*)?(?:my\s+)?(usdc|sol|usdt))", kEnd}), kCI);
 
   auto net = [](const RegexMatch& m, std::size_t i) -> std::optional<std::string> {
     if (!m.group(i)) return std::string("base");
@@ -668,7 +696,7 @@ R staking(std::string_view t) {
            R"(\s*)?(?:jitosol|sol|сол\w*)?)", kEnd}),
       kCI);
   static const Regex stakeRe(
-      cat({R"(^\s*(?:stake|застейк\w*|стейкни|положи\s+в\s+стейкинг)\s*(?:)", kNum,
+      cat({R"(^\s*(?:stake|застейк\w*|стейкни|положи\s+в\s+стейкинг)\s*(?:)", kNumOrAll,
            R"(\s*)?(?:sol|сол\w*)?(?:\s+(?:in|into|to|в)\s+(?:стейкинг|jito|jitosol))?)", kEnd}),
       kCI);
   if (auto m = unstakeRe.firstMatch(t)) return w::unstake{amountOrAll(m->group(1))};

@@ -165,6 +165,8 @@ TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {
   check(
       {
           {"sell 50 USDC of SOL", nullopt},
+          {"продай половину SOL", nullopt},  // a sale without an amount is no long either
+          {"sell ETH", nullopt},
           {"продай SOL на $20", nullopt},
           {"buy SOL for 10 usdc every day", nullopt},
           {"покупай BTC каждую неделю на 20 usdc", nullopt},

@@ -229,6 +229,13 @@ TEST(HyperliquidMarkets, ShapeErrorsAndBadUrlsAreSentences) {
   } catch (const MarketDataError& e) {
     EXPECT_EQ(std::string(e.what()), "Invalid URL: api.hyperliquid.xyz/info");
   }
+
+  // Nothing listening: the transport error reaches the caller unchanged.
+  FakeServer gone;
+  std::string url = gone.url();
+  gone.stop();
+  Hyperliquid::InfoApi down{CurlHttpClient::shared(), clock, url};
+  EXPECT_THROW((void)Hyperliquid::balance(down, "0xaa"), NetError);
 }
 
 // Candles as candleSnapshot sends them, rising by 1 with a fixed shape so

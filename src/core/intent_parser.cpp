@@ -122,6 +122,10 @@ std::optional<std::string> findAsset(std::string_view typed, std::string_view lo
 
 }  // namespace
 
+std::optional<std::string> asset(std::string_view text, const MarketNames& markets) {
+  return findAsset(text, text::lowercased(text), markets);
+}
+
 std::optional<Decimal> number(std::string_view text) {
   static const Regex shape(R"(\d+(?:[.,]\d+)?)");
   if (!shape.matchesWhole(text)) return std::nullopt;

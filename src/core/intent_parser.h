@@ -29,6 +29,11 @@ namespace IntentParser {
 // spelling. With no markets loaded only BTC, ETH and SOL are known.
 [[nodiscard]] std::optional<std::string> market(std::string_view word, const MarketNames& markets);
 
+// The market a text names, by the asset rules of a trade message: a cashtag,
+// the alias words (oil, gold, эфир, …), then each word (ordinary-word tickers
+// only in capitals).
+[[nodiscard]] std::optional<std::string> asset(std::string_view text, const MarketNames& markets);
+
 // A decimal number as the command language writes it: digits with an optional
 // "." or "," fraction. Nothing for anything else.
 [[nodiscard]] std::optional<Decimal> number(std::string_view text);

@@ -1,0 +1,84 @@
+#include "core/wallet_command.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "test_data.h"
+
+namespace orwenna {
+namespace {
+
+// The payload as the corpus writes it: the case and its fields, a SpotAsset by symbol.
+Json comparable(const WalletCommand& command) {
+  Json j = command.toJson();
+  j.erase("type");
+  if (j.contains("asset") && j["asset"].is_object()) j["asset"] = j["asset"]["symbol"];
+  return j;
+}
+
+TEST(WalletCommandTest, EveryFormParsesToItsCaseAndWritesBack) {
+  Json corpus = testing::loadTestJson("wallet_commands.json");
+  std::set<std::string> cases;
+  for (const Json& entry : corpus["positive"]) {
+    const std::string text = entry["text"];
+    const Json& want = entry["want"];
+    auto parsed = WalletCommand::parse(text);
+    if (!parsed) {
+      ADD_FAILURE() << "not read: " << text;
+      continue;
+    }
+    EXPECT_EQ(comparable(*parsed), want) << text;
+    cases.insert(std::string(parsed->caseName()));
+
+    auto back = WalletCommand::parse(parsed->line());
+    if (!back) {
+      ADD_FAILURE() << "written back unreadable: " << text << " → " << parsed->line();
+      continue;
+    }
+    EXPECT_EQ(*back, *parsed) << text << " → " << parsed->line();
+
+    for (const Json& variant : entry["variants"]) {
+      auto v = WalletCommand::parse(variant.get<std::string>());
+      if (!v) {
+        ADD_FAILURE() << "variant not read: " << variant;
+        continue;
+      }
+      EXPECT_EQ(comparable(*v), want) << variant;
+    }
+  }
+  EXPECT_EQ(cases.size(), std::variant_size_v<WalletCommand::Value>) << "a case has no form in the corpus";
+}
+
+TEST(WalletCommandTest, OtherLinesReadAsNothing) {
+  Json corpus = testing::loadTestJson("wallet_commands.json");
+  for (const Json& text : corpus["negative"]) {
+    auto parsed = WalletCommand::parse(text.get<std::string>());
+    EXPECT_FALSE(parsed) << text << " read as " << parsed->toJson().dump();
+  }
+}
+
+TEST(WalletCommandTest, KnownSpotAssetsCarryTheirMints) {
+  struct Case {
+    const char* ticker;
+    const char* symbol;
+    const char* mint;
+    int decimals;
+  } cases[] = {
+      {"sol", "SOL", "So11111111111111111111111111111111111111112", 9},
+      {"JUP", "JUP", "JUPyiwrYJFskUPiHa7hkeR8VUtAeFoSYbKedZNsDvCN", 6},
+      {"jitosol", "JitoSOL", "J1toso1uCk3RLmjorhTtrVwY9HJ7X8V9yYac6Y7kGCPn", 9},
+  };
+  for (const Case& c : cases) {
+    auto a = SpotAsset::known(c.ticker);
+    ASSERT_TRUE(a) << c.ticker;
+    EXPECT_EQ(a->symbol, c.symbol);
+    EXPECT_EQ(a->mint, c.mint);
+    EXPECT_EQ(a->decimals, c.decimals);
+  }
+  EXPECT_FALSE(SpotAsset::known("BONK"));
+  EXPECT_EQ(SpotAsset::forTicker("bonk"), (SpotAsset{"BONK", "", 0, false}));
+}
+
+}  // namespace
+}  // namespace orwenna

@@ -181,11 +181,11 @@ struct RangeWindow {
   const char* interval;
 };
 
-RangeWindow windowOf(CandleRange range) {
+RangeWindow windowOf(ChartRange range) {
   switch (range) {
-    case CandleRange::day: return {86400000, "15m"};
-    case CandleRange::week: return {604800000, "1h"};
-    case CandleRange::month: return {2592000000LL, "4h"};
+    case ChartRange::day: return {86400000, "15m"};
+    case ChartRange::week: return {604800000, "1h"};
+    case ChartRange::month: return {2592000000LL, "4h"};
   }
   return {86400000, "15m"};
 }
@@ -216,7 +216,7 @@ std::vector<Candle> snapshot(const InfoApi& api, const std::string& coin, const 
 
 }  // namespace
 
-std::vector<Candle> candles(const InfoApi& api, const std::string& coin, CandleRange range) {
+std::vector<Candle> candles(const InfoApi& api, const std::string& coin, ChartRange range) {
   RangeWindow w = windowOf(range);
   return snapshot(api, coin, w.interval, w.millis);
 }

@@ -18,6 +18,7 @@
 #include "base/decimal.h"
 #include "base/http.h"
 #include "base/json.h"
+#include "core/commands.h"
 #include "core/market.h"
 
 namespace orwenna::Hyperliquid {
@@ -74,11 +75,9 @@ struct Candle {
   Decimal c;
 };
 
-// The chart periods: a day of 15-minute candles, a week of hourly ones, a
-// month of 4-hour ones.
-enum class CandleRange { day, week, month };
-
-std::vector<Candle> candles(const InfoApi& api, const std::string& coin, CandleRange range);
+// A chart period: a day of 15-minute candles, a week of hourly ones, a month
+// of 4-hour ones.
+std::vector<Candle> candles(const InfoApi& api, const std::string& coin, ChartRange range);
 
 // Average true range of the last 14 four-hour candles, in percent of the last
 // close. Needs at least 15 candles, else MarketDataError

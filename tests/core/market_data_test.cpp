@@ -299,13 +299,13 @@ TEST(HyperliquidCandles, TrueRangeTakesGapsFromThePreviousClose) {
 
 TEST(HyperliquidCandles, RangesPickWindowAndInterval) {
   struct Case {
-    Hyperliquid::CandleRange range;
+    ChartRange range;
     std::int64_t window;
     const char* interval;
   };
-  for (const Case& c : {Case{Hyperliquid::CandleRange::day, 86400000, "15m"},
-                        Case{Hyperliquid::CandleRange::week, 604800000, "1h"},
-                        Case{Hyperliquid::CandleRange::month, 2592000000LL, "4h"}}) {
+  for (const Case& c : {Case{ChartRange::day, 86400000, "15m"},
+                        Case{ChartRange::week, 604800000, "1h"},
+                        Case{ChartRange::month, 2592000000LL, "4h"}}) {
     FakeInfo info;
     info.answer("candleSnapshot", candleJson(3));
     auto cs = Hyperliquid::candles(info.api(), "ETH", c.range);
@@ -482,6 +482,29 @@ TEST(SolanaBalance, AnswersWithoutAResultFail) {
     node.answer("getBalance", c.balanceAnswer);
     try {
       (void)Solana::balance(node.node(), "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM");
+      ADD_FAILURE();
+    } catch (const MarketDataError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+  }
+}
+
+TEST(SolanaBalance, HttpErrorsKeepTheNodesOwnMessage) {
+  struct Case {
+    int status;
+    const char* body;
+    const char* message;
+  };
+  for (const Case& c : {
+           Case{429, R"({"jsonrpc":"2.0","error":{"code":429,"message":"Too many requests for a specific RPC call"},"id":1})",
+                "Solana RPC: Too many requests for a specific RPC call"},
+           Case{502, "<html>Bad Gateway</html>", "Solana RPC: HTTP 502"},
+       }) {
+    SCOPED_TRACE(c.status);
+    FakeServer server;
+    server.onJson("POST", "/", c.body, c.status);
+    try {
+      (void)Solana::balance({CurlHttpClient::shared(), server.url() + "/"}, "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM");
       ADD_FAILURE();
     } catch (const MarketDataError& e) {
       EXPECT_EQ(std::string(e.what()), c.message);

@@ -9,23 +9,11 @@
 #include "signing/base58.h"
 #include "signing/keccak.h"
 #include "signing/wallet_error.h"
+#include "signing/secp256k1_context.h"
 
 namespace orwenna {
 
 namespace {
-
-const secp256k1_context* context() {
-  // Randomised once for side-channel resistance; read-only afterwards.
-  static secp256k1_context* ctx = [] {
-    secp256k1_context* c = secp256k1_context_create(SECP256K1_CONTEXT_SIGN | SECP256K1_CONTEXT_VERIFY);
-    std::uint8_t seed[32];
-    // Without randomisation signing stays correct, only less blinded.
-    if (RAND_bytes(seed, sizeof seed) == 1 && secp256k1_context_randomize(c, seed) != 1) seed[0] = 0;
-    wipeBytes(seed);
-    return c;
-  }();
-  return ctx;
-}
 
 using PKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
@@ -39,18 +27,18 @@ PKey ed25519Private(ByteView secret) {
 }  // namespace
 
 bool EVMAccount::isValidSecret(ByteView privateKey) {
-  return privateKey.size() == 32 && secp256k1_ec_seckey_verify(context(), privateKey.data()) == 1;
+  return privateKey.size() == 32 && secp256k1_ec_seckey_verify(secp256k1Context(), privateKey.data()) == 1;
 }
 
 Bytes EVMAccount::publicKey(ByteView privateKey) {
   if (!isValidSecret(privateKey)) throw WalletError("The private key isn't a valid secp256k1 key.");
   secp256k1_pubkey pub;
-  if (secp256k1_ec_pubkey_create(context(), &pub, privateKey.data()) != 1) {
+  if (secp256k1_ec_pubkey_create(secp256k1Context(), &pub, privateKey.data()) != 1) {
     throw WalletError("The private key isn't a valid secp256k1 key.");
   }
   Bytes out(65);
   std::size_t len = out.size();
-  secp256k1_ec_pubkey_serialize(context(), out.data(), &len, &pub, SECP256K1_EC_UNCOMPRESSED);
+  secp256k1_ec_pubkey_serialize(secp256k1Context(), out.data(), &len, &pub, SECP256K1_EC_UNCOMPRESSED);
   return out;
 }
 
@@ -69,12 +57,12 @@ std::string EVMAccount::address(ByteView privateKey) {
 
 std::optional<std::string> EVMAccount::addressOfPublicKey(ByteView publicKey) {
   secp256k1_pubkey pub;
-  if (publicKey.empty() || secp256k1_ec_pubkey_parse(context(), &pub, publicKey.data(), publicKey.size()) != 1) {
+  if (publicKey.empty() || secp256k1_ec_pubkey_parse(secp256k1Context(), &pub, publicKey.data(), publicKey.size()) != 1) {
     return std::nullopt;
   }
   std::uint8_t full[65];
   std::size_t len = sizeof full;
-  secp256k1_ec_pubkey_serialize(context(), full, &len, &pub, SECP256K1_EC_UNCOMPRESSED);
+  secp256k1_ec_pubkey_serialize(secp256k1Context(), full, &len, &pub, SECP256K1_EC_UNCOMPRESSED);
   return checksummed(toHex(addressBytes(ByteView(full + 1, 64))));
 }
 

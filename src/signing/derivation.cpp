@@ -7,25 +7,11 @@
 #include <secp256k1.h>
 
 #include "signing/wallet_error.h"
+#include "signing/secp256k1_context.h"
 
 namespace orwenna {
 
 namespace {
-
-const secp256k1_context* context() {
-  // Public keys of secrets are computed here: blind the context once.
-  static secp256k1_context* ctx = [] {
-    secp256k1_context* c = secp256k1_context_create(SECP256K1_CONTEXT_NONE);
-    std::array<std::uint8_t, 32> seed{};
-    // Without blinding the results stay correct, only less protected.
-    if (RAND_bytes(seed.data(), static_cast<int>(seed.size())) == 1 && secp256k1_context_randomize(c, seed.data()) != 1) {
-      seed[0] = 0;
-    }
-    wipeBytes(seed);
-    return c;
-  }();
-  return ctx;
-}
 
 // HMAC-SHA512(key, data) split into the new key (left) and chain code (right).
 ExtendedKey hmacSplit(ByteView key, ByteView data) {
@@ -105,7 +91,7 @@ std::vector<std::uint32_t> Derivation::parse(std::string_view path) {
 
 ExtendedKey Derivation::secp256k1Node(ByteView seed, std::span<const std::uint32_t> steps) {
   ExtendedKey node = hmacSplit(asBytes("Bitcoin seed"), seed);
-  if (secp256k1_ec_seckey_verify(context(), node.key.data()) != 1) throw WalletError(invalidKeyMessage());
+  if (secp256k1_ec_seckey_verify(secp256k1Context(), node.key.data()) != 1) throw WalletError(invalidKeyMessage());
   std::array<std::uint8_t, 37> data{};
   for (std::uint32_t step : steps) {
     if (step & WalletPath::kHardened) {
@@ -113,15 +99,15 @@ ExtendedKey Derivation::secp256k1Node(ByteView seed, std::span<const std::uint32
       std::copy(node.key.span().begin(), node.key.span().end(), data.begin() + 1);
     } else {
       secp256k1_pubkey pub;
-      if (secp256k1_ec_pubkey_create(context(), &pub, node.key.data()) != 1) throw WalletError(invalidKeyMessage());
+      if (secp256k1_ec_pubkey_create(secp256k1Context(), &pub, node.key.data()) != 1) throw WalletError(invalidKeyMessage());
       std::size_t len = 33;
-      secp256k1_ec_pubkey_serialize(context(), data.data(), &len, &pub, SECP256K1_EC_COMPRESSED);
+      secp256k1_ec_pubkey_serialize(secp256k1Context(), data.data(), &len, &pub, SECP256K1_EC_COMPRESSED);
     }
     putStep(data.data() + 33, step);
     ExtendedKey child = hmacSplit(node.chainCode.span(), data);
     // child.key holds I_L; the child key is I_L + k_par (mod n), done in place on k_par.
-    if (secp256k1_ec_seckey_verify(context(), child.key.data()) != 1 ||
-        secp256k1_ec_seckey_tweak_add(context(), node.key.data(), child.key.data()) != 1) {
+    if (secp256k1_ec_seckey_verify(secp256k1Context(), child.key.data()) != 1 ||
+        secp256k1_ec_seckey_tweak_add(secp256k1Context(), node.key.data(), child.key.data()) != 1) {
       wipeBytes(data);
       throw WalletError(invalidKeyMessage());
     }

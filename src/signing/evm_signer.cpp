@@ -10,24 +10,11 @@
 #include "signing/accounts.h"
 #include "signing/secret.h"
 #include "signing/wallet_error.h"
+#include "signing/secp256k1_context.h"
 
 namespace orwenna {
 
 namespace {
-
-const secp256k1_context* context() {
-  // Randomised once (blinding against side channels); read-only afterwards, so
-  // any thread may use it.
-  static secp256k1_context* ctx = [] {
-    secp256k1_context* c = secp256k1_context_create(SECP256K1_CONTEXT_SIGN | SECP256K1_CONTEXT_VERIFY);
-    std::uint8_t seed[32];
-    // Without randomisation signing stays correct, only less blinded.
-    if (RAND_bytes(seed, sizeof seed) == 1 && secp256k1_context_randomize(c, seed) != 1) seed[0] = 0;
-    wipeBytes(seed);
-    return c;
-  }();
-  return ctx;
-}
 
 const char* const kNotASignature = "Not a signature over a 32-byte hash.";
 
@@ -84,12 +71,12 @@ EVMSignature EVMSigner::sign(ByteView hash, ByteView privateKey) {
   if (!EVMAccount::isValidSecret(privateKey)) throw WalletError("The private key isn't a valid secp256k1 key.");
   secp256k1_ecdsa_recoverable_signature raw;
   // A null nonce function selects RFC 6979; the library always returns low s.
-  if (secp256k1_ecdsa_sign_recoverable(context(), &raw, hash.data(), privateKey.data(), nullptr, nullptr) != 1) {
+  if (secp256k1_ecdsa_sign_recoverable(secp256k1Context(), &raw, hash.data(), privateKey.data(), nullptr, nullptr) != 1) {
     throw WalletError("The private key isn't a valid secp256k1 key.");
   }
   std::uint8_t compact[64];
   int recoveryId = 0;
-  secp256k1_ecdsa_recoverable_signature_serialize_compact(context(), compact, &recoveryId, &raw);
+  secp256k1_ecdsa_recoverable_signature_serialize_compact(secp256k1Context(), compact, &recoveryId, &raw);
   EVMSignature sig;
   std::copy(compact, compact + 32, sig.r.begin());
   std::copy(compact + 32, compact + 64, sig.s.begin());
@@ -104,13 +91,13 @@ std::string EVMSigner::recover(const EVMSignature& signature, ByteView hash) {
   std::copy(signature.s.begin(), signature.s.end(), compact + 32);
   secp256k1_ecdsa_recoverable_signature raw;
   secp256k1_pubkey pub;
-  if (secp256k1_ecdsa_recoverable_signature_parse_compact(context(), &raw, compact, signature.v - 27) != 1 ||
-      secp256k1_ecdsa_recover(context(), &pub, &raw, hash.data()) != 1) {
+  if (secp256k1_ecdsa_recoverable_signature_parse_compact(secp256k1Context(), &raw, compact, signature.v - 27) != 1 ||
+      secp256k1_ecdsa_recover(secp256k1Context(), &pub, &raw, hash.data()) != 1) {
     throw WalletError("No key recovers from this signature.");
   }
   std::uint8_t full[65];
   std::size_t len = sizeof full;
-  secp256k1_ec_pubkey_serialize(context(), full, &len, &pub, SECP256K1_EC_UNCOMPRESSED);
+  secp256k1_ec_pubkey_serialize(secp256k1Context(), full, &len, &pub, SECP256K1_EC_UNCOMPRESSED);
   return EVMAccount::checksummed(toHex(EVMAccount::addressBytes(ByteView(full + 1, 64))));
 }
 

@@ -10,18 +10,13 @@
 #include "llm/providers.h"
 #include "llm/llm_test_support.h"
 #include "platform/credential_store.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
 using testing::ScriptedRandom;
 using testing::TempDir;
-
-Json loadVectors(const std::string& name) {
-  auto text = readFile(std::filesystem::path(ORWENNA_TEST_DATA_DIR) / name);
-  EXPECT_TRUE(text.has_value()) << name;
-  return *parseJson(*text);
-}
 
 TEST(Credential, JsonFormsAreExactAndRoundTrip) {
   OAuthTokens withAccount{"acc", "ref", 1796541540000, std::string("acct-1")};
@@ -73,7 +68,7 @@ TEST(Credential, DecodingRefusesMalformedForms) {
 }
 
 TEST(PKCE, MatchesThePublishedS256Example) {
-  Json vectors = loadVectors("pkce_rfc7636.json");
+  Json vectors = testing::loadTestJson("pkce_rfc7636.json");
   for (const auto& v : vectors["valid"]) {
     std::vector<std::uint8_t> octets = v["octets"].get<std::vector<std::uint8_t>>();
     ScriptedRandom random(octets);
@@ -88,7 +83,7 @@ TEST(PKCE, MatchesThePublishedS256Example) {
 }
 
 TEST(PromptCacheKey, IsFnv1a64InBase36) {
-  Json vectors = loadVectors("fnv1a64.json");
+  Json vectors = testing::loadTestJson("fnv1a64.json");
   for (const auto& v : vectors["valid"])
     EXPECT_EQ(promptCacheKey(v["input"].get<std::string>()), "orwenna-" + v["base36"].get<std::string>());
   for (const auto& v : vectors["invalid"])

@@ -5,12 +5,13 @@
 #include "base/files.h"
 #include "base/json.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
 TEST(EVMAccount, ChecksumsTheEip55Examples) {
-  Json data = *parseJson(*readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/eip55.json"));
+  Json data = testing::loadTestJson("eip55.json");
   for (const Json& v : data["valid"]) {
     std::string a = v.get<std::string>();
     EXPECT_EQ(EVMAccount::checksummed(a), a);

@@ -12,17 +12,12 @@
 #include "signing/address_check.h"
 #include "signing/base58.h"
 #include "signing/bech32.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
 using Network = AddressCheck::Network;
-
-Json loadData(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 std::string scriptPubKey(const Bech32::WitnessProgram& w) {
   Bytes script{static_cast<std::uint8_t>(w.version == 0 ? 0 : 0x50 + w.version),
@@ -32,7 +27,7 @@ std::string scriptPubKey(const Bech32::WitnessProgram& w) {
 }
 
 TEST(Bech32, ChecksumVectorsAndTheirOneCharacterTwins) {
-  Json data = loadData("bech32.json");
+  Json data = testing::loadTestJson("bech32.json");
   ASSERT_EQ(data["validBech32"].size(), 7u);
   ASSERT_EQ(data["validBech32m"].size(), 7u);
   ASSERT_EQ(data["invalidBech32"].size(), 12u);
@@ -65,7 +60,7 @@ TEST(Bech32, ChecksumVectorsAndTheirOneCharacterTwins) {
 }
 
 TEST(Bech32, SegwitAddressVectors) {
-  Json data = loadData("bech32.json");
+  Json data = testing::loadTestJson("bech32.json");
   ASSERT_EQ(data["validAddress"].size(), 8u);
   ASSERT_EQ(data["invalidAddress"].size(), 15u);
   for (const Json& v : data["validAddress"]) {

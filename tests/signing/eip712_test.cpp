@@ -8,18 +8,13 @@
 #include "base/json.h"
 #include "signing/keccak.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
 using Field = EIP712::Field;
 using Value = EIP712::Value;
-
-Json loadData(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 Value person(const Json& p) {
   return Value::structure("Person", {Field{"name", "string", Value::string(p["name"].get<std::string>())},
@@ -57,7 +52,7 @@ void expectWalletError(const std::function<void()>& f, const std::string& messag
 }
 
 TEST(EIP712, ReproducesTheMailExample) {
-  Json data = loadData("eip712_mail.json");
+  Json data = testing::loadTestJson("eip712_mail.json");
   EIP712::Typed typed = mail(data);
   std::string type = EIP712::encodeType(typed.type, typed.message);
   EXPECT_EQ(type, data["encodeType"].get<std::string>());
@@ -72,7 +67,7 @@ TEST(EIP712, ReproducesTheMailExample) {
 }
 
 TEST(EIP712, TwinsOfTheMailExampleDoNotReproduceIt) {
-  Json data = loadData("eip712_mail.json");
+  Json data = testing::loadTestJson("eip712_mail.json");
   const Json& bad = data["invalid"];
   std::string digest = data["digest"].get<std::string>();
 

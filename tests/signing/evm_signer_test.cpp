@@ -9,15 +9,10 @@
 #include "signing/accounts.h"
 #include "signing/secret.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
-
-Json loadData(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 Bytes hexField(const Json& j, const char* key) { return *fromHex(j[key].get<std::string>(), false); }
 
@@ -40,7 +35,7 @@ void expectWalletError(const std::function<void()>& f, const std::string& messag
 }
 
 TEST(EVMSigner, ReproducesPublishedSignatures) {
-  Json data = loadData("evm_signatures.json");
+  Json data = testing::loadTestJson("evm_signatures.json");
   for (const Json& v : data["valid"]) {
     SCOPED_TRACE(v["name"].get<std::string>());
     Bytes hash = hexField(v, "hash");
@@ -56,7 +51,7 @@ TEST(EVMSigner, ReproducesPublishedSignatures) {
 }
 
 TEST(EVMSigner, TamperedSignaturesDoNotRecoverTheSigner) {
-  Json data = loadData("evm_signatures.json");
+  Json data = testing::loadTestJson("evm_signatures.json");
   for (const Json& bad : data["invalid"]) {
     SCOPED_TRACE(bad["name"].get<std::string>());
     const Json& original = data["valid"][bad["of"].get<std::size_t>()];
@@ -77,7 +72,7 @@ TEST(EVMSigner, TamperedSignaturesDoNotRecoverTheSigner) {
 }
 
 TEST(EVMSigner, RefusesWhatIsNotASignatureOverAHash) {
-  Json data = loadData("evm_signatures.json");
+  Json data = testing::loadTestJson("evm_signatures.json");
   const Json& v = data["valid"][0];
   Bytes hash = hexField(v, "hash");
   SecretBytes key(hexField(v, "privateKey"));
@@ -120,7 +115,7 @@ TEST(EVMSigner, EverySignatureIsLowSDeterministicAndRecoversItsKey) {
 }
 
 TEST(EVMSignature, TravelsAsBase64HalvesAndANumber) {
-  Json data = loadData("evm_signatures.json");
+  Json data = testing::loadTestJson("evm_signatures.json");
   EVMSignature sig = signatureOf(data["valid"][0]);
   Json j = sig.toJson();
   EXPECT_EQ(j.dump(), R"({"r":"Q1XEfWOSTopy5Qm2UCkFLrbCmdU6BOFnxXdf1GZ1HJ0=","s":"BymZNtMEwVP2RD36BfQP8AfXKRG29yMH+ZYjFgW5FWI=","v":28})");
@@ -141,7 +136,7 @@ TEST(EVMSignature, TravelsAsBase64HalvesAndANumber) {
 }
 
 TEST(PersonalMessage, MatchesPublishedHashesAndNotTheirTwins) {
-  Json data = loadData("evm_signatures.json")["personalMessages"];
+  Json data = testing::loadTestJson("evm_signatures.json")["personalMessages"];
   for (const Json& v : data["valid"]) {
     EXPECT_EQ(toHex(PersonalMessage::hash(asBytes(v["message"].get<std::string>()))), v["hash"].get<std::string>());
   }

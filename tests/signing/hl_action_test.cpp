@@ -8,15 +8,10 @@
 #include "base/files.h"
 #include "signing/hl_signer.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
-
-Json loadVectors(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 Decimal dec(const char* text) { return Decimal::parse(text); }
 
@@ -48,7 +43,7 @@ HLOrder orderFrom(const Json& d) {
 }
 
 TEST(HLOrderWire, BuildersMatchPublishedActions) {
-  Json data = loadVectors("hl_signing.json");
+  Json data = testing::loadTestJson("hl_signing.json");
   int built = 0;
   for (const char* group : {"connectionIds", "l1"}) {
     for (const Json& v : data[group]) {
@@ -179,7 +174,7 @@ TEST(HLAgentActions, OnlyTradingTypesForATradingKey) {
 }
 
 TEST(HLActionHash, MatchesPublishedConnectionIdAndTwinsDiffer) {
-  Json data = loadVectors("hl_signing.json");
+  Json data = testing::loadTestJson("hl_signing.json");
   const Json& v = data["connectionIds"][0];
   std::string id = toHex0x(HLSigner::actionHash(MsgPack::fromPlainJson(v["action"]), std::nullopt,
                                                 v["nonce"].get<std::uint64_t>(), std::nullopt));

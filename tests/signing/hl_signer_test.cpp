@@ -10,15 +10,10 @@
 #include "signing/hl_action.h"
 #include "signing/secret.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
-
-Json loadVectors(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 std::string failureOf(const std::function<void()>& f) {
   try {
@@ -34,7 +29,7 @@ Json sigJson(const EVMSignature& s) { return Json{{"r", toHex0x(s.r)}, {"s", toH
 class HLSignerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = loadVectors("hl_signing.json");
+    data_ = testing::loadTestJson("hl_signing.json");
     key_ = SecretBytes(*fromHex(data_["key"].get<std::string>()));
     address_ = EVMAccount::address(key_.span());
   }

@@ -13,15 +13,10 @@
 #include "signing/derivation.h"
 #include "signing/mnemonic.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
-
-Json loadData(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 Bytes hex(const std::string& h) { return *fromHex(h); }
 
@@ -59,7 +54,7 @@ Bytes compressed(ByteView secret) {
 }
 
 TEST(Mnemonic, MatchesTheBip39EnglishVectors) {
-  Json data = loadData("bip39.json");
+  Json data = testing::loadTestJson("bip39.json");
   std::string passphrase = data["passphrase"].get<std::string>();
   ASSERT_EQ(data["vectors"].size(), 24u);
   for (const Json& v : data["vectors"]) {
@@ -166,7 +161,7 @@ TEST(Mnemonic, RefusesEntropyOfOtherSizes) {
 }
 
 TEST(Derivation, MatchesTheBip32Vectors) {
-  Json data = loadData("bip32.json");
+  Json data = testing::loadTestJson("bip32.json");
   ASSERT_EQ(data["vectors"].size(), 3u);
   for (const Json& v : data["vectors"]) {
     Bytes seed = hex(v["seed"].get<std::string>());
@@ -193,7 +188,7 @@ TEST(Derivation, MatchesTheBip32Vectors) {
 }
 
 TEST(Derivation, RefusesMalformedPaths) {
-  Json data = loadData("bip32.json");
+  Json data = testing::loadTestJson("bip32.json");
   for (const Json& c : data["invalidPaths"]) {
     std::string path = c[0].get<std::string>();
     EXPECT_EQ(errorOf([&] { (void)Derivation::parse(path); }), c[1].get<std::string>()) << path;
@@ -214,7 +209,7 @@ TEST(Derivation, ParsesBothHardenedMarks) {
 }
 
 TEST(Derivation, MatchesTheSlip10Ed25519Vectors) {
-  Json data = loadData("slip10_ed25519.json");
+  Json data = testing::loadTestJson("slip10_ed25519.json");
   for (const Json& v : data["vectors"]) {
     Bytes seed = hex(v["seed"].get<std::string>());
     for (const Json& chain : v["chains"]) {

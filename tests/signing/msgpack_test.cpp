@@ -7,20 +7,15 @@
 
 #include "base/files.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
-Json loadVectors(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
-
 std::string hexOf(const MsgPack& v) { return toHex(v.encoded()); }
 
 TEST(MsgPackEncoding, MatchesPublishedSuite) {
-  Json data = loadVectors("msgpack.json");
+  Json data = testing::loadTestJson("msgpack.json");
   ASSERT_GT(data["valid"].size(), 30u);
   for (const Json& v : data["valid"]) {
     MsgPack value = MsgPack::fromPlainJson(v["value"]);

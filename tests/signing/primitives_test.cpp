@@ -8,18 +8,13 @@
 
 #include "base/files.h"
 #include "base/json.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
-Json loadVectors(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
-
 TEST(Keccak, MatchesPublishedDigests) {
-  Json data = loadVectors("keccak256.json");
+  Json data = testing::loadTestJson("keccak256.json");
   for (const Json& v : data["vectors"]) {
     std::string ascii = v.value("ascii", "");
     Bytes input = v.contains("hex") ? *fromHex(v["hex"].get<std::string>()) : Bytes(ascii.begin(), ascii.end());
@@ -48,7 +43,7 @@ TEST(Keccak, BlockBoundariesAreHandled) {
 }
 
 TEST(Base58, MatchesBitcoinCoreVectors) {
-  Json data = loadVectors("base58.json");
+  Json data = testing::loadTestJson("base58.json");
   for (const Json& v : data["valid"]) {
     Bytes payload = *fromHex(v[0].get<std::string>());
     std::string text = v[1].get<std::string>();

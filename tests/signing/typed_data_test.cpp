@@ -8,15 +8,10 @@
 
 #include "base/files.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
-
-Json loadData(const std::string& name) {
-  auto text = readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  if (!text) throw std::runtime_error("missing test data " + name);
-  return *parseJson(*text);
-}
 
 std::string parseError(const std::string& text) {
   try {
@@ -35,7 +30,7 @@ std::string oneField(const std::string& type, const std::string& valueJson) {
 }
 
 TEST(TypedDataPolicy, RefusesWhatDrainersSendAndPassesOrdinaryDocuments) {
-  Json data = loadData("typed_data_policy.json");
+  Json data = testing::loadTestJson("typed_data_policy.json");
   int refused = 0, passed = 0, unreadable = 0;
   for (const Json& c : data["cases"]) {
     SCOPED_TRACE(c["name"].get<std::string>());
@@ -177,7 +172,7 @@ TEST(TypedDataParse, InfersTheDomainTypeFromTheKeysPresent) {
 }
 
 TEST(TypedDataParse, TheMailExampleIsRefusedAsNestedAndItsFlatFormMatchesTheLibrary) {
-  Json mail = loadData("eip712_mail.json");
+  Json mail = testing::loadTestJson("eip712_mail.json");
   Json doc = {{"types",
                {{"EIP712Domain",
                  Json::array({{{"name", "name"}, {"type", "string"}},

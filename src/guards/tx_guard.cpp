@@ -379,7 +379,10 @@ std::optional<std::string> textOf(const Json& object, const std::string& key) {
   if (it == object.end() || it->is_null()) return std::nullopt;
   if (it->is_string()) return it->get<std::string>();
   if (it->is_number_integer() || it->is_number_unsigned()) return it->dump();
-  if (it->is_number_float()) return Decimal::fromJson(*it).toString();
+  if (it->is_number_float()) {
+    auto exact = Decimal::tryParse(it->dump());
+    return exact ? exact->toString() : it->dump();
+  }
   return it->dump();
 }
 
@@ -388,8 +391,10 @@ std::optional<std::string> textOf(const Json& object, const std::string& key) {
 Verdict HLGuard::check(const Json& action, std::string_view owner, const std::vector<std::string>& approved,
                        std::string_view agentAddress) {
   Verdict v;
-  auto type = textOf(action, "type");
-  if (!type || !action["type"].is_string()) {
+  auto type = action.is_object() && action.contains("type") && action.at("type").is_string()
+                  ? textOf(action, "type")
+                  : std::nullopt;
+  if (!type) {
     v.problems.push_back("Unrecognized action.");
     return v;
   }
@@ -485,14 +490,16 @@ InjectionHeuristics::Findings InjectionHeuristics::scan(std::string_view text) {
       R"((send|transfer|withdraw|bridge|deposit|approve|pay|отправ\w*|перевед\w*|перевест\w*|переведи|выведи|вывест\w*|скинь|пополн\w*|оплат\w*))");
 
   Findings f;
-  const std::string lower = text::lowercased(text);
+  // Pages arrive in any encoding; invalid UTF-8 must not hide a command.
+  const std::string clean = text::sanitized(text);
+  const std::string lower = text::lowercased(clean);
   for (const auto& pattern : commandPatterns) {
     for (const auto& m : pattern.allMatches(lower)) f.commands.emplace_back(m.whole());
   }
   // Addresses come from the text as written: lower-casing would change a
   // Base58 address into another one.
   for (const auto* pattern : {&evmAddress, &solanaAddress}) {
-    for (const auto& m : pattern->allMatches(text)) {
+    for (const auto& m : pattern->allMatches(clean)) {
       std::string found(m.whole());
       if (std::find(f.addresses.begin(), f.addresses.end(), found) == f.addresses.end()) f.addresses.push_back(found);
     }
@@ -524,7 +531,10 @@ Verdict InjectionGuard::check(std::string_view text, std::string_view source, co
   std::string name;
   try {
     name = classifier->name();
-    auto answer = classifier->classify(text, source);
+    auto answer = classifier->classify(text::sanitized(text), source);
+    if (!(answer.confidence >= 0.0 && answer.confidence <= 1.0)) {
+      throw std::runtime_error("confidence " + std::to_string(answer.confidence) + " outside 0…1");
+    }
     std::string percent = std::to_string(std::lround(answer.confidence * 100));
     if (answer.label == "data") {
       v.checks.push_back(name + ": looks like ordinary data (" + percent + "%).");

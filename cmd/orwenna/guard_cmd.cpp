@@ -87,7 +87,7 @@ void guardText(const std::string& source, bool json) {
   if (key != nullptr && *key != '\0') apiKey = key;
   JevClassifier classifier(CurlHttpClient::shared(), apiKey);
   if (!classifier.connected() && !json) std::cout << JevReview::kNotConnected << '\n';
-  printVerdict(InjectionGuard::check(text, source, classifier.connected() ? &classifier : nullptr), json);
+  printVerdict(InjectionGuard::check(text, source, &classifier), json);
 }
 
 CommandRegistrar registrar([](CLI::App& app) {

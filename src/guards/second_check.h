@@ -56,6 +56,7 @@ class JevClassifier final : public InjectionClassifier {
 
   [[nodiscard]] bool connected() const { return apiKey_.has_value(); }
   std::string name() const override { return std::string(kName); }
+  bool available() const override { return connected(); }
 
   // The request body for one question keyed "answer".
   static Json requestBody(const Json& state, std::string_view instructions, const Json& criteria);

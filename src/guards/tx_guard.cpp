@@ -524,7 +524,7 @@ Verdict InjectionGuard::check(std::string_view text, std::string_view source, co
       v.checks.push_back("The text has an address; it will not become a payment recipient.");
     }
   }
-  if (classifier == nullptr) {
+  if (classifier == nullptr || !classifier->available()) {
     v.checks.push_back("Checked by local rules.");
     return v;
   }

@@ -119,6 +119,9 @@ class InjectionClassifier {
   };
   virtual ~InjectionClassifier() = default;
   virtual std::string name() const = 0;
+  // False when it cannot be asked at all (no key); the guard then goes on
+  // with local rules alone, as without a classifier.
+  virtual bool available() const { return true; }
   // Throws std::exception carrying the reason when there is no answer.
   virtual Label classify(std::string_view text, std::string_view source) const = 0;
 };

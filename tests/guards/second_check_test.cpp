@@ -184,6 +184,9 @@ TEST(SecondCheckConnection, WithoutAKeyNothingIsSent) {
     EXPECT_FALSE(off.connected());
     EXPECT_EQ(errorOf([&] { (void)JevReview::run(off, JevReview::Kind::plan, {Json::array(), "p"}); }),
               std::string(JevReview::kNotConnected));
+    // The outside-text guard then runs on local rules alone.
+    EXPECT_EQ(InjectionGuard::check("Contest rules: be kind.", "web page", &off).checks,
+              std::vector<std::string>{"Checked by local rules."});
   }
   EXPECT_EQ(server.requestCount(), 0u);
 }

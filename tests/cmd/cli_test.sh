@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# End-to-end checks of the `orwenna` command-line tools: the wiring between the
+# command line, standard input and the libraries, which unit tests do not see.
+# Usage: cli_test.sh PATH/TO/orwenna
+set -uo pipefail
+bin=$1
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export ORWENNA_HOME=$home
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# expect NAME STATUS PATTERN -- COMMAND... : runs COMMAND, checks exit status and that output matches PATTERN.
+expect() {
+  local name=$1 status=$2 pattern=$3
+  shift 4
+  local out rc
+  out=$("$@" 2>&1)
+  rc=$?
+  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
+  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
+}
+
+expect version 0 '^orwenna [0-9]+\.[0-9]+\.[0-9]+$' -- "$bin" --version
+expect overview 0 'orwenna keys' -- "$bin"
+expect unknown-command 109 'not expected' -- "$bin" no-such-command
+
+# The standard test phrase of BIP-39 tooling and its well-known first accounts.
+phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"
+expect phrase-evm 0 '0x9858EfFD232B4033E47d90003D41EC34EcaEda94' -- sh -c "echo '$phrase' | '$bin' keys addresses"
+expect phrase-solana 0 'HAgk14JpMQLgt6rVgv7cBQFJWFto5Dqxi472uT3DKpqk' -- sh -c "echo '$phrase' | '$bin' keys addresses"
+expect bad-phrase 1 "isn't in the BIP-39 word list" -- sh -c "echo 'abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandonx' | '$bin' keys addresses"
+# A secret on the command line is refused: argv is visible to every process.
+expect key-not-in-argv 109 '' -- "$bin" keys import 4c0883a69102937d6231471b5dbb6204fe5129617082792ae468d01a3f362318
+
+expect address-ok 0 '^ok$' -- "$bin" address check ethereum 0x9858EfFD232B4033E47d90003D41EC34EcaEda94
+expect address-bad 1 'Not a Solana address' -- "$bin" address check solana 0x12
+
+expect parse-trade 0 'long ETH risk \$25 stop 2%' -- "$bin" parse "лонг ETH риск 25 стоп 2%"
+expect parse-nothing 1 'no command' -- "$bin" parse "how are you today?"
+
+# Pages' typed data: nested structs are refused, flat ones get a digest.
+doc=$home/mail.json
+cat >"$doc" <<'JSON'
+{"types":{"EIP712Domain":[{"name":"name","type":"string"},{"name":"version","type":"string"},{"name":"chainId","type":"uint256"},{"name":"verifyingContract","type":"address"}],"Person":[{"name":"name","type":"string"},{"name":"wallet","type":"address"}],"Mail":[{"name":"from","type":"Person"},{"name":"to","type":"Person"},{"name":"contents","type":"string"}]},"primaryType":"Mail","domain":{"name":"Ether Mail","version":"1","chainId":1,"verifyingContract":"0xCcCCccccCCCCcCCCCCCcCcCccCcCCCcCcccccccC"},"message":{"from":{"name":"Cow","wallet":"0xCD2a3d9F938E13CD947Ec05AbC7FE734Df8DD826"},"to":{"name":"Bob","wallet":"0xbBbBBBBbbBBBbbbBbbBbbbbBBbBbbbbBbBbbBBbB"},"contents":"Hello, Bob!"}}
+JSON
+expect typed-data-nested 1 "doesn't sign nested typed data" -- "$bin" typed-data "$doc"
+flat=$home/order.json
+cat >"$flat" <<'JSON'
+{"types":{"EIP712Domain":[{"name":"name","type":"string"},{"name":"chainId","type":"uint256"}],"Order":[{"name":"amount","type":"uint256"},{"name":"note","type":"string"}]},"primaryType":"Order","domain":{"name":"Shop","chainId":1},"message":{"amount":"12","note":"coffee"}}
+JSON
+expect typed-data-flat 0 '0x[0-9a-f]{64}' -- "$bin" typed-data "$flat"
+expect typed-data-missing 1 '.' -- "$bin" typed-data "$home/absent.json"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures command-line check(s) failed"
+  exit 1
+fi
+echo "command-line checks passed"

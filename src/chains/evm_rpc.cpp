@@ -107,13 +107,16 @@ EVMSimulation EVMSimulation::read(const Json& result, std::string_view wallet, s
         sim.revert = message ? message->get<std::string>() : std::string("reverted");
         return sim;
       }
-      const Json logs = call.value("logs", Json::array());
+      const Json logs = call.contains("logs") ? call["logs"] : Json::array();
       if (!logs.is_array()) throw unexpectedReply();
       // Nodes that trace transfers already show the coin moving into or out of
       // the wrapper; the wrapper's own events then count only for its token.
       bool traced = false;
       for (const auto& log : logs) {
-        if (log.is_object() && log.value("address", std::string()) == native) traced = true;
+        if (log.is_object() && log.contains("address") && log["address"].is_string() &&
+            lowerHexAddress(log["address"].get<std::string>()) == native) {
+          traced = true;
+        }
       }
       for (const auto& log : logs) {
         if (!log.is_object() || !log.contains("address") || !log["address"].is_string() || !log.contains("topics") ||
@@ -124,7 +127,10 @@ EVMSimulation EVMSimulation::read(const Json& result, std::string_view wallet, s
         const Json& topics = log["topics"];
         if (topics.empty() || !topics[0].is_string()) continue;
         const std::string topic0 = text::lowercased(topics[0].get<std::string>());
-        auto data = fromHex(log.value("data", std::string("0x")));
+        std::optional<Bytes> data = Bytes{};
+        if (auto d = log.find("data"); d != log.end()) {
+          data = d->is_string() ? fromHex(d->get<std::string>()) : std::nullopt;
+        }
         if (!data) throw unexpectedReply();
         std::optional<UInt256> word;
         if (data->size() >= 32) word = fromBigEndian(ByteView(*data).first(32));

@@ -296,7 +296,11 @@ TEST(EVMRPCTest, SimulationReadings) {
   Json bare = Json::array({Json{{"calls", Json::array({Json{{"status", "0x0"}}})}}});
   EXPECT_EQ(EVMSimulation::read(bare, kWallet).revert, "reverted");
   for (const Json& bad : {Json::object(), Json::array(), Json::array({Json{{"calls", 1}}}),
-                          Json::array({Json{{"calls", Json::array({Json{{"logs", Json::array()}}})}}})}) {
+                          Json::array({Json{{"calls", Json::array({Json{{"logs", Json::array()}}})}}}),
+                          Json::array({Json{{"calls", Json::array({Json{{"status", "0x1"},
+                                                                        {"logs", Json::array({Json{{"address", 5}, {"topics", Json::array()}}})}}})}}}),
+                          Json::array({Json{{"calls", Json::array({Json{{"status", "0x1"},
+                                                                        {"logs", Json::array({Json{{"address", kWallet}, {"topics", Json::array({"0x01"})}, {"data", 7}}})}}})}}})}) {
     EXPECT_EQ(errorOf([&] { (void)EVMSimulation::read(bad, kWallet); }), "eth_simulateV1: unexpected reply") << bad;
   }
 }

@@ -119,7 +119,8 @@ ChatRouter::Route decodeRoute(const Json& object) {
     return R::question();
   } else if (route == "plan") {
     return R::plan();
-  } else if (route == "chat" && !reply.empty()) {
+  } else if (route == "chat" && (!reply.empty() || flagField(object, "quiet"))) {
+    // A background check with nothing to say answers an empty quiet chat, as it is told to.
     return R::chat(reply);
   } else if (route == "clarify" && !reply.empty()) {
     return R::clarify(reply);

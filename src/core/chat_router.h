@@ -135,6 +135,9 @@ class ChatRouter {
   static Ask askWith(LLMClient& client, std::string model);
 
   static const std::string& brief();
+  // The brief's pieces on where money lives and on the command forms, for other prompts.
+  static std::string moneySection();
+  static std::string formsSection();
   // The example command lines listed in the brief, one per form.
   static const std::vector<std::string>& briefCommandLines();
   static std::string contextBlock(std::string_view message, const Context& context);

@@ -237,6 +237,9 @@ const std::string& ChatRouter::brief() {
   return text;
 }
 
+std::string ChatRouter::moneySection() { return money(); }
+std::string ChatRouter::formsSection() { return forms(); }
+
 const std::vector<std::string>& ChatRouter::briefCommandLines() {
   static const std::vector<std::string> lines = [] {
     std::vector<std::string> out;

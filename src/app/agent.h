@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/chat_router.h"
+#include "core/market.h"
 
 namespace orwenna {
 
@@ -42,6 +43,10 @@ class Lookups {
  private:
   std::map<std::string, LookupHandler> handlers_;
 };
+
+// "Up the most today: " and the five markets that rose most over the day
+// ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills.
+std::string movers(const MarketTable& markets);
 
 // The chat's status line while a lookup runs.
 std::string statusLine(std::string_view tool, bool russian);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace orwenna {
 namespace {
 
@@ -99,6 +101,25 @@ TEST(AgentTest, LookupDispatch) {
             "gas [<NETWORK>], movers, services <WORDS>, service <ID>, call, rpc, hl, fetch.");
   EXPECT_EQ(Agent::statusLine("portfolio", true), "Смотрю портфель");
   EXPECT_EQ(Agent::statusLine("service", false), "Reading the service's docs");
+}
+
+TEST(AgentTest, MoversRankTheDaysRisesOnly) {
+  MarketTable table;
+  EXPECT_EQ(Agent::movers(table), "Markets aren't loaded yet.");
+  auto market = [](const char* name, const char* mark, std::optional<const char*> prev) {
+    Market m;
+    m.name = name;
+    m.markPx = Decimal::parse(mark);
+    if (prev) m.prevDayPx = Decimal::parse(*prev);
+    return m;
+  };
+  std::map<std::string, Market> markets{
+      {"BTC", market("BTC", "63000", "60000")},  {"ETH", market("ETH", "2400", "2500")},
+      {"HYPE", market("HYPE", "33", "30")},      {"SOL", market("SOL", "150", std::nullopt)},
+      {"kPEPE", market("kPEPE", "0.0101", "0.01")}, {"DOGE", market("DOGE", "0.2", "0")},
+      {"A", market("A", "1.01234", "1")}, {"B", market("B", "1.02", "1")}, {"C", market("C", "1.03", "1")}};
+  table.merge(markets);
+  EXPECT_EQ(Agent::movers(table), "Up the most today: HYPE +10%, BTC +5%, C +3%, B +2%, A +1.23%.");
 }
 
 TEST(AgentTest, MemoryKeepsOnlyTheUsersWords) {

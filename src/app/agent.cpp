@@ -142,6 +142,33 @@ ChatRouter::SecondReader secondReader(ChatRouter::Ask ask, std::string message, 
   };
 }
 
+std::string planCommentPrompt(std::string_view contextBlock, std::string_view command,
+                              const std::vector<std::string>& checkLines) {
+  return std::string(contextBlock) + "\n\nYou read the message as «" + std::string(command) +
+         "», and orwenna built it. Its own check of the plan now on the canvas (every number in it is orwenna's; "
+         "lines start with ✓ met, ✗ missing or blocked, ⚠ warning, · note):\n" +
+         joined(checkLines, "\n") +
+         "\nAnswer as a \"chat\" with a reply of 1–3 sentences: what was built, then the one line of the check that "
+         "matters most — a ✗ or ⚠ line first, else the loss at the stop against the profit at the take — and 2–3 "
+         "options that change the plan in the TRADE PLAN forms, exactly one recommended, never the plan's own "
+         "Execute.";
+}
+
+std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question) {
+  std::string system =
+      "You are orwenna, the user's crypto trading assistant. Answer the question using ONLY the facts below — "
+      "balances, open positions, closed positions with results, markets, orwenna's rule checks and recent activity. "
+      "The user may write in any language; answer in " +
+      std::string(language) +
+      ", in 1–4 short sentences with the numbers. If the facts don't contain the answer, say so and point to History "
+      "(clock button in the rail). Never invent trades, prices or addresses.\nIf the user asks whether to open, "
+      "close or keep a trade, give a clear view from these facts — the day's move, the chart, volatility, funding "
+      "and the rule checks — say what would make a better entry (for example a pullback) and what is lost at the "
+      "stop by the book. The decision is the user's; never promise an outcome.";
+  return {{LLMMessage::Role::system, std::move(system)},
+          {LLMMessage::Role::user, "Facts:\n" + std::string(facts) + "\n\nQuestion: " + std::string(question)}};
+}
+
 std::string planCheckPrompt(const std::vector<std::string>& messages, std::string_view plan) {
   return "A trader typed these messages to a crypto app, oldest first; later ones edit earlier ones:\n" +
          joined(messages, "\n") +

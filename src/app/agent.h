@@ -66,6 +66,15 @@ ChatRouter::SecondReader secondReader(ChatRouter::Ask ask, std::string message, 
 std::string planCheckPrompt(const std::vector<std::string>& messages, std::string_view plan);
 [[nodiscard]] std::optional<std::string> planObjection(std::string_view reply);
 
+// --- Plan comment and answers from facts ----------------------------------
+
+// The user message asking for a comment on a plan just built: the context
+// block, the command it was read as, and the plan's own check lines.
+std::string planCommentPrompt(std::string_view contextBlock, std::string_view command,
+                              const std::vector<std::string>& checkLines);
+// The system text and the user text of an answer from the user's own facts.
+std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question);
+
 // --- Continuing a request and background checks ---------------------------
 
 enum class StepOutcome { wentThrough, failed, unknown };

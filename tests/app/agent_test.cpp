@@ -78,6 +78,19 @@ TEST(AgentTest, FixedPromptTexts) {
       "[orwenna's schedule, not the user] Check now: ETH funding. Read what you need"));
 }
 
+TEST(AgentTest, PlanCommentAndAnswerPrompts) {
+  std::string comment = Agent::planCommentPrompt("CTX", "long BTC risk $20", {"✓ Risk $20", "⚠ Funding high"});
+  EXPECT_TRUE(comment.starts_with("CTX\n\nYou read the message as «long BTC risk $20», and orwenna built it. Its own "
+                                  "check of the plan now on the canvas (every number in it is orwenna's; lines start "
+                                  "with ✓ met, ✗ missing or blocked, ⚠ warning, · note):\n✓ Risk $20\n⚠ Funding high\n"));
+  auto messages = Agent::answerPrompt("Russian", "Balances: $100", "сколько у меня денег?");
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].role, LLMMessage::Role::system);
+  EXPECT_NE(messages[0].text.find("answer in Russian, in 1–4 short sentences with the numbers."), std::string::npos);
+  EXPECT_TRUE(messages[0].text.ends_with("The decision is the user's; never promise an outcome."));
+  EXPECT_EQ(messages[1].text, "Facts:\nBalances: $100\n\nQuestion: сколько у меня денег?");
+}
+
 TEST(AgentTest, QuietCheckReadsAsQuiet) {
   // The exact object the check message asks for must decode as a quiet reading, not a format error.
   std::string asked = Agent::checkMessage("x");

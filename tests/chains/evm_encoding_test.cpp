@@ -1,6 +1,7 @@
 // RLP against the published vectors and their malformed twins, ABI encoding
-// against the Solidity documentation's worked example, token amounts, typed
-// transactions (layout, signing and recovery), and the fee caps.
+// against the Solidity documentation's worked example, token amounts, refusals
+// of typed transactions (their bytes are compared with the reference library
+// elsewhere), and the fee caps.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -66,8 +67,8 @@ TEST(RLPTest, LengthBoundariesOfStringsAndLists) {
     std::size_t size;
     std::string prefix;
   };
-  for (const Case& c : {Case{55, "b7"}, Case{56, "b838"}, Case{255, "b8ff"}, Case{256, "b90100"},
-                        Case{65536, "ba010000"}}) {
+  // 55 and 56 bytes are published vectors; these are the next length-of-length steps.
+  for (const Case& c : {Case{255, "b8ff"}, Case{256, "b90100"}, Case{65536, "ba010000"}}) {
     Bytes body(c.size, 0xaa);
     Bytes encoded = RLP::bytes(body).encode();
     EXPECT_EQ(hexOf(encoded).substr(0, c.prefix.size()), c.prefix) << c.size;
@@ -83,11 +84,6 @@ TEST(RLPTest, LengthBoundariesOfStringsAndLists) {
   Bytes longList = RLP::list(many).encode();
   EXPECT_EQ(hexOf(longList).substr(0, 8), "f9232882");  // 3000 × 3 = 9000 bytes, then the first item
   EXPECT_EQ(RLP::decode(longList)->asList().size(), 3000u);
-  // Integers drop leading zeros; zero and the zero byte differ.
-  EXPECT_EQ(hexOf(RLP::uint(0).encode()), "80");
-  EXPECT_EQ(hexOf(RLP::bytes(Bytes{0x00}).encode()), "00");
-  EXPECT_EQ(hexOf(RLP::uint(UInt256(0x80)).encode()), "8180");
-  EXPECT_EQ(hexOf(RLP::uint(UInt256(0x0100)).encode()), "820100");
 }
 
 TEST(ABITest, SolidityDocumentationExample) {
@@ -162,8 +158,6 @@ TEST(ABITest, TokenAmountsFromDecimalText) {
   }
 }
 
-const Bytes kKey = *fromHex("4c0883a69102937d6231471b5dbb6204fe5129617082792ae468d01a3f362318");
-
 EVMTransaction sampleTx() {
   EVMTransaction tx;
   tx.chainId = 8453;
@@ -175,57 +169,6 @@ EVMTransaction sampleTx() {
   tx.value = UInt256(10) * 1'000'000'000'000'000'000ull;
   tx.data = {0xde, 0xad};
   return tx;
-}
-
-TEST(EVMTransactionTest, Eip1559LayoutAndNonceZero) {
-  EVMTransaction tx = sampleTx();
-  Bytes raw = tx.unsignedBytes();
-  ASSERT_EQ(raw[0], 0x02);
-  auto list = RLP::decode(ByteView(raw).subspan(1));
-  ASSERT_TRUE(list && list->isList());
-  const auto& items = list->asList();
-  ASSERT_EQ(items.size(), 9u);  // no authorisation list without authorisations
-  EXPECT_EQ(toHex(items[0].asBytes()), "2105");
-  EXPECT_TRUE(items[1].asBytes().empty());  // nonce 0 is the empty string
-  EXPECT_EQ(toHex(items[5].asBytes()), "833589fcd6edb6e08f4c7c32d4f71b54bda02913");
-  EXPECT_EQ(toHex(items[6].asBytes()), "8ac7230489e80000");
-  EXPECT_TRUE(items[8].isList() && items[8].asList().empty());
-  EXPECT_EQ(EVMTransaction::signingHash(tx), Keccak::hash256(raw));
-}
-
-TEST(EVMTransactionTest, SignedBytesRecoverTheSigner) {
-  for (bool withAuthorization : {false, true}) {
-    EVMTransaction tx = sampleTx();
-    tx.nonce = 7;
-    if (withAuthorization) {
-      auto authHash = EVMTransaction::authorizationHash(tx.chainId, 8);
-      tx.authorizations.push_back({tx.chainId, std::string(EVMTransaction::kBatchContract), 8,
-                                   EVMSigner::sign(authHash, kKey)});
-      EXPECT_EQ(EVMSigner::recover(tx.authorizations[0].signature, authHash), EVMAccount::address(kKey));
-    }
-    auto hash = EVMTransaction::signingHash(tx);
-    EVMSignature sig = EVMSigner::sign(hash, kKey);
-    Bytes signedTx = EVMTransaction::signedBytes(tx, sig);
-    ASSERT_EQ(signedTx[0], withAuthorization ? 0x04 : 0x02);
-    auto list = RLP::decode(ByteView(signedTx).subspan(1));
-    ASSERT_TRUE(list.has_value());
-    const auto& items = list->asList();
-    ASSERT_EQ(items.size(), withAuthorization ? 13u : 12u);
-    // The signature fields read back as a signature that recovers our address.
-    EVMSignature back;
-    back.v = 27 + static_cast<int>(fromBigEndian(items[items.size() - 3].asBytes()));
-    auto r = toBigEndian32(fromBigEndian(items[items.size() - 2].asBytes()));
-    auto s = toBigEndian32(fromBigEndian(items[items.size() - 1].asBytes()));
-    std::copy(r.begin(), r.end(), back.r.begin());
-    std::copy(s.begin(), s.end(), back.s.begin());
-    EXPECT_EQ(EVMSigner::recover(back, hash), EVMAccount::address(kKey));
-    // Re-encoding the unsigned part gives the bytes that were hashed.
-    RLP::List unsignedItems(items.begin(), items.end() - 3);
-    Bytes again{signedTx[0]};
-    Bytes body = RLP::list(unsignedItems).encode();
-    again.insert(again.end(), body.begin(), body.end());
-    EXPECT_EQ(Keccak::hash256(again), hash);
-  }
 }
 
 TEST(EVMTransactionTest, BadAddressesAndSignaturesAreRefused) {

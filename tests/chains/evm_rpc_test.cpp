@@ -68,7 +68,6 @@ TEST(EVMRPCTest, FallbacksAndRetries) {
       {"503 falls through to the fallback", 503, true, "", {1000}, 1},
       {"401 with two nodes tries the next", 401, true, "", {1000}, 1},
       {"401 with one node is final", 401, false, "EVM RPC eth_gasPrice: HTTP 401", {}, 1},
-      {"403 with one node is final", 403, false, "EVM RPC eth_gasPrice: HTTP 403", {}, 1},
       {"400 is final even with two nodes", 400, true, "EVM RPC eth_gasPrice: HTTP 400", {}, 1},
       {"429 on the only node is retried to the end", 429, false, "EVM RPC eth_gasPrice: HTTP 429",
        {1000, 2000, 4000, 8000}, 5},

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "chains/sns.h"
 #include "chains/solana_curve.h"
 #include "chains/solana_fake_node.h"
@@ -53,27 +51,9 @@ TEST(Ed25519Curve, KnownPointsAndNonPoints) {
   EXPECT_FALSE(Ed25519Curve::isOnCurve(Bytes(33, 0)));
 }
 
-TEST(Ed25519Curve, EveryPublicKeyIsAPointAndTheSignBitAndReductionDoNotMatter) {
-  std::mt19937_64 rng(99);
-  int off = 0;
-  for (int i = 0; i < 300; ++i) {
-    Bytes secret(32);
-    for (auto& b : secret) b = static_cast<std::uint8_t>(rng());
-    auto pub = Ed25519::publicKey(secret);
-    EXPECT_TRUE(Ed25519Curve::isOnCurve(pub)) << toHex(pub);
-
-    Bytes random(32);
-    for (auto& b : random) b = static_cast<std::uint8_t>(rng());
-    bool on = Ed25519Curve::isOnCurve(random);
-    off += on ? 0 : 1;
-    random[31] ^= 0x80;
-    EXPECT_EQ(Ed25519Curve::isOnCurve(random), on);
-  }
-  // About half of all y values have no point.
-  EXPECT_GT(off, 100);
-  EXPECT_LT(off, 200);
-
-  // y and y + p (still below 2^255 for small y) name the same field element.
+TEST(Ed25519Curve, YAndYPlusPAreTheSameFieldElement) {
+  // Random points are compared with the reference library elsewhere; values
+  // from p up to 2^255 - 1 are too rare there to be drawn.
   for (std::uint8_t y = 0; y < 19; ++y) {
     Bytes small(32, 0), plusP(32, 0xff);
     small[0] = y;
@@ -101,24 +81,8 @@ TEST(ProgramAddress, PublishedVectorsAndTheirInvalidTwins) {
   }
 }
 
-TEST(ProgramAddress, FindTakesTheHighestBumpOffTheCurve) {
-  const std::string program = "BPFLoader1111111111111111111111111111111111";
-  int belowTop = 0;
-  for (int i = 0; i < 64; ++i) {
-    std::vector<Bytes> seeds = {Bytes{static_cast<std::uint8_t>(i)}, Bytes(32, static_cast<std::uint8_t>(i * 7))};
-    auto [address, bump] = SPL::findProgramAddress(seeds, program);
-    auto withBump = seeds;
-    withBump.push_back({bump});
-    EXPECT_EQ(SPL::createProgramAddress(withBump, program), address);
-    for (int higher = 255; higher > bump; --higher) {
-      withBump.back() = {static_cast<std::uint8_t>(higher)};
-      EXPECT_FALSE(SPL::createProgramAddress(withBump, program)) << higher;
-    }
-    belowTop += bump < 255 ? 1 : 0;
-  }
-  // About half of all first candidates are points, so lower bumps were exercised.
-  EXPECT_GT(belowTop, 10);
-
+TEST(ProgramAddress, FindRefusesTooManySeedsAndABadProgram) {
+  // Addresses and bumps are compared with the reference library elsewhere.
   EXPECT_EQ(errorOf([] { (void)SPL::findProgramAddress(std::vector<Bytes>(16, Bytes{1}), SolanaPrograms::kSystem); }),
             "A program address takes at most 16 seeds.");
   EXPECT_EQ(errorOf([] { (void)SPL::findProgramAddress({}, "nope"); }), "Invalid Solana address: nope");

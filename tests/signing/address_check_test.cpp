@@ -187,8 +187,6 @@ TEST(AddressCheck, AcceptsAndRefusesPerNetwork) {
 
 TEST(AddressCheck, EvmRulesOnEveryEvmNetwork) {
   const std::string good = "0x9858EfFD232B4033E47d90003D41EC34EcaEda94";
-  std::string lower = "0x9858effd232b4033e47d90003d41ec34ecaeda94";
-  std::string upper = "0x9858EFFD232B4033E47D90003D41EC34ECAEDA94";
   std::string wrongLetterLower = "0x9858effd232b4033e47d90003d41ec34ecaeda95";
   std::string wrongCase = "0x9858EfFD232B4033E47d90003D41EC34EcaEdA94";
   std::string bridgeLower = "0x2df1c51e09aecf9cacb7bc98cb1742757f163df7";
@@ -200,10 +198,9 @@ TEST(AddressCheck, EvmRulesOnEveryEvmNetwork) {
     ++evmNetworks;
     std::string shape = "Not an " + std::string(AddressCheck::displayName(n)) + " address: 0x and 40 hex characters.";
     SCOPED_TRACE(std::string(AddressCheck::rawValue(n)));
-    EXPECT_EQ(AddressCheck::problem(good, n), std::nullopt);
+    // Every letter case is compared with the reference library on one network;
+    // here, that each EVM network takes the same rules.
     EXPECT_EQ(AddressCheck::problem(" " + good + "\n", n), std::nullopt);
-    EXPECT_EQ(AddressCheck::problem(lower, n), std::nullopt);
-    EXPECT_EQ(AddressCheck::problem(upper, n), std::nullopt);
     EXPECT_EQ(AddressCheck::problem(wrongLetterLower, n), std::nullopt);  // no checksum to check
     EXPECT_EQ(AddressCheck::problem(wrongCase, n), kBadChecksum);
     for (const auto& b : {bridgeLower, bridgeChecksummed, bridgeUpper}) EXPECT_EQ(AddressCheck::problem(b, n), kBridge2);

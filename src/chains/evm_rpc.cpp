@@ -215,8 +215,7 @@ Json EVMRPC::callOn(const std::vector<std::string>& nodes, const std::string& me
     if (!res.ok()) {
       EVMRPCError error(EVMRPCError::Kind::http, res.status,
                         "EVM RPC " + method + ": HTTP " + std::to_string(res.status));
-      const bool retry =
-          res.status == 429 || res.status >= 500 || (severalNodes && (res.status == 401 || res.status == 403));
+      const bool retry = RPCRetry::isRetryableStatus(res.status, severalNodes);
       throw RPCRetry::Again(retry, std::make_exception_ptr(error), error.what());
     }
     auto json = parseJson(res.body);
@@ -225,12 +224,7 @@ Json EVMRPC::callOn(const std::vector<std::string>& nodes, const std::string& me
                         "EVM RPC " + method + ", response isn't JSON: " + first120(res.body));
     }
     if (auto it = json->find("error"); it != json->end() && !it->is_null()) {
-      std::string message;
-      if (it->is_object() && it->contains("message") && (*it)["message"].is_string()) {
-        message = (*it)["message"].get<std::string>();
-      } else {
-        message = it->dump();
-      }
+      const std::string message = RPCRetry::errorMessage(*it);
       if (EVMNodeText::isInsufficientFunds(message)) {
         throw EVMRPCError(EVMRPCError::Kind::insufficientFunds, 0,
                           EVMNodeText::insufficientFundsMessage(message, wallet, chainId_), message);

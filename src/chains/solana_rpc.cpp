@@ -102,6 +102,17 @@ std::vector<std::string> SolanaNodes::list() {
   return nodes;
 }
 
+bool RPCRetry::isRetryableStatus(int status, bool severalNodes) {
+  return status == 429 || status >= 500 || (severalNodes && (status == 401 || status == 403));
+}
+
+std::string RPCRetry::errorMessage(const Json& error) {
+  if (error.is_object() && error.contains("message") && error["message"].is_string()) {
+    return error["message"].get<std::string>();
+  }
+  return error.dump();
+}
+
 bool RPCRetry::isRetryableText(std::string_view text) {
   static constexpr std::string_view kPhrases[] = {
       "rate limit",    "too many requests", "timeout",        "timed out",      "temporarily",
@@ -212,8 +223,7 @@ Json SolanaRPC::call(const std::string& method, const Json& params) const {
     if (!res.ok()) {
       SolanaRPCError error(SolanaRPCError::Kind::http, res.status,
                            "Solana RPC " + method + ": HTTP " + std::to_string(res.status) + " " + first120(res.body));
-      bool retry = res.status == 429 || res.status >= 500 ||
-                   (severalNodes && (res.status == 401 || res.status == 403));
+      bool retry = RPCRetry::isRetryableStatus(res.status, severalNodes);
       throw RPCRetry::Again(retry, std::make_exception_ptr(error), error.what());
     }
     auto json = parseJson(res.body);
@@ -222,12 +232,7 @@ Json SolanaRPC::call(const std::string& method, const Json& params) const {
                            "Solana RPC " + method + ": response isn't JSON: " + first120(res.body));
     }
     if (auto it = json->find("error"); it != json->end() && !it->is_null()) {
-      std::string message;
-      if (it->is_object() && it->contains("message") && (*it)["message"].is_string()) {
-        message = (*it)["message"].get<std::string>();
-      } else {
-        message = it->dump();
-      }
+      const std::string message = RPCRetry::errorMessage(*it);
       SolanaRPCError error(SolanaRPCError::Kind::rpc, 0, "Solana RPC " + method + ": " + message);
       throw RPCRetry::Again(RPCRetry::isRetryableText(message), std::make_exception_ptr(error), error.what());
     }

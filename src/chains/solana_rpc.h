@@ -77,6 +77,13 @@ struct RPCRetry {
   // A node's error text worth retrying: lower-cased, no "revert", and one of
   // the phrases of overload, rate limits and passing faults.
   [[nodiscard]] static bool isRetryableText(std::string_view text);
+
+  // An HTTP status worth another try: rate limits and server faults, and a
+  // refused key only when another node can be asked.
+  [[nodiscard]] static bool isRetryableStatus(int status, bool severalNodes);
+
+  // The text of a JSON-RPC "error" member: its "message", or the whole member.
+  static std::string errorMessage(const Json& error);
 };
 
 // A simulation's value read for the guards: the error text, the logs, and

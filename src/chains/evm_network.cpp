@@ -1,4 +1,5 @@
 #include "chains/evm_network.h"
+#include "platform/defaults.h"
 
 #include <cstdlib>
 #include <vector>
@@ -97,7 +98,7 @@ const EVMNetwork* EVMNetwork::byKey(std::string_view keyOrName) {
 std::vector<std::string> EVMNetwork::nodes() const {
   std::string variable = "ORWENNA_EVM_RPC_";
   for (char c : key) variable += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (const char* value = std::getenv(variable.c_str()); value && *value) return {value};
+  if (auto value = endpointOverride(variable)) return {*value};
   return defaultNodes;
 }
 

@@ -1,4 +1,5 @@
 #include "chains/solana_rpc.h"
+#include "platform/defaults.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -90,9 +91,7 @@ void SolanaNodes::setCustom(std::optional<std::string> url) {
 }
 
 std::string SolanaNodes::publicEndpoint() {
-  const char* env = std::getenv("ORWENNA_SOLANA_RPC");
-  if (env && *env) return env;
-  return std::string(kPublicMainnet);
+  return endpointOverride("ORWENNA_SOLANA_RPC").value_or(std::string(kPublicMainnet));
 }
 
 std::vector<std::string> SolanaNodes::list() {

@@ -1,4 +1,5 @@
 #include "core/hyperliquid_info.h"
+#include "platform/defaults.h"
 
 #include <algorithm>
 #include <chrono>
@@ -65,11 +66,7 @@ auto readingAnswer(std::string_view what, F&& body) -> decltype(body()) {
 }  // namespace
 
 std::string InfoApi::rootFromEnvironment() {
-  const char* env = std::getenv("ORWENNA_HL_API");
-  if (env == nullptr || *env == '\0') return kDefaultApiRoot;
-  std::string root = env;
-  while (root.ends_with('/')) root.pop_back();
-  return root;
+  return baseURLOr("ORWENNA_HL_API", kDefaultApiRoot);
 }
 
 std::string post(const InfoApi& api, const Json& body) {

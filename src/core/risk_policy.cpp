@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/files.h"
+#include "platform/defaults.h"
 #include "base/log.h"
 #include "core/trade_intent.h"
 
@@ -48,41 +49,18 @@ std::optional<RiskPolicy> RiskPolicy::fromJson(const Json& json) {
   return p;
 }
 
-std::filesystem::path RiskPolicy::defaultsFile() { return AppPaths::fromEnvironment().configDir / "defaults.json"; }
+std::filesystem::path RiskPolicy::defaultsFile() { return Defaults::defaultFile(); }
 
 RiskPolicy RiskPolicy::load(const std::filesystem::path& defaultsFile) {
-  std::optional<std::string> text;
-  try {
-    text = readFile(defaultsFile);
-  } catch (const FileError& e) {
-    log::warn("risk policy not read, using the defaults: {}", e.what());
-    return {};
-  }
-  if (!text) return {};
-  auto json = parseJson(*text);
-  if (!json || !json->is_object()) {
-    log::warn("risk policy not read, using the defaults: {} is not a JSON object", defaultsFile.string());
-    return {};
-  }
-  auto it = json->find(kKey);
-  if (it == json->end()) return {};
-  if (auto policy = fromJson(*it)) return *policy;
-  log::warn("stored risk policy does not decode, using the defaults: {}", it->dump());
+  auto stored = Defaults(defaultsFile).value(kKey);
+  if (!stored) return {};
+  if (auto policy = fromJson(*stored)) return *policy;
+  log::warn("stored risk policy does not decode, using the defaults: {}", stored->dump());
   return {};
 }
 
 void RiskPolicy::save(const std::filesystem::path& defaultsFile) const {
-  Json all = Json::object();
-  if (auto text = readFile(defaultsFile)) {
-    auto json = parseJson(*text);
-    if (!json || !json->is_object()) {
-      throw FileError(defaultsFile.string() + " is not a JSON object; the risk policy was not saved.");
-    }
-    all = std::move(*json);
-  }
-  all[kKey] = toJson();
-  ensureDirectory(defaultsFile.parent_path());
-  writeFileAtomically(defaultsFile, all.dump(2) + "\n");
+  Defaults(defaultsFile).setValue(kKey, toJson(), "the risk policy");
 }
 
 }  // namespace orwenna

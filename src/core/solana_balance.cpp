@@ -1,4 +1,5 @@
 #include "core/solana_balance.h"
+#include "platform/defaults.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -51,8 +52,7 @@ Decimal baseUnits(const Json& amount, int decimals) {
 }  // namespace
 
 std::string RpcNode::urlFromEnvironment() {
-  const char* env = std::getenv("ORWENNA_SOLANA_RPC");
-  return env == nullptr || *env == '\0' ? std::string(kDefaultRpc) : std::string(env);
+  return endpointOverride("ORWENNA_SOLANA_RPC").value_or(std::string(kDefaultRpc));
 }
 
 Balance balance(const RpcNode& node, const std::string& owner) {

@@ -1,4 +1,5 @@
 #include "guards/second_check.h"
+#include "platform/defaults.h"
 
 #include <cstdlib>
 
@@ -12,10 +13,7 @@ JevClassifier::JevClassifier(HttpClient& http, std::optional<std::string> apiKey
 }
 
 std::string JevClassifier::defaultRoot() {
-  const char* env = std::getenv("ORWENNA_OPENROUTER_API");
-  std::string root = env != nullptr && *env != '\0' ? env : std::string(kDefaultRoot);
-  while (!root.empty() && root.back() == '/') root.pop_back();
-  return root;
+  return baseURLOr("ORWENNA_OPENROUTER_API", kDefaultRoot);
 }
 
 Json JevClassifier::requestBody(const Json& state, std::string_view instructions, const Json& criteria) {

@@ -1,4 +1,5 @@
 #include "llm/catalog.h"
+#include "platform/defaults.h"
 
 #include <cstdlib>
 
@@ -93,15 +94,10 @@ std::vector<ProviderInfo> buildCatalog() {
   return c;
 }
 
-std::string withoutTrailingSlash(std::string url) {
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
-}
-
 std::optional<std::string> env(const std::string& name) {
-  const char* v = std::getenv(name.c_str());
-  if (!v || !*v) return std::nullopt;
-  return withoutTrailingSlash(v);
+  auto url = endpointOverride(name);
+  while (url && !url->empty() && url->back() == '/') url->pop_back();
+  return url;
 }
 
 std::string upperId(const std::string& id) {

@@ -1,4 +1,5 @@
 #include "signing/hl_exchange.h"
+#include "platform/defaults.h"
 
 #include <cstdlib>
 
@@ -9,13 +10,7 @@ namespace orwenna {
 
 namespace {
 
-std::string fromEnv(const char* name, std::string fallback) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value == '\0') return fallback;
-  std::string root(value);
-  while (root.ends_with('/')) root.pop_back();
-  return root;
-}
+std::string fromEnv(const char* name, std::string fallback) { return baseURLOr(name, fallback); }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/json.h"
+#include "base/log.h"
 #include "base/regex.h"
 #include "base/text.h"
 
@@ -207,6 +208,107 @@ std::string checkMessage(std::string_view what) {
 
 std::string noModelForCheck(bool russian) {
   return russian ? "Модель не подключена — проверка не может пройти." : "No model is connected, so the check can't run.";
+}
+
+std::string answerQuestion(std::string_view question, std::string_view language, const PortfolioSnapshot& snapshot,
+                           const std::optional<std::string>& marketBlock, const ChatRouter::Ask& ask) {
+  if (!ask) {
+    log::info("orwenna answer: no model connected (answered from the portfolio and history)");
+    return answerWithoutModel(question, snapshot);
+  }
+  try {
+    std::string reply = text::trimmed(ask(answerPrompt(language, factsText(snapshot, marketBlock), question), false, {}));
+    if (!reply.empty()) return reply;
+    log::warn("orwenna answer: model failed: the answer was empty");
+  } catch (const std::exception& e) {
+    log::warn("orwenna answer: model failed: {}", e.what());
+  }
+  return answerWithoutModel(question, snapshot);
+}
+
+std::optional<AgentGoal> AgentGoal::start(const ChatRouter::Reading& reading, std::string request, int mark,
+                                          std::optional<std::string> canvas, std::int64_t since) {
+  if (!reading.continues || reading.route.kind != ChatRouter::Route::Kind::command) return std::nullopt;
+  return AgentGoal{std::move(request), reading.route.text, mark, std::move(canvas), since, 1, reading.next};
+}
+
+std::optional<AgentGoal> AgentGoal::after(const ChatRouter::Reading& reading, int newMark) const {
+  if (!reading.continues || reading.route.kind != ChatRouter::Route::Kind::command) return std::nullopt;
+  AgentGoal goal = *this;
+  goal.command = reading.route.text;
+  goal.mark = newMark;
+  goal.round = round + 1;
+  goal.next = reading.next;
+  return goal;
+}
+
+ChatRouter::Reading continueGoal(const AgentGoal& goal, StepOutcome outcome,
+                                 const std::vector<std::string>& repliesSince, const ChatRouter::Context& context,
+                                 const ChatRouter::Callbacks& callbacks) {
+  // A model that keeps finding one more step would otherwise move money on
+  // its own indefinitely; past a few steps the user decides.
+  if (goal.round >= AgentGoal::kMaxRounds) {
+    ChatRouter::Reading stop;
+    stop.route = ChatRouter::Route::chat(
+        context.replyLanguage == "Russian"
+            ? "Для «" + goal.request + "» прошло " + std::to_string(goal.round) +
+                  " шагов — дальше сам не иду. Напиши, что осталось, и я продолжу."
+            : std::to_string(goal.round) + " steps of «" + goal.request +
+                  "» have run, so I stop here. Say what is left and I'll go on.");
+    return stop;
+  }
+  return ChatRouter::read(continueMessage(goal.command, goal.request, outcome, repliesSince), context, callbacks);
+}
+
+std::optional<ChatRouter::Reading> runCheck(std::string_view what, const ChatRouter::Context& context,
+                                            const std::optional<ChatRouter::Callbacks>& callbacks) {
+  if (!callbacks) {
+    ChatRouter::Reading none;
+    none.route = ChatRouter::Route::chat(noModelForCheck(context.replyLanguage == "Russian"));
+    return none;
+  }
+  ChatRouter::Reading reading = ChatRouter::read(checkMessage(what), context, *callbacks);
+  if (reading.quiet) return std::nullopt;
+  return reading;
+}
+
+std::optional<NextSteps> NextSteps::of(const ChatRouter::Reading& reading, std::string userText,
+                                       std::optional<std::string> canvas) {
+  if (reading.options.empty()) return std::nullopt;
+  return NextSteps{reading.options, std::move(userText), reading.found, std::move(canvas)};
+}
+
+std::string Memory::apply(const MemoryCommand& command, std::string_view userMessage, bool russian) {
+  return std::visit(
+      [&](const auto& c) -> std::string {
+        using C = std::decay_t<decltype(c)>;
+        if constexpr (std::is_same_v<C, MemoryCommand::remember>) return remember(c.text, userMessage, russian);
+        else if constexpr (std::is_same_v<C, MemoryCommand::forget>) return forget(c.text, russian);
+        else return list(russian);
+      },
+      command.value);
+}
+
+Memory Memory::load(const Defaults& defaults) {
+  auto stored = defaults.value(kMemoryKey);
+  if (!stored) return Memory();
+  std::vector<std::string> phrases;
+  if (stored->is_array()) {
+    for (const auto& item : *stored) {
+      if (!item.is_string()) {
+        phrases.clear();
+        break;
+      }
+      phrases.push_back(item.get<std::string>());
+    }
+    if (phrases.size() == stored->size()) return Memory(std::move(phrases));
+  }
+  log::warn("stored agent memory is not a list of phrases, starting empty: {}", stored->dump());
+  return Memory();
+}
+
+void Memory::save(const Defaults& defaults) const {
+  defaults.setValue(kMemoryKey, Json(phrases_), "the memory");
 }
 
 std::string Memory::remember(std::string_view phrase, std::string_view userMessage, bool russian) {

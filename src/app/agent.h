@@ -7,6 +7,7 @@
 // Pure functions and value types; thread-safe as values.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,8 +16,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/portfolio.h"
 #include "core/chat_router.h"
+#include "core/commands.h"
 #include "core/market.h"
+#include "platform/defaults.h"
 
 namespace orwenna {
 
@@ -75,6 +79,12 @@ std::string planCommentPrompt(std::string_view contextBlock, std::string_view co
 // The system text and the user text of an answer from the user's own facts.
 std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question);
 
+// The `question` route: the model answers from the user's facts; with no model
+// (`ask` empty), or when it fails or says nothing, the answer comes from the
+// portfolio and trade history instead. Never throws.
+std::string answerQuestion(std::string_view question, std::string_view language, const PortfolioSnapshot& snapshot,
+                           const std::optional<std::string>& marketBlock, const ChatRouter::Ask& ask);
+
 // --- Continuing a request and background checks ---------------------------
 
 enum class StepOutcome { wentThrough, failed, unknown };
@@ -82,6 +92,57 @@ std::string continueMessage(std::string_view command, std::string_view request, 
                             const std::vector<std::string>& repliesSince);
 std::string checkMessage(std::string_view what);
 std::string noModelForCheck(bool russian);
+
+// A request that goes on after a step.
+struct AgentGoal {
+  std::string request;  // the user's words
+  std::string command;  // the step that ran
+  int mark = 0;         // where in the chat the step started
+  std::optional<std::string> canvas;  // UUID
+  std::int64_t since = 0;             // ms since 1970
+  int round = 1;                      // steps run so far
+  std::optional<std::string> next;
+
+  // A request runs at most this many steps before the agent stops and asks.
+  static constexpr int kMaxRounds = 5;
+
+  // The goal a `continues` command reading starts; nothing for any other.
+  [[nodiscard]] static std::optional<AgentGoal> start(const ChatRouter::Reading& reading, std::string request,
+                                                      int mark, std::optional<std::string> canvas,
+                                                      std::int64_t since);
+  // The same request after `reading`, its next step: nothing when the request
+  // is done (the reading does not continue).
+  [[nodiscard]] std::optional<AgentGoal> after(const ChatRouter::Reading& reading, int newMark) const;
+
+  friend bool operator==(const AgentGoal&, const AgentGoal&) = default;
+};
+
+// Asks the router how the request goes on after its step ended. Past
+// kMaxRounds steps the model is not asked again: the reading is a chat
+// saying the agent stopped. Throws what ChatRouter::read throws.
+[[nodiscard]] ChatRouter::Reading continueGoal(const AgentGoal& goal, StepOutcome outcome,
+                                               const std::vector<std::string>& repliesSince,
+                                               const ChatRouter::Context& context,
+                                               const ChatRouter::Callbacks& callbacks);
+
+// A scheduled "check: …": nothing when the model says there is nothing to say
+// (a quiet reading); without a model (`callbacks` absent) the chat says the
+// check can't run. Throws what ChatRouter::read throws.
+[[nodiscard]] std::optional<ChatRouter::Reading> runCheck(std::string_view what, const ChatRouter::Context& context,
+                                                          const std::optional<ChatRouter::Callbacks>& callbacks);
+
+// The option cards of a reply.
+struct NextSteps {
+  std::vector<ChatRouter::Option> options;
+  std::string userText;
+  std::vector<std::string> found;
+  std::optional<std::string> canvas;
+
+  // Nothing when the reading offers no cards.
+  [[nodiscard]] static std::optional<NextSteps> of(const ChatRouter::Reading& reading, std::string userText,
+                                                   std::optional<std::string> canvas);
+  friend bool operator==(const NextSteps&, const NextSteps&) = default;
+};
 
 // --- Memory (stored under "agentMemory") ----------------------------------
 
@@ -96,6 +157,15 @@ class Memory {
   // Drops the phrases holding every word of `words` (everything for "all").
   std::string forget(std::string_view words, bool russian);
   const std::vector<std::string>& phrases() const { return phrases_; }
+
+  // Runs a memory command typed in `userMessage`; the reply to show.
+  std::string apply(const MemoryCommand& command, std::string_view userMessage, bool russian);
+
+  // The phrases under "agentMemory"; a stored value that is not a list of
+  // texts reads as empty (logged) and is replaced on the next save.
+  [[nodiscard]] static Memory load(const Defaults& defaults);
+  // Throws FileError (the settings file cannot be written or is not an object).
+  void save(const Defaults& defaults) const;
 
  private:
   std::vector<std::string> phrases_;

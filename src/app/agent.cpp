@@ -53,6 +53,10 @@ std::string movers(const MarketTable& markets) {
   return out + ".";
 }
 
+LookupHandler portfolioLookup(const PortfolioSource& source) {
+  return [&source](const std::string&) { return portfolioText(source.snapshot()); };
+}
+
 std::string unknownTool(std::string_view tool) {
   return "«" + std::string(tool) + "» is no lookup. " + std::string(kToolList);
 }
@@ -141,6 +145,52 @@ ChatRouter::SecondReader secondReader(ChatRouter::Ask ask, std::string message, 
     std::vector<LLMMessage> messages{{LLMMessage::Role::user, secondReaderPrompt(message, context, command)}};
     return objection(ask(messages, true, {}), "it does something else");
   };
+}
+
+std::optional<std::string> planCheck(const ChatRouter::Ask& ask, const std::vector<std::string>& messages,
+                                     std::string_view plan) {
+  return planObjection(ask({{LLMMessage::Role::user, planCheckPrompt(messages, plan)}}, true, {}));
+}
+
+ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
+                                          std::string message) {
+  return [&classifier, recentChat = std::move(recentChat),
+          message = std::move(message)](const std::string& command) -> std::optional<std::string> {
+    if (!classifier.connected()) return std::nullopt;
+    try {
+      JevReview review = JevReview::run(classifier, JevReview::Kind::command,
+                                        {Json(recentChat), Json(message), Json(command)});
+      if (review.concern) return review.text;
+    } catch (const std::exception& e) {
+      log::warn("second check of the command: {}", e.what());
+    }
+    return std::nullopt;
+  };
+}
+
+ChatRouter::SecondReader bothReaders(ChatRouter::SecondReader model, ChatRouter::SecondReader classifier) {
+  if (!model) return classifier;
+  if (!classifier) return model;
+  return [model = std::move(model), classifier = std::move(classifier)](const std::string& command) {
+    if (auto objection = model(command)) return objection;
+    return classifier(command);
+  };
+}
+
+std::optional<ChatRouter::Reading> planComment(const ChatRouter::Ask& ask, std::string_view contextBlock,
+                                               std::string_view command, const std::vector<std::string>& checkLines) {
+  try {
+    std::vector<LLMMessage> messages{{LLMMessage::Role::system, ChatRouter::brief()},
+                                     {LLMMessage::Role::user, planCommentPrompt(contextBlock, command, checkLines)}};
+    ChatRouter::Step step = ChatRouter::parseStep(ChatRouter::firstObject(ask(messages, true, {})));
+    if (step.isLookups()) throw AgentError("it asked for lookups");
+    auto reading = std::get<ChatRouter::Reading>(step.value);
+    if (reading.route.kind != ChatRouter::Route::Kind::chat) throw AgentError("it didn't answer as a chat");
+    return reading;
+  } catch (const std::exception& e) {
+    log::warn("The model didn't comment on the plan: {}", e.what());
+    return std::nullopt;
+  }
 }
 
 std::string planCommentPrompt(std::string_view contextBlock, std::string_view command,

@@ -20,6 +20,7 @@
 #include "core/chat_router.h"
 #include "core/commands.h"
 #include "core/market.h"
+#include "guards/second_check.h"
 #include "platform/defaults.h"
 
 namespace orwenna {
@@ -52,6 +53,9 @@ class Lookups {
 // ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills.
 std::string movers(const MarketTable& markets);
 
+// The `portfolio` lookup over the app's state; no network call.
+LookupHandler portfolioLookup(const PortfolioSource& source);
+
 // The chat's status line while a lookup runs.
 std::string statusLine(std::string_view tool, bool russian);
 // The reply to a tool nobody knows.
@@ -69,6 +73,19 @@ ChatRouter::SecondReader secondReader(ChatRouter::Ask ask, std::string message, 
 
 std::string planCheckPrompt(const std::vector<std::string>& messages, std::string_view plan);
 [[nodiscard]] std::optional<std::string> planObjection(std::string_view reply);
+// Asks whether the built plan matches the trade messages: an objection or
+// nothing. Throws AgentError when the reply is not JSON, and what `ask` throws.
+[[nodiscard]] std::optional<std::string> planCheck(const ChatRouter::Ask& ask, const std::vector<std::string>& messages,
+                                                   std::string_view plan);
+
+// The hosted classifier's review of the command as a second reader: its
+// concern, or nothing. It never blocks on its own: when it fails or is not
+// connected it has no objection (logged), and the code checks decide.
+ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
+                                          std::string message);
+// Both readers: the model's objection first; only when it has none is the
+// classifier asked. Either may be empty.
+ChatRouter::SecondReader bothReaders(ChatRouter::SecondReader model, ChatRouter::SecondReader classifier);
 
 // --- Plan comment and answers from facts ----------------------------------
 
@@ -76,6 +93,11 @@ std::string planCheckPrompt(const std::vector<std::string>& messages, std::strin
 // block, the command it was read as, and the plan's own check lines.
 std::string planCommentPrompt(std::string_view contextBlock, std::string_view command,
                               const std::vector<std::string>& checkLines);
+// The model's comment on a plan just built or changed: a chat reading with
+// its option cards, or nothing when the model fails (logged; the plan stands).
+[[nodiscard]] std::optional<ChatRouter::Reading> planComment(const ChatRouter::Ask& ask, std::string_view contextBlock,
+                                                             std::string_view command,
+                                                             const std::vector<std::string>& checkLines);
 // The system text and the user text of an answer from the user's own facts.
 std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question);
 

@@ -146,6 +146,46 @@ TEST(AgentCheckTest, AQuietCheckSaysNothingAndNoModelSaysItCannotRun) {
   EXPECT_FALSE(Agent::NextSteps::of(ChatRouter::Reading{}, "x", std::nullopt));
 }
 
+TEST(AgentPlanTest, ACommentThatFailsIsDroppedAndTheReadersCombine) {
+  const std::vector<std::string> checks{"✓ risk $10 of $1,000", "⚠ stop inside the noise"};
+  std::vector<std::vector<LLMMessage>> seen;
+  auto comment = Agent::planComment(
+      scripted({R"(Here: {"route":"chat","reply":"Built. The stop sits inside the noise.","options":[)"
+                R"({"title":"Wider stop","command":"stop 3%","recommended":true}]})"},
+               &seen),
+      "Message: long eth", "long ETH risk $10", checks);
+  ASSERT_TRUE(comment);
+  EXPECT_EQ(comment->route.text, "Built. The stop sits inside the noise.");
+  EXPECT_EQ(seen.at(0).at(0).text, ChatRouter::brief());
+  EXPECT_NE(seen[0][1].text.find("«long ETH risk $10», and orwenna built it."), std::string::npos);
+  for (std::string bad : {"not json", R"({"route":"lookup","lookups":[{"tool":"movers","arg":"x"}]})",
+                          R"({"route":"command","command":"long ETH"})"})
+    EXPECT_FALSE(Agent::planComment(scripted({bad}, nullptr), "", "long ETH", checks)) << bad;
+  EXPECT_FALSE(Agent::planComment(scripted({}, nullptr), "", "long ETH", checks));  // the call itself failed
+
+  EXPECT_EQ(Agent::planCheck(scripted({R"({"matches":false})"}, nullptr), {"long eth 5x"}, "ETH long 3x"),
+            "the plan differs from the request");
+
+  int classifierCalls = 0;
+  ChatRouter::SecondReader model = [](const std::string& c) -> std::optional<std::string> {
+    if (c.starts_with("short")) return "wrong side";
+    return std::nullopt;
+  };
+  ChatRouter::SecondReader classifier = [&classifierCalls](const std::string&) -> std::optional<std::string> {
+    ++classifierCalls;
+    return "the command does something other than the message asks";
+  };
+  auto both = Agent::bothReaders(model, classifier);
+  EXPECT_EQ(both("short ETH"), "wrong side");
+  EXPECT_EQ(classifierCalls, 0);
+  EXPECT_EQ(both("long ETH"), "the command does something other than the message asks");
+  EXPECT_EQ(classifierCalls, 1);
+
+  JevClassifier offline(CurlHttpClient::shared(), std::nullopt);
+  EXPECT_FALSE(Agent::classifierReader(offline, {}, "long eth")("long ETH"));
+  EXPECT_EQ(Agent::bothReaders(model, {})("short ETH"), "wrong side");
+}
+
 TEST(AgentMemoryTest, PhrasesAreStoredUnderTheirKeyAndSurviveABadValue) {
   namespace fs = std::filesystem;
   std::string t = (fs::temp_directory_path() / "orwenna-memory-XXXXXX").string();

@@ -90,6 +90,7 @@ std::string portfolioText(const PortfolioSnapshot& s) {
   out += "\nRecurring buys: " + joinedOr(s.recurring, "; ", "none");
   out += "\nFavorites: " + joinedOr(s.favorites, "; ", "none");
   out += "\nRecent activity (newest first): " + joinedOr(s.activity, "; ", "none");
+  if (!s.notRead.empty()) out += "\nNot read, so unknown here (not none): " + joinedOr(s.notRead, ", ", "");
   return out;
 }
 
@@ -99,6 +100,7 @@ std::string factsText(const PortfolioSnapshot& s, const std::optional<std::strin
   if (marketBlock) out += "\nThe market asked about, with a trade by the book and its rule checks:\n" + *marketBlock;
   out += "\nClosed positions with their results: " + joinedOr(closedLines(s.closed), "; ", "none");
   out += "\nRecent activity: " + joinedOr(s.activity, "; ", "none");
+  if (!s.notRead.empty()) out += "\nNot read, so unknown here (not none): " + joinedOr(s.notRead, ", ", "");
   return out;
 }
 
@@ -145,6 +147,9 @@ std::string answerWithoutModel(std::string_view question, const PortfolioSnapsho
            " after fees. The whole story is in History → Positions.";
   } else if (asksAboutMoney(wordsOf(question))) {
     body = s.balances.empty() ? "No balances are known yet." : "Balances: " + joinedOr(s.balances, "; ", "");
+  } else if (s.positions.empty() &&
+             std::find(s.notRead.begin(), s.notRead.end(), "open positions") != s.notRead.end()) {
+    body = "Open positions weren't read here.";
   } else if (s.positions.empty()) {
     body = "No open positions.";
   } else {

@@ -49,6 +49,9 @@ struct PortfolioSnapshot {
   std::vector<std::string> recurring;
   std::vector<std::string> favorites;
   std::vector<std::string> activity;      // newest first
+  // Sections the source could not read ("open positions"): said plainly, so
+  // an empty list is never mistaken for "none".
+  std::vector<std::string> notRead;
 };
 
 // Implemented by the app over its live state. Thread-safe; never blocks on

@@ -55,6 +55,10 @@ TEST(AgentAnswerTest, WithoutAModelTheCommonQuestionsAreAnsweredFromThePortfolio
 
   PortfolioSnapshot empty;
   EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, {}), "No open positions" + tail);
+  PortfolioSnapshot unread;
+  unread.notRead = {"open positions"};  // unknown is never reported as none
+  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", unread, {}, {}), "Open positions weren't read here" + tail);
+  EXPECT_NE(Agent::portfolioText(unread).find("Not read, so unknown here (not none): open positions"), std::string::npos);
   // A model that fails or says nothing leaves the same answer, never an error.
   EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, scripted({}, nullptr)),
             "No open positions" + tail);

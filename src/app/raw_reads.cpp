@@ -182,7 +182,11 @@ struct Words {
 
 Words wordsOf(std::string_view words) {
   Words out;
-  for (std::string w : spaceSeparated(text::lowercased(words))) {
+  std::string lower = text::lowercased(words);
+  for (std::string_view guillemet : {"«", "»"})  // words the model quoted
+    for (std::size_t at = lower.find(guillemet); at != std::string::npos; at = lower.find(guillemet, at))
+      lower.replace(at, guillemet.size(), " ");
+  for (std::string w : spaceSeparated(lower)) {
     auto quote = [](char c) { return c == '"' || c == '\''; };
     while (!w.empty() && quote(w.front())) w.erase(w.begin());
     while (!w.empty() && quote(w.back())) w.pop_back();

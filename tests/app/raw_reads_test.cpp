@@ -160,6 +160,10 @@ TEST(RawReadsTest, FindKeepsTheItemsHoldingEveryWordInTheirStructure) {
        "jup", "1 of 2 items hold every word of «jup»:\n" R"(["JUPyiwrYJFskUPiHa7"])"},
       {"Cyrillic words match whatever their case", R"([{"name":"Привет, мир"},{"name":"Пока"}])", "ПРИВЕТ МИР",
        "1 of 2 items hold every word of «привет мир»:\n" R"([{"name":"Привет, мир"}])"},
+      {"quoted words are the words", kPairs, "«WETH» \"base\"",
+       "1 of 3 items hold every word of «weth base»:\n"
+       R"({"schemaVersion":"1.0.0","pairs":[{"chainId":"base","dexId":"aerodrome","baseToken":{"symbol":"WETH"},)"
+       R"("quoteToken":{"symbol":"USDC"},"labels":[],"priceUsd":3000.12345678901234567890}]})"},
       {"no item holds every word", kPairs, "sol doge",
        "No item in the answer holds every word of «sol doge» (3 items read)."},
       {"text that is not JSON is kept line by line", "alpha beta\r\nGamma BETA\n\ndelta", "beta",
@@ -355,6 +359,10 @@ TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   EXPECT_EQ(server.requests()[0].query, "q=SOL");
   EXPECT_EQ(server.requests()[0].body, "");
 
+  // Letters outside ASCII go on the wire percent-encoded.
+  (void)lookups.run("fetch", base + "/latest/dex/search?q=солана");
+  EXPECT_EQ(server.requests().back().query, "q=%D1%81%D0%BE%D0%BB%D0%B0%D0%BD%D0%B0");
+
   struct Case {
     std::string tool, arg, answer;
   };
@@ -373,7 +381,7 @@ TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   EXPECT_TRUE(cut.starts_with(R"([{"i":0},{"i":1},)"));
   EXPECT_NE(cut.find("Add \"find <WORDS>\" to keep only the items that hold every word."), std::string::npos);
   const std::size_t asked = server.requestCount();
-  EXPECT_EQ(asked, 7u);
+  EXPECT_EQ(asked, 8u);
 
   // Refused before anything is sent: the default policy never reaches a
   // local server, and an unknown address is not guessed.

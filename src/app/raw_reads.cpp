@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include "base/json.h"
-#include "base/regex.h"
 #include "base/text.h"
 #include "chains/evm_network.h"
 #include "chains/evm_rpc.h"

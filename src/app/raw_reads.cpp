@@ -635,7 +635,8 @@ LookupHandler fetchLookup(FetchPolicy policy, HttpClient& http, UserAddresses me
     HttpRequest request;
     request.method = "GET";
     request.url = asciiUrl(url);
-    request.headers = {{"Accept", "application/json"}};
+    // Some of these APIs sit behind filters that turn away requests with no agent.
+    request.headers = {{"Accept", "application/json"}, {"User-Agent", "orwenna"}};
     request.timeout = policy.timeout;
     const HttpResponse response = http.send(request);
     const std::string host = urlParts(url)->host;

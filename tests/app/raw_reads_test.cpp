@@ -357,6 +357,7 @@ TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   EXPECT_EQ(server.requests()[0].method, "GET");
   EXPECT_EQ(server.requests()[0].query, "q=SOL");
   EXPECT_EQ(server.requests()[0].body, "");
+  EXPECT_EQ(server.requests()[0].header("User-Agent"), "orwenna");
 
   // Letters outside ASCII go on the wire percent-encoded.
   (void)lookups.run("fetch", base + "/latest/dex/search?q=солана");

@@ -1,17 +1,24 @@
-// orwenna read [--provider ID] [--model ID] MESSAGE
+// orwenna read [--provider ID] [--model ID] [--evm ADDRESS] [--solana ADDRESS] MESSAGE
 // orwenna exam [--provider ID] [--model ID]
 //
 // Reads one chat message with the connected model, as the chat would, and
-// prints the reading as JSON with the lookups the model made; or runs the
-// fixed exam of messages and prints how many the model read right.
+// prints the reading as JSON with the lookups the model made (and, for a
+// question, the answer from the user's facts); or runs the fixed exam of
+// messages and prints how many the model read right.
 #include <iostream>
 #include <memory>
+#include <mutex>
 
 #include "app/agent.h"
 #include "app/model_exam.h"
+#include "app/raw_reads.h"
 #include "base/clock.h"
 #include "base/http.h"
+#include "base/log.h"
 #include "core/chat_router.h"
+#include "core/fmt.h"
+#include "core/hyperliquid_info.h"
+#include "core/solana_balance.h"
 #include "llm/providers.h"
 #include "orwenna/command.h"
 #include "platform/credential_store.h"
@@ -57,6 +64,84 @@ Chosen connect(const std::string& providerID, const std::string& modelID) {
   return Chosen{chosen->makeClient(credential, model), model};
 }
 
+Hyperliquid::InfoApi infoApi() {
+  return {CurlHttpClient::shared(), SystemClock::shared(), Hyperliquid::InfoApi::rootFromEnvironment()};
+}
+
+// The market table, read once on first use; lookups of one turn ask for it
+// from several threads.
+class LazyMarkets {
+ public:
+  const MarketTable& table() {
+    std::call_once(once_, [this] {
+      try {
+        table_ = Hyperliquid::loadMarketTable(infoApi());
+      } catch (const std::exception& e) {
+        log::warn("markets not loaded: {}", e.what());
+      }
+    });
+    return table_;
+  }
+
+ private:
+  std::once_flag once_;
+  MarketTable table_;
+};
+
+// What the command line can know of the user's money: the balances of the
+// addresses it was given. Positions, orders and history live in the app.
+class AddressPortfolio final : public Agent::PortfolioSource {
+ public:
+  explicit AddressPortfolio(Agent::UserAddresses me) : me_(std::move(me)) {}
+
+  Agent::PortfolioSnapshot snapshot() const override {
+    Agent::PortfolioSnapshot s;
+    s.notRead = {"open positions", "open orders", "closed trades", "alerts", "recurring buys", "recent activity"};
+    if (!me_.evm && !me_.solana) s.notRead.insert(s.notRead.begin(), "balances (no --evm or --solana address given)");
+    if (me_.evm) {
+      try {
+        auto b = Hyperliquid::balance(infoApi(), *me_.evm);
+        s.balances.push_back("Hyperliquid: " + Fmt::usd(b.accountValue) + " account value, " +
+                             Fmt::usd(b.withdrawable) + " withdrawable, " + Fmt::usd(b.spotUSDC) + " spot USDC");
+      } catch (const std::exception& e) {
+        s.notRead.push_back(std::string("the Hyperliquid balance (") + e.what() + ")");
+      }
+    }
+    if (me_.solana) {
+      try {
+        auto b = Solana::balance({CurlHttpClient::shared(), Solana::RpcNode::urlFromEnvironment()}, *me_.solana);
+        std::string line = "Solana wallet: " + b.usdc.toString() + " USDC, " + b.sol.toString() + " SOL";
+        if (!b.tokens.empty()) line += ", " + std::to_string(b.tokens.size()) + " other tokens";
+        s.balances.push_back(line);
+      } catch (const std::exception& e) {
+        s.notRead.push_back(std::string("the Solana balance (") + e.what() + ")");
+      }
+    }
+    return s;
+  }
+
+ private:
+  Agent::UserAddresses me_;
+};
+
+struct ReadTools {
+  Agent::UserAddresses me;
+  LazyMarkets markets;
+  AddressPortfolio portfolio;
+
+  explicit ReadTools(Agent::UserAddresses addresses) : me(std::move(addresses)), portfolio(me) {}
+
+  Agent::Lookups lookups() {
+    std::map<std::string, Agent::LookupHandler> tools;
+    tools["portfolio"] = Agent::portfolioLookup(portfolio);
+    tools["movers"] = [this](const std::string&) { return Agent::movers(markets.table()); };
+    tools["hl"] = Agent::hlLookup(infoApi(), me);
+    tools["rpc"] = Agent::rpcLookup({CurlHttpClient::shared(), SystemClock::shared(), me, std::nullopt, {}});
+    tools["fetch"] = Agent::fetchLookup(Agent::FetchPolicy::publicDataApis(), CurlHttpClient::shared(), me);
+    return Agent::Lookups(std::move(tools));
+  }
+};
+
 void registerExam(CLI::App& app) {
   auto* cmd = app.add_subcommand("exam", "Score the connected model on the fixed set of chat messages");
   auto provider = std::make_shared<std::string>();
@@ -74,11 +159,13 @@ void registerExam(CLI::App& app) {
 void registerRead(CLI::App& app) {
   auto* cmd = app.add_subcommand("read", "Read one chat message with the connected model and print the reading");
   struct Options {
-    std::string provider, model, message;
+    std::string provider, model, message, evm, solana;
   };
   auto o = std::make_shared<Options>();
   cmd->add_option("--provider", o->provider, "Provider id (default: the first connected one)");
   cmd->add_option("--model", o->model, "Model id (default: the provider's default model)");
+  cmd->add_option("--evm", o->evm, "Your EVM / Hyperliquid address, for the portfolio and \"me\" in reads");
+  cmd->add_option("--solana", o->solana, "Your Solana address, for the portfolio and \"{solana}\" in reads");
   cmd->add_option("MESSAGE", o->message, "The chat message")->required();
   cmd->callback([o] {
     Chosen c = connect(o->provider, o->model);
@@ -89,11 +176,20 @@ void registerRead(CLI::App& app) {
     context.replyLanguage = ChatRouter::replyLanguage(ChatRouter::ChatLanguage::auto_, {o->message});
     ChatRouter::Callbacks callbacks;
     callbacks.ask = ChatRouter::askWith(*client, model);
-    callbacks.lookup = Agent::Lookups({}).callback();
-    callbacks.canRun = [](const std::string& line) { return ChatRouter::canRun(line, {}); };
+    Agent::UserAddresses me;
+    if (!o->evm.empty()) me.evm = o->evm;
+    if (!o->solana.empty()) me.solana = o->solana;
+    auto tools = std::make_shared<ReadTools>(me);
+    callbacks.lookup = tools->lookups().callback();
+    callbacks.canRun = [tools](const std::string& line) { return ChatRouter::canRun(line, tools->markets.table().names()); };
     callbacks.secondReader = Agent::secondReader(callbacks.ask, o->message, context);
     try {
-      std::cout << toJson(ChatRouter::read(o->message, context, callbacks)).dump(2) << '\n';
+      ChatRouter::Reading reading = ChatRouter::read(o->message, context, callbacks);
+      Json out = toJson(reading);
+      if (reading.route.kind == ChatRouter::Route::Kind::question)
+        out["answer"] = Agent::answerQuestion(o->message, context.replyLanguage, tools->portfolio.snapshot(),
+                                              std::nullopt, callbacks.ask);
+      std::cout << out.dump(2) << '\n';
     } catch (const ChatRouter::Unreadable& e) {
       throw CommandFailure(std::string(e.what()) + " The model wrote: " + e.reply);
     }

@@ -10,6 +10,8 @@
 #include <mutex>
 
 #include "app/agent.h"
+#include "app/gas_lookup.h"
+#include "app/market_lookup.h"
 #include "app/model_exam.h"
 #include "app/raw_reads.h"
 #include "base/clock.h"
@@ -135,6 +137,29 @@ struct ReadTools {
     std::map<std::string, Agent::LookupHandler> tools;
     tools["portfolio"] = Agent::portfolioLookup(portfolio);
     tools["movers"] = [this](const std::string&) { return Agent::movers(markets.table()); };
+    tools["market"] = Agent::marketLookupHandler([this] {
+      Agent::MarketLookupInputs in;
+      in.markets = &markets.table();
+      in.policy = RiskPolicy::load();
+      // Positions are not read here, so the open-risk rule has nothing to add.
+      in.openRisk = Decimal(0);
+      if (me.evm) {
+        try {
+          in.equity = Hyperliquid::balance(infoApi(), *me.evm).accountValue;
+        } catch (const std::exception& e) {
+          log::warn("capital not read: {}", e.what());
+        }
+      }
+      in.atrPct = [](const std::string& coin) -> std::optional<Decimal> { return Hyperliquid::atrPct(infoApi(), coin); };
+      return in;
+    });
+    tools["gas"] = Agent::gasLookupHandler(
+        {CurlHttpClient::shared(), SystemClock::shared(),
+         [this](const std::string& coin) -> std::optional<Decimal> {
+           if (const Market* m = markets.table().find(coin)) return m->markPx;
+           return std::nullopt;
+         },
+         {}});
     tools["hl"] = Agent::hlLookup(infoApi(), me);
     tools["rpc"] = Agent::rpcLookup({CurlHttpClient::shared(), SystemClock::shared(), me, std::nullopt, {}});
     tools["fetch"] = Agent::fetchLookup(Agent::FetchPolicy::publicDataApis(), CurlHttpClient::shared(), me);

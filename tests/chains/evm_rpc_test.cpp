@@ -10,36 +10,31 @@
 #include "chains/ens.h"
 #include "chains/solana_fake_node.h"
 #include "signing/keccak.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
+using testing::errorOf;
 using testing::FakeClock;
 using testing::FakeResponse;
-using testing::FakeSolanaNode;
-
-using FakeNode = FakeSolanaNode;  // speaks plain JSON-RPC 2.0 over POST "/"
+using FakeNode = testing::FakeRpcNode;
 
 const std::string kWallet = "0x1111111111111111111111111111111111111111";
 const std::string kOther = "0x2222222222222222222222222222222222222222";
 
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+// A fake node and a client of it on Ethereum.
+class EVMNode : public ::testing::Test {
+ protected:
+  FakeNode node;
+  FakeClock clock;
+  EVMRPC rpc{CurlHttpClient::shared(), clock, node.url(), 1};
+};
 
 FakeResponse httpStatus(int status) { return FakeResponse::json(R"({"error":"no"})", status); }
 
-TEST(EVMRPCTest, RequestBodyAndQuantities) {
-  FakeNode node;
+TEST_F(EVMNode, RequestBodyAndQuantities) {
   node.result("eth_getBalance", "0xde0b6b3a7640000");
-  FakeClock clock;
-  EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 1);
   EXPECT_EQ(toDecimalString(rpc.balance(kWallet)), "1000000000000000000");
   auto asked = node.requests();
   ASSERT_EQ(asked.size(), 1u);
@@ -74,8 +69,7 @@ TEST(EVMRPCTest, FallbacksAndRetries) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeNode first;
-    FakeNode second;
+    FakeNode first, second;
     first.on("eth_gasPrice", [&](const Json&) { return httpStatus(c.firstStatus); });
     second.result("eth_gasPrice", "0x3b9aca00");
     FakeClock clock;
@@ -103,8 +97,7 @@ TEST(EVMRPCTest, NodeErrorTexts) {
                         Case{"method eth_gasPrice not whitelisted", true, true},
                         Case{"invalid argument 0", true, false}}) {
     SCOPED_TRACE(c.text);
-    FakeNode first;
-    FakeNode second;
+    FakeNode first, second;
     first.on("eth_gasPrice", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
     second.on("eth_gasPrice", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
     FakeClock clock;
@@ -138,8 +131,7 @@ TEST(EVMRPCTest, InsufficientFundsReadings) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    FakeNode first;
-    FakeNode second;
+    FakeNode first, second;
     first.on("eth_estimateGas", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
     second.result("eth_estimateGas", "0x5208");
     FakeClock clock;
@@ -158,12 +150,11 @@ TEST(EVMRPCTest, InsufficientFundsReadings) {
   EXPECT_FALSE(EVMNodeText::isInsufficientFunds("execution reverted: insufficient funds in pool"));
 }
 
-TEST(EVMRPCTest, SendingUsesTheSendNodeAndReadsAlreadyKnown) {
+TEST_F(EVMNode, SendingUsesTheSendNodeAndReadsAlreadyKnown) {
   const Bytes raw{0x02, 0xc0, 0x01, 0x02};
   const std::string ours = toHex0x(Keccak::hash256(raw));
   for (std::string text : {"already known", "ALREADY_KNOWN: transaction already known", "known transaction: 0xabc"}) {
-    FakeNode main;
-    FakeNode sender;
+    FakeNode main, sender;
     sender.on("eth_sendRawTransaction", [&](const Json& params) {
       EXPECT_EQ(params, Json::array({toHex0x(raw)}));
       return FakeNode::rpcError(-32000, text);
@@ -173,9 +164,6 @@ TEST(EVMRPCTest, SendingUsesTheSendNodeAndReadsAlreadyKnown) {
     EXPECT_EQ(rpc.sendRaw(raw), ours) << text;
     EXPECT_TRUE(main.requests().empty());
   }
-  FakeNode node;
-  FakeClock clock;
-  EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 1);
   node.result("eth_sendRawTransaction", "0xfeed");
   EXPECT_EQ(rpc.sendRaw(raw), "0xfeed");
   node.result("eth_sendRawTransaction", nullptr);
@@ -184,12 +172,9 @@ TEST(EVMRPCTest, SendingUsesTheSendNodeAndReadsAlreadyKnown) {
   EXPECT_EQ(errorOf([&] { (void)rpc.sendRaw(raw); }), "EVM RPC eth_sendRawTransaction: nonce too low");
 }
 
-TEST(EVMRPCTest, FeesAndEstimates) {
-  FakeNode node;
+TEST_F(EVMNode, FeesAndEstimates) {
   node.result("eth_gasPrice", "0x64");
   node.result("eth_maxPriorityFeePerGas", "0x2");
-  FakeClock clock;
-  EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 8453);
   auto fees = rpc.fees();
   EXPECT_EQ(fees.maxPriorityFeePerGas, 2);
   EXPECT_EQ(fees.maxFeePerGas, 202);
@@ -212,8 +197,7 @@ TEST(EVMRPCTest, FeesAndEstimates) {
   EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST(EVMRPCTest, ReceiptsArePolledUntilTheyCarryAStatus) {
-  FakeNode node;
+TEST_F(EVMNode, ReceiptsArePolledUntilTheyCarryAStatus) {
   int asked = 0;
   node.on("eth_getTransactionReceipt", [&](const Json&) {
     ++asked;
@@ -221,8 +205,6 @@ TEST(EVMRPCTest, ReceiptsArePolledUntilTheyCarryAStatus) {
     if (asked == 2) return FakeNode::ok(Json{{"blockNumber", "0x1"}});  // no status yet
     return FakeNode::ok(Json{{"status", asked == 3 ? "0x1" : "0x0"}});
   });
-  FakeClock clock;
-  EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 1);
   EXPECT_TRUE(rpc.waitForReceipt("0xabc", 60, 2000).success);
   EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{2000, 2000}));
   EXPECT_FALSE(rpc.waitForReceipt("0xabc", 60, 2000).success);
@@ -237,7 +219,7 @@ std::string topicOf(std::string_view signature) { return toHex0x(Keccak::hash256
 std::string padded(const std::string& address) { return "0x" + std::string(24, '0') + address.substr(2); }
 std::string word(const UInt256& v) { return toHex0x(toBigEndian32(v)); }
 
-TEST(EVMRPCTest, SimulationReadings) {
+TEST_F(EVMNode, SimulationReadings) {
   const std::string token = "0xa0b86991c6218b36c1d19d4a2e9eb0ce3606eb48";
   const std::string weth = "0x4200000000000000000000000000000000000006";
   const std::string nft = "0x3333333333333333333333333333333333333333";
@@ -258,14 +240,11 @@ TEST(EVMRPCTest, SimulationReadings) {
       log(nft, {transfer, padded(kWallet), padded(kOther), word(42)}, "0x"),
   });
   Json reply = Json::array({Json{{"calls", Json::array({Json{{"status", "0x1"}, {"logs", logs}}})}}});
-  FakeNode node;
   Json seen;
   node.on("eth_simulateV1", [&](const Json& params) {
     seen = params;
     return FakeNode::ok(reply);
   });
-  FakeClock clock;
-  EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 8453);
   EVMSimulation sim = rpc.simulate({{kWallet, weth, 5, {0xd0, 0xe3, 0x0d, 0xb0}}}, weth);
   EXPECT_EQ(seen[0]["traceTransfers"], true);
   EXPECT_EQ(seen[0]["blockStateCalls"][0]["calls"][0]["to"], weth);
@@ -303,19 +282,6 @@ TEST(EVMRPCTest, SimulationReadings) {
     EXPECT_EQ(errorOf([&] { (void)EVMSimulation::read(bad, kWallet); }), "eth_simulateV1: unexpected reply") << bad;
   }
 }
-
-// An https address whose calls the test client sends to the fake.
-struct Redirect final : HttpClient {
-  std::string target;
-  HttpResponse send(const HttpRequest& r) override {
-    HttpRequest copy = r;
-    copy.url = target;
-    return CurlHttpClient::shared().send(copy);
-  }
-  HttpResponse stream(const HttpRequest& r, const LineHandler& h) override {
-    return CurlHttpClient::shared().stream(r, h);
-  }
-};
 
 TEST(EVMNodesTest, Check) {
   auto healthy = [](FakeNode& n) {
@@ -365,8 +331,7 @@ TEST(EVMNodesTest, Check) {
     SCOPED_TRACE(c.name);
     FakeNode n;
     c.setup(n);
-    Redirect redirect;
-    redirect.target = n.url();
+    testing::RedirectClient redirect(n.url());
     FakeClock clock;
     EXPECT_EQ(EVMNodes::check("https://base.example/v2/key", 8453, redirect, clock), c.problem);
   }

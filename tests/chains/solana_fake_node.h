@@ -1,5 +1,7 @@
-// A local fake Solana node: JSON-RPC over HTTP POST "/" on 127.0.0.1, one
-// handler per method, and a clock whose sleeps only move its own time.
+// A local fake JSON-RPC 2.0 node (Solana's, and any EVM node's: both speak
+// POST "/" on 127.0.0.1, one handler per method), a clock whose sleeps only
+// move its own time, and a client that sends an https address's calls to a
+// fake. Thread-safe where the server calls in.
 #pragma once
 
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/http.h"
 #include "base/json.h"
 #include "chains/solana_rpc.h"
 #include "fakes/fake_server.h"
@@ -87,6 +90,24 @@ class FakeSolanaNode {
   FakeServer server_;
   std::mutex mutex_;
   std::map<std::string, Method> methods_;
+};
+
+// Plain JSON-RPC 2.0, so an EVM node is faked by the same class.
+using FakeRpcNode = FakeSolanaNode;
+
+// Sends every call to `target` whatever its address, so checks that insist on
+// https reach a plain-http fake.
+struct RedirectClient final : HttpClient {
+  explicit RedirectClient(std::string to) : target(std::move(to)) {}
+  HttpResponse send(const HttpRequest& r) override {
+    HttpRequest copy = r;
+    copy.url = target;
+    return CurlHttpClient::shared().send(copy);
+  }
+  HttpResponse stream(const HttpRequest& r, const LineHandler& h) override {
+    return CurlHttpClient::shared().stream(r, h);
+  }
+  std::string target;
 };
 
 // Points the public endpoint at a fake node (and clears the user's node) for

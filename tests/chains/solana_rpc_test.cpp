@@ -12,10 +12,12 @@
 #include "chains/solana_transaction.h"
 #include "signing/accounts.h"
 #include "signing/base58.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
+using testing::errorOf;
 using testing::FakeClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
@@ -24,20 +26,18 @@ using testing::PublicNodeOverride;
 const std::string kOwner = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 const std::string kMint = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
 
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 struct Signed {
   Bytes transaction;
   std::string signature;
 };
+// A fake node and a client pinned to it.
+class PinnedNode : public ::testing::Test {
+ protected:
+  FakeSolanaNode node;
+  FakeClock clock;
+  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+};
+
 Signed signedTransfer() {
   Bytes secret(32, 3);
   std::string wallet = SolanaAccount::address(secret);
@@ -46,10 +46,7 @@ Signed signedTransfer() {
   return {SolanaTransaction::attach(built.transaction, sig), Base58::encode(sig)};
 }
 
-TEST(SolanaRPC, SendsEachMethodWithItsExactBody) {
-  FakeSolanaNode node;
-  FakeClock clock;
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+TEST_F(PinnedNode, SendsEachMethodWithItsExactBody) {
   Signed tx = signedTransfer();
   node.result("getBalance", {{"context", {{"slot", 1}}}, {"value", 1500000000}});
   node.result("getTokenAccountsByOwner", {{"value", Json::array()}});
@@ -101,25 +98,18 @@ TEST(SolanaRPC, SendsEachMethodWithItsExactBody) {
   }
 }
 
-TEST(SolanaRPC, RetriesRateLimitsWithGrowingWaitsThenGivesTheLastError) {
-  FakeSolanaNode node;
-  FakeClock clock;
+TEST_F(PinnedNode, RetriesRateLimitsWithGrowingWaitsThenGivesTheLastError) {
   int calls = 0;
   node.on("getBalance", [&](const Json&) {
     return ++calls == 1 ? FakeResponse::text("slow down", 429) : FakeSolanaNode::ok({{"value", 7}});
   });
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
   EXPECT_EQ(rpc.balance(kOwner), 7u);
   EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{1000}));
 
-  FakeSolanaNode broken;
-  FakeClock clock2;
-  std::string longBody(300, 'x');
-  broken.on("getBalance", [&](const Json&) { return FakeResponse::text(longBody, 503); });
-  SolanaRPC rpc2 = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, broken.url());
-  EXPECT_EQ(errorOf([&] { (void)rpc2.balance(kOwner); }), "Solana RPC getBalance: HTTP 503 " + std::string(120, 'x'));
-  EXPECT_EQ(broken.requests().size(), 5u);
-  EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
+  node.on("getBalance", [](const Json&) { return FakeResponse::text(std::string(300, 'x'), 503); });
+  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 503 " + std::string(120, 'x'));
+  EXPECT_EQ(node.requests().size(), 2u + 5u);
+  EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{1000, 1000, 2000, 4000, 8000}));
 }
 
 TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
@@ -204,11 +194,8 @@ TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
   EXPECT_FALSE(RPCRetry::isRetryableText("Transaction simulation failed"));
 }
 
-TEST(SolanaRPC, AnswersThatAreNotJsonAndUnreachableNodes) {
-  FakeSolanaNode node;
-  FakeClock clock;
+TEST_F(PinnedNode, AnswersThatAreNotJsonAndUnreachableNodes) {
   node.on("getBalance", [](const Json&) { return FakeResponse::text("<html>gateway</html>"); });
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
   EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: response isn't JSON: <html>gateway</html>");
   EXPECT_EQ(node.requests().size(), 1u);
 
@@ -219,10 +206,7 @@ TEST(SolanaRPC, AnswersThatAreNotJsonAndUnreachableNodes) {
   EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
 }
 
-TEST(SolanaRPC, AlreadyProcessedCountsAsSentWithTheTransactionsOwnSignature) {
-  FakeSolanaNode node;
-  FakeClock clock;
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+TEST_F(PinnedNode, AlreadyProcessedCountsAsSentWithTheTransactionsOwnSignature) {
   Signed tx = signedTransfer();
   node.on("sendTransaction", [](const Json&) {
     return FakeSolanaNode::rpcError(-32002, "Transaction simulation failed: This transaction has already been processed");
@@ -238,10 +222,7 @@ TEST(SolanaRPC, AlreadyProcessedCountsAsSentWithTheTransactionsOwnSignature) {
   EXPECT_EQ(errorOf([&] { (void)rpc.send(tx.transaction); }), "sendTransaction returned no signature");
 }
 
-TEST(SolanaRPC, ConfirmationEndsConfirmedFailedOrExpiredAndOtherwiseTimesOut) {
-  FakeSolanaNode node;
-  FakeClock clock;
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+TEST_F(PinnedNode, ConfirmationEndsConfirmedFailedOrExpiredAndOtherwiseTimesOut) {
   std::uint64_t height = 100;
   node.on("getBlockHeight", [&](const Json&) { return FakeSolanaNode::ok(height += 30); });
 
@@ -321,10 +302,7 @@ TEST(SolanaSimulation, ReadsBalancesAndTellsWhenTheFeePayerIsShort) {
   EXPECT_THROW((void)SolanaSimulation::read(Json::parse(R"({"accounts": [null]})"), {"a", "b"}), SolanaRPCError);
 }
 
-TEST(SolanaRPC, ReadsLookupTablesFromByte56) {
-  FakeSolanaNode node;
-  FakeClock clock;
-  SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
+TEST_F(PinnedNode, ReadsLookupTablesFromByte56) {
   Bytes data(56, 0xee);
   for (std::uint8_t i = 1; i <= 3; ++i) data.insert(data.end(), 32, i);
   const std::string table = kMint, shortTable = kOwner, missing = "11111111111111111111111111111111";
@@ -386,19 +364,7 @@ TEST(SolanaNodeCheck, AcceptsAMainnetNodeAndNamesEachProblem) {
   for (const auto& c : cases) {
     FakeSolanaNode n;
     c.setup(n);
-    // An https address whose calls the test client sends to the fake.
-    struct Redirect final : HttpClient {
-      std::string target;
-      HttpResponse send(const HttpRequest& r) override {
-        HttpRequest copy = r;
-        copy.url = target;
-        return CurlHttpClient::shared().send(copy);
-      }
-      HttpResponse stream(const HttpRequest& r, const LineHandler& h) override {
-        return CurlHttpClient::shared().stream(r, h);
-      }
-    } redirect;
-    redirect.target = n.url();
+    testing::RedirectClient redirect(n.url());
     FakeClock c2;
     EXPECT_EQ(SolanaRPC::checkNode("https://node.example/?api-key=k", redirect, c2), c.problem);
     if (!c.problem) {

@@ -3,23 +3,17 @@
 // and the checks on a batch of calls.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "base/json.h"
 #include "chains/abi.h"
 #include "chains/evm_call.h"
 #include "chains/evm_transaction.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
-Json rules() {
-  std::ifstream in(std::string(ORWENNA_TEST_DATA_DIR) + "/evm_call_rules.json");
-  return Json::parse(in);
-}
-
 TEST(EVMCallTest, RuleTable) {
-  Json data = rules();
+  Json data = testing::loadTestJson("evm_call_rules.json");
   const std::string wallet = data["wallet"];
   const std::int64_t now = data["now"];
   int refused = 0;

@@ -4,8 +4,6 @@
 // elsewhere), and the fee caps.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "base/json.h"
 #include "chains/abi.h"
 #include "chains/evm_network.h"
@@ -14,14 +12,13 @@
 #include "signing/accounts.h"
 #include "signing/evm_signer.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
-Json loadData(const std::string& name) {
-  std::ifstream in(std::string(ORWENNA_TEST_DATA_DIR) + "/" + name);
-  return Json::parse(in);
-}
+using testing::errorOf;
+using testing::loadTestJson;
 
 RLP itemOf(const Json& j) {
   if (j.is_array()) {
@@ -38,7 +35,7 @@ RLP itemOf(const Json& j) {
 std::string hexOf(ByteView b) { return toHex(b); }
 
 TEST(RLPTest, PublishedVectorsEncodeAndDecodeBack) {
-  Json data = loadData("rlp.json");
+  Json data = loadTestJson("rlp.json");
   ASSERT_GE(data["valid"].size(), 20u);
   for (const auto& v : data["valid"]) {
     SCOPED_TRACE(v["name"].get<std::string>());
@@ -52,7 +49,7 @@ TEST(RLPTest, PublishedVectorsEncodeAndDecodeBack) {
 }
 
 TEST(RLPTest, MalformedTwinsAreRefused) {
-  Json data = loadData("rlp.json");
+  Json data = loadTestJson("rlp.json");
   ASSERT_GE(data["invalid"].size(), 8u);
   for (const auto& v : data["invalid"]) {
     SCOPED_TRACE(v["name"].get<std::string>());
@@ -115,12 +112,7 @@ TEST(ABITest, AddressesAreCheckedAndLeftPadded) {
   EXPECT_EQ(toHex(w), "000000000000000000000000a0b86991c6218b36c1d19d4a2e9eb0ce3606eb48");
   for (const char* bad : {"0xa0b86991c6218b36c1d19d4a2e9eb0ce3606eb4", "a0b86991c6218b36c1d19d4a2e9eb0ce3606eb4800",
                           "0xg0b86991c6218b36c1d19d4a2e9eb0ce3606eb48", ""}) {
-    try {
-      (void)ABI::addressWord(bad);
-      ADD_FAILURE() << bad;
-    } catch (const WalletError& e) {
-      EXPECT_EQ(std::string(e.what()), std::string("Not an address: ") + bad);
-    }
+    EXPECT_EQ(errorOf([&] { (void)ABI::addressWord(bad); }), std::string("Not an address: ") + bad);
   }
 }
 
@@ -149,12 +141,7 @@ TEST(ABITest, TokenAmountsFromDecimalText) {
                        Bad{"1" + std::string(60, '0'), 18, "Amount too large for a word: 1" + std::string(60, '0')},
                        Bad{"-1", 6, "Not an amount: -1"}, Bad{"1e6", 6, "Not an amount: 1e6"},
                        Bad{".", 6, "Not an amount: ."}, Bad{"1.2.3", 6, "Not an amount: 1.2.3"}}) {
-    try {
-      (void)ABI::tokenAmount(c.text, c.decimals);
-      ADD_FAILURE() << c.text;
-    } catch (const WalletError& e) {
-      EXPECT_EQ(e.what(), c.message);
-    }
+    EXPECT_EQ(errorOf([&] { (void)ABI::tokenAmount(c.text, c.decimals); }), c.message);
   }
 }
 
@@ -172,26 +159,14 @@ EVMTransaction sampleTx() {
 }
 
 TEST(EVMTransactionTest, BadAddressesAndSignaturesAreRefused) {
-  EVMTransaction tx = sampleTx();
-  tx.to = "0x833589fcd6edb6e08f4c7c32d4f71b54bda0291";
-  EXPECT_THROW(
-      {
-        try {
-          (void)EVMTransaction::signingHash(tx);
-        } catch (const WalletError& e) {
-          EXPECT_STREQ(e.what(), "Invalid recipient address: 0x833589fcd6edb6e08f4c7c32d4f71b54bda0291");
-          throw;
-        }
-      },
-      WalletError);
-  tx = sampleTx();
-  tx.authorizations.push_back({1, "batch", 0, EVMSignature{}});
-  try {
-    (void)EVMTransaction::signingHash(tx);
-    ADD_FAILURE();
-  } catch (const WalletError& e) {
-    EXPECT_STREQ(e.what(), "Invalid authorization address: batch");
-  }
+  EVMTransaction shortTo = sampleTx();
+  shortTo.to = "0x833589fcd6edb6e08f4c7c32d4f71b54bda0291";
+  EXPECT_EQ(errorOf([&] { (void)EVMTransaction::signingHash(shortTo); }),
+            "Invalid recipient address: 0x833589fcd6edb6e08f4c7c32d4f71b54bda0291");
+  EVMTransaction badAuthorization = sampleTx();
+  badAuthorization.authorizations.push_back({1, "batch", 0, EVMSignature{}});
+  EXPECT_EQ(errorOf([&] { (void)EVMTransaction::signingHash(badAuthorization); }),
+            "Invalid authorization address: batch");
   EVMSignature bad;
   bad.v = 1;
   EXPECT_THROW((void)EVMTransaction::signedBytes(sampleTx(), bad), WalletError);
@@ -217,10 +192,9 @@ TEST(EVMNetworkTest, FeeCapsPerChain) {
             "A network fee of 11 POL is more than orwenna signs on Polygon (up to 10 POL).");
   EXPECT_EQ(EVMNetwork::feeCap(5), 0);
   EXPECT_TRUE(EVMNetwork::feeProblem(1, 5).has_value());
-  EXPECT_EQ(EVMNetwork::all().size(), 9u);
   EXPECT_EQ(EVMNetwork::byKey("BNB Chain")->chainId, 56u);
   EXPECT_EQ(EVMNetwork::byKey("hyperevm")->usdc, "0xb88339cb7199b77e23db6e890353e22632ba630f");
-  EXPECT_EQ(EVMNetwork::byChainId(56)->usdcDecimals, 18);
+  EXPECT_EQ(EVMNetwork::byChainId(56)->usdcDecimals, 18);  // BNB Chain's USDC is not 6
 }
 
 TEST(EVMNetworkTest, NodeOverrideFromEnvironment) {

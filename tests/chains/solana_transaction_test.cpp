@@ -10,6 +10,7 @@
 #include "signing/accounts.h"
 #include "signing/base58.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
@@ -20,15 +21,7 @@ std::string key(std::uint8_t fill) {
   return Base58::encode(b);
 }
 
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const WalletError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::errorOf;
 
 TEST(CompactU16, EncodesAndReadsAtTheGroupEdges) {
   struct Case {
@@ -88,23 +81,18 @@ SolanaMessage sampleV0() {
   return m;
 }
 
-TEST(SolanaMessage, V0RoundTripsAndResolvesWritableThenReadonlyLookups) {
+TEST(SolanaMessage, V0RoundTripsAndResolvesTheWritablesOfAllTablesFirst) {
   SolanaMessage m = sampleV0();
   Bytes bytes = SolanaTransaction::encodeMessage(m);
   EXPECT_EQ(bytes[0], 0x80);
   SolanaMessage back = SolanaTransaction::parseMessage(bytes);
   EXPECT_EQ(back, m);
-
-  std::vector<std::string> table = {key(20), key(21), key(22), key(23)};
-  auto all = SolanaTransaction::resolveAccounts(back, {{key(7), table}});
-  EXPECT_EQ(all, (std::vector<std::string>{key(1), key(2), key(23), key(20), key(21)}));
-}
-
-TEST(SolanaMessage, LookupsSpanningTwoTablesKeepTheWritablesOfAllTablesFirst) {
-  SolanaMessage m = sampleV0();
-  m.lookups.push_back({key(8), {0}, {1}});
   std::map<std::string, std::vector<std::string>> tables = {{key(7), {key(20), key(21), key(22), key(23)}},
                                                             {key(8), {key(30), key(31)}}};
+  EXPECT_EQ(SolanaTransaction::resolveAccounts(back, tables),
+            (std::vector<std::string>{key(1), key(2), key(23), key(20), key(21)}));
+
+  m.lookups.push_back({key(8), {0}, {1}});
   auto all = SolanaTransaction::resolveAccounts(SolanaTransaction::parseMessage(SolanaTransaction::encodeMessage(m)), tables);
   EXPECT_EQ(all, (std::vector<std::string>{key(1), key(2), key(23), key(30), key(20), key(21), key(31)}));
 

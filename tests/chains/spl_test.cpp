@@ -7,26 +7,17 @@
 #include "chains/sns.h"
 #include "chains/solana_curve.h"
 #include "chains/solana_fake_node.h"
-#include "base/files.h"
 #include "signing/accounts.h"
 #include "signing/base58.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
+using testing::errorOf;
 using testing::FakeClock;
 using testing::FakeSolanaNode;
-
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 Bytes hex(std::string_view h) { return *fromHex(h); }
 
@@ -70,7 +61,7 @@ std::vector<Bytes> seedsOf(const Json& list) {
 }
 
 TEST(ProgramAddress, PublishedVectorsAndTheirInvalidTwins) {
-  Json data = *parseJson(*readFile(std::string(ORWENNA_TEST_DATA_DIR) + "/solana_program_addresses.json"));
+  Json data = testing::loadTestJson("solana_program_addresses.json");
   const std::string program = data["program"];
   for (const auto& v : data["valid"]) {
     EXPECT_EQ(SPL::createProgramAddress(seedsOf(v["seeds"]), program), v["address"].get<std::string>());

@@ -4,6 +4,7 @@
 
 #include "base/files.h"
 #include "base/json.h"
+#include "base/text.h"
 #include "signing/wallet_error.h"
 #include "support/test_support.h"
 
@@ -15,9 +16,7 @@ TEST(EVMAccount, ChecksumsTheEip55Examples) {
   for (const Json& v : data["valid"]) {
     std::string a = v.get<std::string>();
     EXPECT_EQ(EVMAccount::checksummed(a), a);
-    std::string lower = a;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(EVMAccount::checksummed(lower.substr(2)), a);
+    EXPECT_EQ(EVMAccount::checksummed(text::lowercased(a).substr(2)), a);
   }
   for (const Json& v : data["invalid"]) {
     std::string a = v.get<std::string>();

@@ -8,6 +8,7 @@
 
 #include "base/files.h"
 #include "base/json.h"
+#include "base/text.h"
 #include "signing/accounts.h"
 #include "signing/address_check.h"
 #include "signing/base58.h"
@@ -35,15 +36,13 @@ TEST(Bech32, ChecksumVectorsAndTheirOneCharacterTwins) {
   for (auto [key, encoding] : {std::pair{"validBech32", Bech32::Encoding::bech32},
                                std::pair{"validBech32m", Bech32::Encoding::bech32m}}) {
     for (const Json& v : data[key]) {
-      std::string text = v.get<std::string>();
-      auto decoded = Bech32::decode(text);
-      ASSERT_TRUE(decoded) << text;
-      EXPECT_EQ(decoded->encoding, encoding) << text;
-      std::string lower = text;
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      EXPECT_EQ(Bech32::encode(decoded->hrp, decoded->data, encoding), lower);
+      std::string written = v.get<std::string>();
+      auto decoded = Bech32::decode(written);
+      ASSERT_TRUE(decoded) << written;
+      EXPECT_EQ(decoded->encoding, encoding) << written;
+      EXPECT_EQ(Bech32::encode(decoded->hrp, decoded->data, encoding), text::lowercased(written));
       // Flipping the lowest bit of the first data character breaks the checksum.
-      std::string twin = text;
+      std::string twin = written;
       std::size_t pos = twin.rfind('1') + 1;
       twin[pos] = static_cast<char>(twin[pos] ^ 1);
       EXPECT_FALSE(Bech32::decode(twin)) << twin;
@@ -69,9 +68,7 @@ TEST(Bech32, SegwitAddressVectors) {
     auto w = Bech32::decodeSegwit(hrp, address);
     ASSERT_TRUE(w) << address;
     EXPECT_EQ(scriptPubKey(*w), v[1].get<std::string>()) << address;
-    std::string lower = address;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(Bech32::encodeSegwit(hrp, w->version, w->program), lower);
+    EXPECT_EQ(Bech32::encodeSegwit(hrp, w->version, w->program), text::lowercased(address));
     EXPECT_FALSE(Bech32::decodeSegwit(hrp == "bc" ? "tb" : "bc", address)) << address;
   }
   for (const Json& v : data["invalidAddress"]) {

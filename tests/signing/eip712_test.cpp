@@ -43,12 +43,7 @@ std::string repeat(const std::string& s, int times) {
 }
 
 void expectWalletError(const std::function<void()>& f, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "expected WalletError: " << message;
-  } catch (const WalletError& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  }
+  EXPECT_EQ(testing::errorOf(f), message);
 }
 
 TEST(EIP712, ReproducesTheMailExample) {

@@ -26,12 +26,7 @@ EVMSignature signatureOf(const Json& v) {
 }
 
 void expectWalletError(const std::function<void()>& f, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "expected WalletError: " << message;
-  } catch (const WalletError& e) {
-    EXPECT_EQ(std::string(e.what()), message);
-  }
+  EXPECT_EQ(testing::errorOf(f), message);
 }
 
 TEST(EVMSigner, ReproducesPublishedSignatures) {

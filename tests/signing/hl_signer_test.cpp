@@ -15,14 +15,7 @@
 namespace orwenna {
 namespace {
 
-std::string failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const WalletError& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
+using testing::errorOf;
 
 Json sigJson(const EVMSignature& s) { return Json{{"r", toHex0x(s.r)}, {"s", toHex0x(s.s)}, {"v", s.v}}; }
 
@@ -118,7 +111,7 @@ TEST_F(HLSignerTest, UserDerivationRefusals) {
        "The action has no fromSubAccount field of type string."},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(failureOf([&] { (void)HLSigner::signUser(c.action, key_.span(), true); }), c.message)
+    EXPECT_EQ(errorOf([&] { (void)HLSigner::signUser(c.action, key_.span(), true); }), c.message)
         << c.action.toJson().dump();
   }
 }
@@ -138,8 +131,8 @@ TEST_F(HLSignerTest, ApproveAgentTypedDataAndSignature) {
   MsgPack upper = HLAction::approveAgent(EVMAccount::checksummed(agent), "orwenna", 1700000000000, true);
   EXPECT_EQ(HLSigner::signApproveAgent(upper, key_.span(), true), sig);
   MsgPack bad = HLAction::approveAgent("0x1719", "orwenna", 1, true);
-  EXPECT_EQ(failureOf([&] { (void)HLSigner::signApproveAgent(bad, key_.span(), true); }), "Invalid address: 0x1719");
-  EXPECT_EQ(failureOf([&] { (void)HLSigner::approveAgentTypedData(HLAction::withdraw3(agent, 1, 1, true), true); }),
+  EXPECT_EQ(errorOf([&] { (void)HLSigner::signApproveAgent(bad, key_.span(), true); }), "Invalid address: 0x1719");
+  EXPECT_EQ(errorOf([&] { (void)HLSigner::approveAgentTypedData(HLAction::withdraw3(agent, 1, 1, true), true); }),
             "Signing this Hyperliquid action isn't supported.");
 }
 
@@ -156,10 +149,10 @@ TEST_F(HLSignerTest, RelayNonceMapping) {
             address_);
   for (std::size_t n : {0u, 31u, 33u}) {
     Bytes wrong(n, 1);
-    EXPECT_EQ(failureOf([&] { (void)HLSigner::relayNonceMappingTypedData(wallet, address_, wrong, 42); }),
+    EXPECT_EQ(errorOf([&] { (void)HLSigner::relayNonceMappingTypedData(wallet, address_, wrong, 42); }),
               "Invalid Relay mapping id.");
   }
-  EXPECT_EQ(failureOf([&] { (void)HLSigner::signRelayNonceMapping("0xnope", address_, id, 42, key_.span()); }),
+  EXPECT_EQ(errorOf([&] { (void)HLSigner::signRelayNonceMapping("0xnope", address_, id, 42, key_.span()); }),
             "Invalid address: 0xnope");
 }
 

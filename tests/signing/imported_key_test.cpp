@@ -10,19 +10,12 @@
 #include "signing/accounts.h"
 #include "signing/base58.h"
 #include "signing/wallet_error.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
 
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const WalletError& e) {
-    return e.what();
-  }
-  return "no error";
-}
+using testing::errorOf;
 
 Bytes solanaSecret() {
   Bytes s(32);
@@ -37,24 +30,11 @@ Bytes keypairOf(const Bytes& secret) {
   return pair;
 }
 
-std::string jsonList(const Bytes& bytes) {
+// A key file's list of numbers; `gap` goes around each one, as pretty-printed files have it.
+std::string jsonList(const Bytes& bytes, const std::string& gap = "") {
   std::string out = "[";
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i) out += ',';
-    out += std::to_string(bytes[i]);
-  }
-  return out + "]";
-}
-
-// The same list with spaces and line breaks around the numbers.
-std::string spacedList(const Bytes& bytes) {
-  std::string out = "[\n";
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    out += "  ";
-    out += std::to_string(bytes[i]);
-    out += i + 1 < bytes.size() ? ",\n" : "\n";
-  }
-  return out + "]";
+  for (std::size_t i = 0; i < bytes.size(); ++i) out += (i ? "," : "") + gap + std::to_string(bytes[i]);
+  return out + gap + "]";
 }
 
 const std::string kEvmOne = "0000000000000000000000000000000000000000000000000000000000000001";
@@ -100,7 +80,7 @@ TEST(ImportedKey, SolanaSecretsAndKeypairs) {
   const std::string address = SolanaAccount::address(secret);
   // The bare forms are compared with the reference library elsewhere; here,
   // the padding and line breaks a paste brings along.
-  for (const std::string& text : {std::string("\n ") + Base58::encode(pair) + " \n", spacedList(pair)}) {
+  for (const std::string& text : {std::string("\n ") + Base58::encode(pair) + " \n", jsonList(pair, "\n  ")}) {
     ImportedKey key = ImportedKey::parse(text);
     EXPECT_EQ(key.kind(), ImportedKey::Kind::solana) << text;
     EXPECT_EQ(toHex(key.secret().span()), toHex(secret));

@@ -22,16 +22,7 @@ Bytes hex(const std::string& h) { return *fromHex(h); }
 
 std::string hexOf(const SecretBytes& s) { return toHex(s.span()); }
 
-// The message of the WalletError `f` throws, or "no error".
-template <typename F>
-std::string errorOf(F&& f) {
-  try {
-    f();
-  } catch (const WalletError& e) {
-    return e.what();
-  }
-  return "no error";
-}
+using testing::errorOf;
 
 // A Random that hands out fixed bytes, so generated phrases are predictable.
 class FixedRandom final : public Random {
@@ -139,15 +130,9 @@ TEST(Mnemonic, PassphraseIsCompatibilityDecomposed) {
 }
 
 TEST(Mnemonic, GeneratesTwelveValidWordsFromTheInjectedRandom) {
-  FixedRandom a(0), b(0), c(1);
-  std::string phrase = Mnemonic::generate(a);
-  Bytes entropy(16);
-  for (int i = 0; i < 16; ++i) entropy[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-  EXPECT_EQ(phrase, Mnemonic::phrase(entropy));
-  EXPECT_EQ(std::count(phrase.begin(), phrase.end(), ' '), 11);
-  EXPECT_EQ(Mnemonic::normalize(phrase), phrase);
-  EXPECT_EQ(Mnemonic::generate(b), phrase);
-  EXPECT_NE(Mnemonic::generate(c), phrase);
+  // 16 bytes, 0 to 15, drawn from the Random it is given.
+  FixedRandom zeroUp(0);
+  EXPECT_EQ(Mnemonic::generate(zeroUp), Mnemonic::phrase(*fromHex("000102030405060708090a0b0c0d0e0f")));
   EXPECT_NE(Mnemonic::generate(SecureRandom::shared()), Mnemonic::generate(SecureRandom::shared()));
 }
 
@@ -237,8 +222,6 @@ TEST(Derivation, AccountsOfTheBip39TestPhrase) {
             "0x9858EfFD232B4033E47d90003D41EC34EcaEda94");
   EXPECT_EQ(SolanaAccount::address(Derivation::ed25519(seed.span(), WalletPath::solana(0)).span()),
             "HAgk14JpMQLgt6rVgv7cBQFJWFto5Dqxi472uT3DKpqk");
-  EXPECT_THROW((void)Derivation::ed25519(seed.span(), "m/44'/501'/0'/0"), WalletError);
-  EXPECT_NO_THROW((void)Derivation::secp256k1(seed.span(), "m/44'/501'/0'/0"));
 }
 
 }  // namespace

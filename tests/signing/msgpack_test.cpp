@@ -112,11 +112,9 @@ TEST(MsgPackJson, TaggedDecoderRefusesAnythingElse) {
   Json deep = Json::parse(R"({"kind":"null"})");
   for (int i = 0; i < 200; ++i) deep = Json{{"kind", "array"}, {"array", Json::array({deep})}};
   EXPECT_THROW((void)MsgPack::fromJson(deep), WalletError);
-  try {
-    (void)MsgPack::fromJson(Json::parse(R"({"kind":"uint","uint":-1})"));
-  } catch (const WalletError& e) {
-    EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
-  }
+  // The refusal names the value it could not take.
+  EXPECT_NE(testing::errorOf([] { (void)MsgPack::fromJson(Json::parse(R"({"kind":"uint","uint":-1})")); }).find("-1"),
+            std::string::npos);
 }
 
 TEST(MsgPackJson, PlainFormKeepsOrderAndRefusesWhatCannotBeSent) {

@@ -74,12 +74,6 @@ TEST_F(HLSignerTest, TwinsOfSignedVectorsDoNotReproduceThem) {
                                         std::nullopt, true);
     EXPECT_NE(sigJson(sig), original["mainnet"]) << twin["why"];
   }
-  // Mainnet and testnet differ only in the source letter.
-  EIP712::Typed a = HLSigner::l1TypedData(MsgPack::map({}), 1, std::nullopt, std::nullopt, true);
-  EIP712::Typed b = HLSigner::l1TypedData(MsgPack::map({}), 1, std::nullopt, std::nullopt, false);
-  EXPECT_EQ(a.message[0].value.text(), "a");
-  EXPECT_EQ(b.message[0].value.text(), "b");
-  EXPECT_EQ(a.message[1].value.data(), b.message[1].value.data());
 }
 
 TEST_F(HLSignerTest, UserDerivationRefusals) {

@@ -88,10 +88,13 @@ std::string statusLine(std::string_view tool, bool russian) {
 std::string Lookups::run(const std::string& tool, const std::string& arg) const {
   std::string name = text::lowercased(text::trimmed(tool));
   if (auto it = handlers_.find(name); it != handlers_.end()) {
+    // Answers and error texts carry bytes from outside; one broken UTF-8
+    // sequence would make the address scan and the model request fail and
+    // take the whole reading down with it.
     try {
-      return it->second(arg);
+      return text::sanitized(it->second(arg));
     } catch (const std::exception& e) {
-      return e.what();
+      return text::sanitized(e.what());
     }
   }
   if (std::find(knownTools().begin(), knownTools().end(), name) != knownTools().end())

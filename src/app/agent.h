@@ -38,7 +38,8 @@ using LookupHandler = std::function<std::string(const std::string& arg)>;
 
 // Runs the lookup tools it is given by name (lower case). The tools whose
 // modules are not there yet answer that plainly; an unknown tool gets the list
-// of tools. Never throws: a failing tool answers with its error text.
+// of tools. Never throws: a failing tool answers with its error text. The
+// text is always valid UTF-8 (broken sequences become U+FFFD).
 class Lookups {
  public:
   explicit Lookups(std::map<std::string, LookupHandler> handlers) : handlers_(std::move(handlers)) {}

@@ -4,7 +4,6 @@
 
 #include "base/json.h"
 #include "base/log.h"
-#include "base/regex.h"
 #include "base/text.h"
 
 namespace orwenna::Agent {
@@ -18,14 +17,6 @@ const std::vector<std::string>& knownTools() {
   static const std::vector<std::string> tools{"portfolio", "market", "token", "rates", "gas", "movers",
                                               "services", "service", "call", "rpc", "hl", "fetch"};
   return tools;
-}
-
-std::vector<std::string> words(std::string_view s) {
-  static const Regex word(R"([\p{L}\p{N}]+)");
-  const std::string lower = text::lowercased(s);  // the matches point into it
-  std::vector<std::string> out;
-  for (auto& m : word.allMatches(lower)) out.emplace_back(m.whole());
-  return out;
 }
 
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
@@ -366,8 +357,8 @@ void Memory::save(const Defaults& defaults) const {
 
 std::string Memory::remember(std::string_view phrase, std::string_view userMessage, bool russian) {
   std::string kept = text::trimmed(phrase);
-  auto own = words(userMessage);
-  auto asked = words(kept);
+  auto own = lowerWords(userMessage);
+  auto asked = lowerWords(kept);
   bool fromUser = !asked.empty() && std::all_of(asked.begin(), asked.end(), [&own](const std::string& w) {
     return std::find(own.begin(), own.end(), w) != own.end();
   });
@@ -391,10 +382,10 @@ std::string Memory::forget(std::string_view what, bool russian) {
   if (lower == "all" || lower == "всё" || lower == "все") {
     phrases_.clear();
   } else {
-    auto wanted = words(lower);
+    auto wanted = lowerWords(lower);
     if (!wanted.empty()) {
       std::erase_if(phrases_, [&wanted](const std::string& phrase) {
-        auto have = words(phrase);
+        auto have = lowerWords(phrase);
         return std::all_of(wanted.begin(), wanted.end(), [&have](const std::string& w) {
           return std::find(have.begin(), have.end(), w) != have.end();
         });

@@ -30,13 +30,17 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
 std::string movers(const MarketTable& markets) {
   if (markets.empty()) return "Markets aren't loaded yet.";
   std::vector<std::pair<Decimal, std::string>> moves;
+  bool anyKnown = false;
   for (const auto& [name, m] : markets.markets()) {
     if (!m.prevDayPx || m.prevDayPx->isZero() || m.markPx.isZero()) continue;
+    anyKnown = true;
     Decimal change = (m.markPx - *m.prevDayPx) / *m.prevDayPx * Decimal(100);
     if (change > Decimal(0)) moves.emplace_back(change, name);
   }
   std::stable_sort(moves.begin(), moves.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   if (moves.size() > 5) moves.resize(5);
+  // Moves nobody could read are unknown, not flat.
+  if (!anyKnown) return "The day's moves aren't known: no market has yesterday's price.";
   if (moves.empty()) return "Nothing is up today.";
   std::string out = "Up the most today: ";
   for (std::size_t i = 0; i < moves.size(); ++i)

@@ -51,7 +51,8 @@ class Lookups {
 };
 
 // "Up the most today: " and the five markets that rose most over the day
-// ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills.
+// ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills, and a
+// sentence saying so when no market's day move is known.
 std::string movers(const MarketTable& markets);
 
 // The `portfolio` lookup over the app's state; no network call.

@@ -377,7 +377,7 @@ std::string Memory::remember(std::string_view phrase, std::string_view userMessa
 std::string Memory::list(bool russian) const {
   if (phrases_.empty())
     return russian ? "Пока ничего не запомнено: скажи «запомни: …»." : "I don't keep anything yet: say «remember: …».";
-  return "I keep in mind:\n" + joined(phrases_, "\n");
+  return (russian ? "Помню:\n" : "I keep in mind:\n") + joined(phrases_, "\n");
 }
 
 std::string Memory::forget(std::string_view what, bool russian) {

@@ -148,6 +148,7 @@ TEST(AgentTest, MemoryKeepsOnlyTheUsersWords) {
   EXPECT_EQ(memory.remember("только BTC", "запомни: торгую только btc", true),
             "Запомнил: «только BTC». «Что ты помнишь» — весь список; «забудь …» — убрать.");
   EXPECT_EQ(memory.list(false), "I keep in mind:\nI never trade memecoins\nтолько BTC");
+  EXPECT_EQ(memory.list(true), "Помню:\nI never trade memecoins\nтолько BTC");
   EXPECT_EQ(memory.forget("ETH", false), "Nothing I keep has those words.");
   EXPECT_EQ(memory.forget("ETH", true), "Среди запомненного таких слов нет.");
   EXPECT_EQ(memory.forget("Memecoins", false), "Forgotten: 1.");

@@ -20,6 +20,7 @@
 #include "core/chat_router.h"
 #include "core/fmt.h"
 #include "core/hyperliquid_info.h"
+#include "core/intent_parser.h"
 #include "core/solana_balance.h"
 #include "llm/providers.h"
 #include "orwenna/command.h"
@@ -211,9 +212,14 @@ void registerRead(CLI::App& app) {
     try {
       ChatRouter::Reading reading = ChatRouter::read(o->message, context, callbacks);
       Json out = toJson(reading);
-      if (reading.route.kind == ChatRouter::Route::Kind::question)
+      if (reading.route.kind == ChatRouter::Route::Kind::question) {
+        // The facts hold the by-the-book trade of the market the question names.
+        std::optional<std::string> marketBlock;
+        if (auto coin = IntentParser::asset(o->message, tools->markets.table().names()))
+          marketBlock = tools->lookups().run("market", *coin);
         out["answer"] = Agent::answerQuestion(o->message, context.replyLanguage, tools->portfolio.snapshot(),
-                                              std::nullopt, callbacks.ask);
+                                              marketBlock, callbacks.ask);
+      }
       std::cout << out.dump(2) << '\n';
     } catch (const ChatRouter::Unreadable& e) {
       throw CommandFailure(std::string(e.what()) + " The model wrote: " + e.reply);

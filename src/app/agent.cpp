@@ -4,7 +4,6 @@
 
 #include "base/json.h"
 #include "base/log.h"
-#include "base/regex.h"
 #include "base/text.h"
 
 namespace orwenna::Agent {
@@ -20,14 +19,6 @@ const std::vector<std::string>& knownTools() {
   return tools;
 }
 
-std::vector<std::string> words(std::string_view s) {
-  static const Regex word(R"([\p{L}\p{N}]+)");
-  const std::string lower = text::lowercased(s);  // the matches point into it
-  std::vector<std::string> out;
-  for (auto& m : word.allMatches(lower)) out.emplace_back(m.whole());
-  return out;
-}
-
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) out += (i ? std::string(separator) : "") + items[i];
@@ -39,13 +30,17 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
 std::string movers(const MarketTable& markets) {
   if (markets.empty()) return "Markets aren't loaded yet.";
   std::vector<std::pair<Decimal, std::string>> moves;
+  bool anyKnown = false;
   for (const auto& [name, m] : markets.markets()) {
     if (!m.prevDayPx || m.prevDayPx->isZero() || m.markPx.isZero()) continue;
+    anyKnown = true;
     Decimal change = (m.markPx - *m.prevDayPx) / *m.prevDayPx * Decimal(100);
     if (change > Decimal(0)) moves.emplace_back(change, name);
   }
   std::stable_sort(moves.begin(), moves.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   if (moves.size() > 5) moves.resize(5);
+  // Moves nobody could read are unknown, not flat.
+  if (!anyKnown) return "The day's moves aren't known: no market has yesterday's price.";
   if (moves.empty()) return "Nothing is up today.";
   std::string out = "Up the most today: ";
   for (std::size_t i = 0; i < moves.size(); ++i)
@@ -88,10 +83,13 @@ std::string statusLine(std::string_view tool, bool russian) {
 std::string Lookups::run(const std::string& tool, const std::string& arg) const {
   std::string name = text::lowercased(text::trimmed(tool));
   if (auto it = handlers_.find(name); it != handlers_.end()) {
+    // Answers and error texts carry bytes from outside; one broken UTF-8
+    // sequence would make the address scan and the model request fail and
+    // take the whole reading down with it.
     try {
-      return it->second(arg);
+      return text::sanitized(it->second(arg));
     } catch (const std::exception& e) {
-      return e.what();
+      return text::sanitized(e.what());
     }
   }
   if (std::find(knownTools().begin(), knownTools().end(), name) != knownTools().end())
@@ -363,8 +361,8 @@ void Memory::save(const Defaults& defaults) const {
 
 std::string Memory::remember(std::string_view phrase, std::string_view userMessage, bool russian) {
   std::string kept = text::trimmed(phrase);
-  auto own = words(userMessage);
-  auto asked = words(kept);
+  auto own = lowerWords(userMessage);
+  auto asked = lowerWords(kept);
   bool fromUser = !asked.empty() && std::all_of(asked.begin(), asked.end(), [&own](const std::string& w) {
     return std::find(own.begin(), own.end(), w) != own.end();
   });
@@ -379,7 +377,7 @@ std::string Memory::remember(std::string_view phrase, std::string_view userMessa
 std::string Memory::list(bool russian) const {
   if (phrases_.empty())
     return russian ? "Пока ничего не запомнено: скажи «запомни: …»." : "I don't keep anything yet: say «remember: …».";
-  return "I keep in mind:\n" + joined(phrases_, "\n");
+  return (russian ? "Помню:\n" : "I keep in mind:\n") + joined(phrases_, "\n");
 }
 
 std::string Memory::forget(std::string_view what, bool russian) {
@@ -388,10 +386,10 @@ std::string Memory::forget(std::string_view what, bool russian) {
   if (lower == "all" || lower == "всё" || lower == "все") {
     phrases_.clear();
   } else {
-    auto wanted = words(lower);
+    auto wanted = lowerWords(lower);
     if (!wanted.empty()) {
       std::erase_if(phrases_, [&wanted](const std::string& phrase) {
-        auto have = words(phrase);
+        auto have = lowerWords(phrase);
         return std::all_of(wanted.begin(), wanted.end(), [&have](const std::string& w) {
           return std::find(have.begin(), have.end(), w) != have.end();
         });

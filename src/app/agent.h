@@ -38,7 +38,8 @@ using LookupHandler = std::function<std::string(const std::string& arg)>;
 
 // Runs the lookup tools it is given by name (lower case). The tools whose
 // modules are not there yet answer that plainly; an unknown tool gets the list
-// of tools. Never throws: a failing tool answers with its error text.
+// of tools. Never throws: a failing tool answers with its error text. The
+// text is always valid UTF-8 (broken sequences become U+FFFD).
 class Lookups {
  public:
   explicit Lookups(std::map<std::string, LookupHandler> handlers) : handlers_(std::move(handlers)) {}
@@ -50,7 +51,8 @@ class Lookups {
 };
 
 // "Up the most today: " and the five markets that rose most over the day
-// ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills.
+// ("HYPE +9.12%"); "Markets aren't loaded yet." before the table fills, and a
+// sentence saying so when no market's day move is known.
 std::string movers(const MarketTable& markets);
 
 // The `portfolio` lookup over the app's state; no network call.

@@ -40,11 +40,6 @@ std::string bareCoin(std::string_view coin) {
   return text::lowercased(colon == std::string_view::npos ? coin : coin.substr(colon + 1));
 }
 
-std::string withoutFinalPeriod(std::string s) {
-  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
 bool asksAboutMoney(const std::vector<std::string>& words) {
   static const std::vector<std::string_view> stems{"balance", "money", "cash", "funds", "wallet", "usdc",
                                                    "баланс", "денег", "деньг", "средств", "кошел"};
@@ -53,15 +48,19 @@ bool asksAboutMoney(const std::vector<std::string>& words) {
   });
 }
 
-std::vector<std::string> wordsOf(std::string_view question) {
-  static const Regex word(R"([\p{L}\p{N}]+)");
-  const std::string lower = text::lowercased(question);
+}  // namespace
+
+std::vector<std::string> lowerWords(std::string_view s) {
+  // "what's" is one word: split at the apostrophe, its "s" would name the
+  // coin S. A typographic apostrophe counts as the plain one.
+  static const Regex word(R"([\p{L}\p{N}]+(?:'[\p{L}\p{N}]+)*)");
+  std::string lower = text::lowercased(s);
+  for (std::size_t at = lower.find("\u2019"); at != std::string::npos; at = lower.find("\u2019", at))
+    lower.replace(at, 3, "'");
   std::vector<std::string> out;
   for (auto& m : word.allMatches(lower)) out.emplace_back(m.whole());
   return out;
 }
-
-}  // namespace
 
 std::string signedUSD(const Decimal& value) {
   std::string text = Fmt::usd(value);
@@ -105,7 +104,7 @@ std::string factsText(const PortfolioSnapshot& s, const std::optional<std::strin
 }
 
 std::optional<std::string> coinAskedAbout(std::string_view question, const PortfolioSnapshot& s) {
-  auto words = wordsOf(question);
+  auto words = lowerWords(question);
   auto held = [&s](std::string_view bare) -> std::optional<std::string> {
     for (const auto& p : s.positions)
       if (bareCoin(p.coin) == bare) return p.coin;
@@ -145,7 +144,7 @@ std::string answerWithoutModel(std::string_view question, const PortfolioSnapsho
   } else if (closed != s.closed.end()) {
     body = closed->coin + " is closed: it closed " + signedUSD(closed->result) +
            " after fees. The whole story is in History → Positions.";
-  } else if (asksAboutMoney(wordsOf(question))) {
+  } else if (asksAboutMoney(lowerWords(question))) {
     body = s.balances.empty() ? "No balances are known yet." : "Balances: " + joinedOr(s.balances, "; ", "");
   } else if (s.positions.empty() &&
              std::find(s.notRead.begin(), s.notRead.end(), "open positions") != s.notRead.end()) {
@@ -155,7 +154,7 @@ std::string answerWithoutModel(std::string_view question, const PortfolioSnapsho
   } else {
     body = "Open positions: " + joinedOr(positionLines(s.positions), "; ", "");
   }
-  return withoutFinalPeriod(body) + " · from your portfolio and history. For anything else, connect a model in Settings.";
+  return body + " · from your portfolio and history" + ". For anything else, connect a model in Settings.";
 }
 
 }  // namespace orwenna::Agent

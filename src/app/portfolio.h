@@ -73,6 +73,10 @@ std::string portfolioText(const PortfolioSnapshot& snapshot);
 // the market asked about (when given), closed positions, recent activity.
 std::string factsText(const PortfolioSnapshot& snapshot, const std::optional<std::string>& marketBlock);
 
+// The lower-cased words of a text; an apostrophe inside a word keeps it whole
+// ("what's", "don't").
+std::vector<std::string> lowerWords(std::string_view s);
+
 // The coin a question is about, among those the snapshot holds or held
 // (tickers, and the Russian names of the majors).
 [[nodiscard]] std::optional<std::string> coinAskedAbout(std::string_view question,

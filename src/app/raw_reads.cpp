@@ -493,7 +493,7 @@ LookupHandler hlLookup(Hyperliquid::InfoApi api, UserAddresses me) {
     } catch (const std::exception& e) {
       throw AgentError(sentence(e.what()));
     }
-    return findItems(answer, split.words.value_or(""));
+    return findItems(text::sanitized(answer), split.words.value_or(""));
   };
 }
 

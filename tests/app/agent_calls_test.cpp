@@ -21,7 +21,8 @@ PortfolioSnapshot sampleSnapshot() {
                           .mark = Decimal(2950), .unrealized = Decimal(25), .stop = Decimal(3100), .take = {}, .liquidation = {}};
   s.positions = {eth};
   s.closed = {{"BTC", Side::long_, Decimal::parse("-4.1"), "yesterday"},
-              {"BTC", Side::long_, Decimal::parse("12.3"), "last week"}};
+              {"BTC", Side::long_, Decimal::parse("12.3"), "last week"},
+              {"S", Side::long_, Decimal(2), "in May"}};  // a coin named like the "s" of "what's"
   return s;
 }
 
@@ -44,9 +45,10 @@ TEST(AgentAnswerTest, WithoutAModelTheCommonQuestionsAreAnsweredFromThePortfolio
   };
   const std::vector<Case> cases{
       {"how did my bitcoin trade go?",
-       "BTC is closed: it closed −$4.10 after fees. The whole story is in History → Positions" + tail},
-      {"что с биткоином?", "BTC is closed: it closed −$4.10 after fees. The whole story is in History → Positions" + tail},
+       "BTC is closed: it closed −$4.10 after fees. The whole story is in History → Positions." + tail},
+      {"что с биткоином?", "BTC is closed: it closed −$4.10 after fees. The whole story is in History → Positions." + tail},
       {"how is my eth short", "ETH short 0.5 at $3,000.00, mark $2,950.00, unrealized +$25.00, stop $3,100.00" + tail},
+      {"what’s up with my eth?", "ETH short 0.5 at $3,000.00, mark $2,950.00, unrealized +$25.00, stop $3,100.00" + tail},
       {"сколько у меня денег?", "Balances: Solana wallet: 120.50 USDC, 1.2 SOL; Hyperliquid: 300 USDC" + tail},
       {"what's open?", "Open positions: ETH short 0.5 at $3,000.00, mark $2,950.00, unrealized +$25.00, stop $3,100.00" +
                            tail},
@@ -54,16 +56,16 @@ TEST(AgentAnswerTest, WithoutAModelTheCommonQuestionsAreAnsweredFromThePortfolio
   for (const auto& c : cases) EXPECT_EQ(Agent::answerQuestion(c.question, "English", s, {}, {}), c.answer);
 
   PortfolioSnapshot empty;
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, {}), "No open positions" + tail);
+  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, {}), "No open positions." + tail);
   PortfolioSnapshot unread;
   unread.notRead = {"open positions"};  // unknown is never reported as none
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", unread, {}, {}), "Open positions weren't read here" + tail);
+  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", unread, {}, {}), "Open positions weren't read here." + tail);
   EXPECT_NE(Agent::portfolioText(unread).find("Not read, so unknown here (not none): open positions"), std::string::npos);
   // A model that fails or says nothing leaves the same answer, never an error.
   EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, scripted({}, nullptr)),
-            "No open positions" + tail);
+            "No open positions." + tail);
   EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, scripted({"  \n"}, nullptr)),
-            "No open positions" + tail);
+            "No open positions." + tail);
 }
 
 TEST(AgentAnswerTest, TheModelAnswersFromTheFactsAndTheMarketAskedAbout) {

@@ -131,6 +131,9 @@ TEST(AgentTest, MoversRankTheDaysRisesOnly) {
       {"HYPE", market("HYPE", "33", "30")},      {"SOL", market("SOL", "150", std::nullopt)},
       {"kPEPE", market("kPEPE", "0.0101", "0.01")}, {"DOGE", market("DOGE", "0.2", "0")},
       {"A", market("A", "1.01234", "1")}, {"B", market("B", "1.02", "1")}, {"C", market("C", "1.03", "1")}};
+  MarketTable unknownDay;
+  unknownDay.merge({{"SOL", markets.at("SOL")}, {"DOGE", markets.at("DOGE")}});
+  EXPECT_EQ(Agent::movers(unknownDay), "The day's moves aren't known: no market has yesterday's price.");
   table.merge(markets);
   EXPECT_EQ(Agent::movers(table), "Up the most today: HYPE +10%, BTC +5%, C +3%, B +2%, A +1.23%.");
 }
@@ -145,6 +148,7 @@ TEST(AgentTest, MemoryKeepsOnlyTheUsersWords) {
   EXPECT_EQ(memory.remember("только BTC", "запомни: торгую только btc", true),
             "Запомнил: «только BTC». «Что ты помнишь» — весь список; «забудь …» — убрать.");
   EXPECT_EQ(memory.list(false), "I keep in mind:\nI never trade memecoins\nтолько BTC");
+  EXPECT_EQ(memory.list(true), "Помню:\nI never trade memecoins\nтолько BTC");
   EXPECT_EQ(memory.forget("ETH", false), "Nothing I keep has those words.");
   EXPECT_EQ(memory.forget("ETH", true), "Среди запомненного таких слов нет.");
   EXPECT_EQ(memory.forget("Memecoins", false), "Forgotten: 1.");

@@ -401,5 +401,41 @@ TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   EXPECT_EQ(server.requestCount(), asked);
 }
 
+TEST(RawReadsTest, BrokenBytesFromAServiceNeverSinkTheReading) {
+  // A body with a stray byte, and an error body cut inside a character: the
+  // turn's lookups still read, and the address in the answer is found.
+  const std::string vault = "0x2222222222222222222222222222222222222222";
+  FakeServer server;
+  server.on("POST", "/info", [&vault](const auto& request) {
+    if (request.body.find("vaultDetails") != std::string::npos)
+      return FakeResponse::json(R"({"name":"Bad )" + std::string("\xFF") + R"( name","vaultAddress":")" + vault + R"("})");
+    return FakeResponse::text(std::string(199, '-') + "é", 500);
+  });
+  FakeClock clock;
+  const Agent::Lookups lookups({{"hl", Agent::hlLookup({CurlHttpClient::shared(), clock, server.url()})}});
+  std::vector<std::string> answers{
+      R"({"route":"lookup","lookups":[{"tool":"hl","arg":"{\"type\":\"vaultDetails\"}"},)"
+      R"({"tool":"hl","arg":"{\"type\":\"meta\"}"}]})",
+      R"({"route":"chat","reply":"Done."})"};
+  std::vector<std::string> results;
+  ChatRouter::Callbacks callbacks;
+  callbacks.ask = [&answers, &results](const std::vector<LLMMessage>& messages, bool, const PartialText&) {
+    results.push_back(messages.back().text);
+    if (answers.empty()) throw std::runtime_error("asked once too often");
+    std::string next = answers.front();
+    answers.erase(answers.begin());
+    return next;
+  };
+  callbacks.lookup = lookups.callback();
+  const ChatRouter::Reading reading = ChatRouter::read("what is in that vault?", ChatRouter::Context(), callbacks);
+  EXPECT_EQ(reading.route, ChatRouter::Route::chat("Done."));
+  EXPECT_EQ(reading.found, std::vector<std::string>{vault});
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_TRUE(text::isValidUtf8(results[1]));
+  EXPECT_NE(results[1].find("Bad \xEF\xBF\xBD name"), std::string::npos) << results[1];
+  EXPECT_NE(results[1].find("Hyperliquid answered HTTP 500: " + std::string(199, '-') + "\xEF\xBF\xBD"),
+            std::string::npos) << results[1];
+}
+
 }  // namespace
 }  // namespace orwenna

@@ -200,6 +200,7 @@ void registerRead(CLI::App& app) {
 
     ChatRouter::Context context = ChatRouter::Context::makeDefault(SystemClock::shared());
     context.replyLanguage = ChatRouter::replyLanguage(ChatRouter::ChatLanguage::auto_, {o->message});
+    context.memory = Agent::Memory::load(Defaults::standard()).phrases();
     ChatRouter::Callbacks callbacks;
     callbacks.ask = ChatRouter::askWith(*client, model);
     Agent::UserAddresses me;

@@ -148,7 +148,7 @@ std::vector<Group> groups() {
   g.push_back({"MEMORY",
                {MemoryCommand{MemoryCommand::remember{"I keep savings in USDC"}}.line(),
                 MemoryCommand{MemoryCommand::forget{"my old address"}}.line(), MemoryCommand{MemoryCommand::list{}}.line()},
-               {"«запомни: я торгую только BTC» = remember: I trade only BTC"}});
+               {"«запомни: я торгую только BTC» = remember: я торгую только BTC (their own words, never translated)"}});
   g.push_back({"LATER OR ON REPEAT",
                {"every day at 9:00: " + wl(w::buy{asset("SOL"), 10}), "in 2 hours: " + PositionCommand{PositionCommand::close{}}.line(),
                 "on 2027-01-15 at 10:30: " + wl(w::baseToSolana{5}), "every monday: " + wl(w::rebalance{nullopt}),

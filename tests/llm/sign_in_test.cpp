@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "base/files.h"
@@ -22,6 +23,7 @@ namespace {
 
 using testing::FakeResponse;
 using testing::FakeServer;
+using testing::failureOf;
 using testing::FixedClock;
 using testing::RecordedRequest;
 using testing::ScriptedRandom;
@@ -60,7 +62,9 @@ class FakeBrowser {
   std::vector<std::thread> threads_;
 };
 
-std::string callbackTarget(const std::string& path, const std::vector<std::pair<std::string, std::string>>& items) {
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+std::string callbackTarget(const std::string& path, const Items& items) {
   std::string target = path;
   char sep = '?';
   for (const auto& [k, v] : items) {
@@ -68,15 +72,6 @@ std::string callbackTarget(const std::string& path, const std::vector<std::pair<
     sep = '&';
   }
   return target;
-}
-
-std::string failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const LLMError& e) {
-    return e.what();
-  }
-  return "no failure";
 }
 
 // The token endpoint of OpenAI's auth service: answers a code exchange (after
@@ -120,19 +115,16 @@ SignInContext contextFor(Harness& h, FakeBrowser& browser, std::chrono::millisec
 TEST(LoopbackServer, AnswersTheExpectedPathAndRefusesOthersByteForByte) {
   auto server = LoopbackServer::start(0, "/auth/callback");
   ASSERT_NE(server->port(), 0);
-  const std::string body404 =
-      "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px -apple-system;margin:40px\">Not "
-      "found</p>";
-  EXPECT_EQ(testing::rawGet(server->port(), "/favicon.ico"),
-            "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                std::to_string(body404.size()) + "\r\nConnection: close\r\n\r\n" + body404);
-  EXPECT_EQ(testing::rawGet(server->port(), "/auth/callbackx?code=1").substr(0, 22), "HTTP/1.1 404 Not Found");
-  const std::string body200 =
-      "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px "
-      "-apple-system;margin:40px\">Signed in. You can go back to orwenna.</p>";
+  auto page = [](const std::string& status, const std::string& text) {
+    std::string body = "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px "
+                       "-apple-system;margin:40px\">" + text + "</p>";
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  };
+  EXPECT_EQ(testing::rawGet(server->port(), "/favicon.ico"), page("404 Not Found", "Not found"));
+  EXPECT_EQ(testing::rawGet(server->port(), "/auth/callbackx?code=1"), page("404 Not Found", "Not found"));
   EXPECT_EQ(testing::rawGet(server->port(), "/auth/callback?code=a%2Bb+c&state=s%3D1&empty"),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                std::to_string(body200.size()) + "\r\nConnection: close\r\n\r\n" + body200);
+            page("200 OK", "Signed in. You can go back to orwenna."));
   // Only the request on the expected path was queued.
   QueryItems q = server->nextQuery(std::chrono::seconds(1));
   EXPECT_EQ(q, (QueryItems{{"code", "a+b c"}, {"state", "s=1"}, {"empty", ""}}));
@@ -180,14 +172,10 @@ TEST(ChatGPTSignIn, RunsTheWholeFlowAndIgnoresStrayRequests) {
   // The authorize address: OpenAI's path, the query items in their fixed order.
   std::string url = browser.opened().at(0);
   ASSERT_EQ(url.rfind(auth.server.url() + "/oauth/authorize?", 0), 0u) << url;
-  std::vector<std::string> names;
   std::string query = url.substr(url.find('?') + 1);
-  for (std::size_t at = 0; at < query.size();) {
-    std::size_t end = query.find('&', at);
-    if (end == std::string::npos) end = query.size();
-    names.push_back(query.substr(at, query.find('=', at) - at));
-    at = end + 1;
-  }
+  std::vector<std::string> names;
+  std::istringstream pairs(query);
+  for (std::string pair; std::getline(pairs, pair, '&');) names.push_back(pair.substr(0, pair.find('=')));
   EXPECT_EQ(names, (std::vector<std::string>{"response_type", "client_id", "redirect_uri", "scope", "code_challenge",
                                              "code_challenge_method", "id_token_add_organizations",
                                              "codex_cli_simplified_flow", "state", "originator"}));
@@ -211,30 +199,23 @@ TEST(ChatGPTSignIn, RunsTheWholeFlowAndIgnoresStrayRequests) {
 }
 
 TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
-  std::string noAccount = testing::openAIToken(kNow / 1000 + 3600, "");
+  const std::string noAccount = testing::openAIToken(kNow / 1000 + 3600, "");
+  const std::string state = "<the state sent>";
   struct Case {
     const char* name;
-    std::function<std::vector<std::pair<std::string, std::string>>(const std::string& state)> callback;
+    Items callback;
     std::string tokenAnswer;
     std::string message;
     bool exchanges;
   } cases[] = {
-      {"wrong state", [](const std::string&) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", "forged"}}; },
-       "", "ChatGPT sign-in cancelled.", false},
-      {"no code", [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"state", s}}; }, "",
-       "ChatGPT sign-in cancelled.", false},
-      {"provider's reason",
-       [](const std::string& s) {
-         return std::vector<std::pair<std::string, std::string>>{
-             {"error", "access_denied"}, {"error_description", "The user denied access."}, {"state", s}};
-       },
+      {"wrong state", {{"code", "c"}, {"state", "forged"}}, "", "ChatGPT sign-in cancelled.", false},
+      {"no code", {{"state", state}}, "", "ChatGPT sign-in cancelled.", false},
+      {"provider's reason", {{"error", "access_denied"}, {"error_description", "The user denied access."}, {"state", state}},
        "", "The user denied access.", false},
-      {"no refresh token",
-       [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", s}}; },
+      {"no refresh token", {{"code", "c"}, {"state", state}},
        Json{{"access_token", testing::openAIToken(kNow / 1000 + 3600, "a")}}.dump(),
        "ChatGPT didn't return a refresh token.", true},
-      {"no account id",
-       [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", s}}; },
+      {"no account id", {{"code", "c"}, {"state", state}},
        Json{{"access_token", noAccount}, {"refresh_token", "r"}, {"id_token", noAccount}}.dump(),
        "No chatgpt_account_id; sign in again.", true},
   };
@@ -244,7 +225,10 @@ TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
     auth.tokenAnswer = c.tokenAnswer;
     h.endpoints.openaiAuth = auth.server.url();
     FakeBrowser browser([&](const QueryItems& q, int port) {
-      testing::rawGet(port, callbackTarget("/auth/callback", c.callback(q.at("state"))));
+      Items items = c.callback;
+      for (auto& item : items)
+        if (item.second == state) item.second = q.at("state");
+      testing::rawGet(port, callbackTarget("/auth/callback", items));
     });
     SignInContext context = contextFor(h, browser);
     EXPECT_EQ(failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); }), c.message) << c.name;
@@ -252,21 +236,14 @@ TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
   }
 }
 
-TEST(ChatGPTSignIn, TimesOutWhenTheBrowserNeverReturns) {
+TEST(ChatGPTSignIn, WaitsOnPort1455AndTimesOutWhenTheBrowserNeverReturns) {
   Harness h;
   FakeBrowser browser([](const QueryItems&, int) {});
   SignInContext context = contextFor(h, browser, std::chrono::milliseconds(300));
-  EXPECT_EQ(failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); }),
-            "Sign-in didn't finish within 0.005 min.");
-}
-
-TEST(ChatGPTSignIn, UsesPort1455ByDefault) {
-  Harness h;
-  FakeBrowser browser([](const QueryItems&, int) {});
-  SignInContext context = contextFor(h, browser, std::chrono::milliseconds(100));
   context.chatGPTPort = kChatGPTCallbackPort;
   std::string message = failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); });
   if (message.rfind("Couldn't open port 1455", 0) == 0) GTEST_SKIP() << "port 1455 is taken on this machine";
+  EXPECT_EQ(message, "Sign-in didn't finish within 0.005 min.");
   EXPECT_EQ(parseQuery(browser.opened().at(0).substr(browser.opened().at(0).find('?') + 1))["redirect_uri"],
             "http://localhost:1455/auth/callback");
 }
@@ -450,11 +427,7 @@ TEST(Providers, SignInStoresNothingOnFailureAndUnsupportedPathsSaySo) {
   env.endpoints = h.endpoints;
   auto providers = makeProviders(env);
   ASSERT_EQ(providers.size(), providerCatalog().size());
-  auto provider = [&](const std::string& id) -> LLMProvider& {
-    for (auto& p : providers)
-      if (p->info().id == id) return *p;
-    throw std::logic_error(id);
-  };
+  auto provider = [&](const std::string& id) -> LLMProvider& { return testing::providerOf(providers, id); };
   EXPECT_EQ(failureOf([&] { (void)provider("deepseek").signIn(); }), "DeepSeek API: sign-in isn't supported.");
   EXPECT_EQ(failureOf([&] { (void)provider("claude-code").signIn(); }),
             "Claude (subscription via Claude Code): sign-in isn't supported.");
@@ -488,16 +461,10 @@ TEST(Providers, OllamaTalksToTheServerRootAndChatGPTStoresRenewedTokens) {
   env.endpoints.openaiAuth = auth.server.url();
   env.endpoints.chatgptBackend = backend.server.url();
   auto providers = makeProviders(env);
-  LLMRequest r = simple();
-  for (auto& p : providers) {
-    if (p->info().id == "ollama") {
-      EXPECT_EQ(p->makeClient(std::nullopt, "gemma4:26b")->complete(r), "hi");
-    }
-    if (p->info().id == "chatgpt") {
-      auto client = p->makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
-      EXPECT_EQ(client->complete(r), "ok");
-    }
-  }
+  EXPECT_EQ(testing::providerOf(providers, "ollama").makeClient(std::nullopt, "gemma4:26b")->complete(simple()), "hi");
+  auto chatgpt = testing::providerOf(providers, "chatgpt")
+                     .makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
+  EXPECT_EQ(chatgpt->complete(simple()), "ok");
   auto stored = LLMCredentials(store).load("chatgpt");
   ASSERT_TRUE(stored && stored->oauthValue());
   EXPECT_EQ(stored->oauthValue()->refresh, auth.refreshToken);

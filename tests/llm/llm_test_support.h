@@ -30,7 +30,6 @@ class FixedClock final : public Clock {
   std::int64_t nowMillis() const override { return now_.load(); }
   std::int64_t monotonicMillis() const override { return now_.load(); }
   void sleepFor(std::int64_t millis) override { now_ += millis; }
-  void set(std::int64_t now) { now_ = now; }
 
  private:
   std::atomic<std::int64_t> now_;
@@ -50,17 +49,13 @@ class ScriptedRandom final : public Random {
   std::uint8_t counter_ = 0;
 };
 
-inline std::string makeJwt(const Json& payload) {
-  return toBase64Url(asBytes(R"({"alg":"RS256","typ":"JWT"})")) + "." + toBase64Url(asBytes(payload.dump())) +
-         ".c2lnbmF0dXJl";
-}
-
-// A token of OpenAI's shape: expiry in seconds, account id in the auth claim.
+// A JWT of OpenAI's shape: expiry in seconds, account id in the auth claim.
 inline std::string openAIToken(std::int64_t expSeconds, const std::string& accountID) {
   Json payload = Json::object();
   payload["exp"] = expSeconds;
   if (!accountID.empty()) payload["https://api.openai.com/auth"] = Json{{"chatgpt_account_id", accountID}};
-  return makeJwt(payload);
+  return toBase64Url(asBytes(R"({"alg":"RS256","typ":"JWT"})")) + "." + toBase64Url(asBytes(payload.dump())) +
+         ".c2lnbmF0dXJl";
 }
 
 class TempDir {

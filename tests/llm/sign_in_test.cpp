@@ -411,52 +411,46 @@ TEST(OpenRouterSignIn, RefusesACallbackWithoutACodeAndAFailedExchange) {
   }
 }
 
-TEST(Providers, SignInStoresNothingOnFailureAndUnsupportedPathsSaySo) {
-  Harness h;
-  MemoryCredentialStore store;
-  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, store};
-  env.endpoints = h.endpoints;
-  auto providers = makeProviders(env);
-  ASSERT_EQ(providers.size(), providerCatalog().size());
-  auto provider = [&](const std::string& id) -> LLMProvider& { return testing::providerOf(providers, id); };
-  EXPECT_EQ(failureOf([&] { (void)provider("deepseek").signIn(); }), "DeepSeek API: sign-in isn't supported.");
-  EXPECT_EQ(failureOf([&] { (void)provider("claude-code").signIn(); }),
-            "Claude (subscription via Claude Code): sign-in isn't supported.");
-  EXPECT_EQ(failureOf([&] { (void)provider("openai").makeClient(std::nullopt, "gpt-6.1-sol"); }),
-            "OpenAI API: add a key in Settings.");
-  EXPECT_EQ(failureOf([&] { (void)provider("openrouter").makeClient(std::nullopt, "x"); }),
-            "OpenRouter: sign in or add a key in Settings.");
-  EXPECT_EQ(failureOf([&] { (void)provider("chatgpt").makeClient(std::nullopt, "x"); }),
-            "ChatGPT: sign in via the browser or use the Codex CLI login.");
-  EXPECT_EQ(failureOf([&] { (void)provider("claude-code").makeClient(std::nullopt, "x"); }),
-            "Claude Code isn't connected.");
-  EXPECT_EQ(failureOf([&] { (void)provider("apple").makeClient(std::nullopt, "apple-on-device"); }),
-            "Apple Intelligence isn't available on this machine.");
-  EXPECT_EQ(failureOf([&] { (void)provider("grok-subscription").makeClient(std::nullopt, ""); }),
-            *findProvider("grok-subscription")->unavailable);
-  // Local servers need no key.
-  EXPECT_NE(provider("lmstudio").makeClient(std::nullopt, "x"), nullptr);
-  EXPECT_NE(provider("ollama").makeClient(std::nullopt, "x"), nullptr);
-}
-
-TEST(Providers, OllamaTalksToTheServerRootAndChatGPTStoresRenewedTokens) {
+TEST(Providers, MissingKeysAndUnsupportedPathsSaySoAndWorkingOnesAnswer) {
   Harness h;
   FakeServer ollama;
   ollama.onJson("POST", "/api/chat", R"({"message":{"content":"hi"},"done":true})");
   FakeAuth auth;
   FakeBackend backend;
-  MemoryCredentialStore store;
-  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, store};
+  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, h.store};
   env.endpoints = h.endpoints;
-  env.endpoints.providerBase["ollama"] = ollama.url() + "/v1";
+  env.endpoints.providerBase["ollama"] = ollama.url() + "/v1";  // the client talks to the server root
   env.endpoints.openaiAuth = auth.server.url();
   env.endpoints.chatgptBackend = backend.server.url();
   auto providers = makeProviders(env);
-  EXPECT_EQ(testing::providerOf(providers, "ollama").makeClient(std::nullopt, "gemma4:26b")->complete(simple()), "hi");
-  auto chatgpt = testing::providerOf(providers, "chatgpt")
-                     .makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
+  ASSERT_EQ(providers.size(), providerCatalog().size());
+  auto provider = [&](const std::string& id) -> LLMProvider& { return testing::providerOf(providers, id); };
+  struct Case {
+    const char* id;
+    bool signIn;  // else: a client without a credential
+    std::string message;
+  } cases[] = {
+      {"deepseek", true, "DeepSeek API: sign-in isn't supported."},
+      {"claude-code", true, "Claude (subscription via Claude Code): sign-in isn't supported."},
+      {"openai", false, "OpenAI API: add a key in Settings."},
+      {"openrouter", false, "OpenRouter: sign in or add a key in Settings."},
+      {"chatgpt", false, "ChatGPT: sign in via the browser or use the Codex CLI login."},
+      {"claude-code", false, "Claude Code isn't connected."},
+      {"apple", false, "Apple Intelligence isn't available on this machine."},
+      {"grok-subscription", false, findProvider("grok-subscription")->unavailable.value()},
+  };
+  for (const auto& c : cases) {
+    LLMProvider& p = provider(c.id);
+    auto attempt = [&] { c.signIn ? (void)p.signIn() : (void)p.makeClient(std::nullopt, "gpt-6.1-sol"); };
+    EXPECT_EQ(failureOf(attempt), c.message) << c.id;
+  }
+  // Local servers need no key; a renewed ChatGPT sign-in is stored.
+  EXPECT_NE(provider("lmstudio").makeClient(std::nullopt, "x"), nullptr);
+  EXPECT_EQ(provider("ollama").makeClient(std::nullopt, "gemma4:26b")->complete(simple()), "hi");
+  auto chatgpt =
+      provider("chatgpt").makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
   EXPECT_EQ(chatgpt->complete(simple()), "ok");
-  auto stored = LLMCredentials(store).load("chatgpt");
+  auto stored = LLMCredentials(h.store).load("chatgpt");
   ASSERT_TRUE(stored && stored->oauthValue());
   EXPECT_EQ(stored->oauthValue()->refresh, auth.refreshToken);
 }

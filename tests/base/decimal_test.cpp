@@ -39,56 +39,46 @@ TEST(Decimal, RoundsInputBeyondThirtyEightDigitsHalfAwayFromZero) {
   EXPECT_EQ(D("99999999999999999999999999999999999999.5").toString(), "100000000000000000000000000000000000000");
 }
 
-TEST(Decimal, AddsAndSubtractsExactlyAcrossScalesAndSigns) {
-  EXPECT_EQ((D("0.1") + D("0.2")).toString(), "0.3");
-  EXPECT_EQ((D("9.56") + D("0.425898")).toString(), "9.985898");
-  EXPECT_EQ((D("99.99") + D("0.01")).toString(), "100");  // carry through every digit
-  EXPECT_EQ((D("1") - D("1.000001")).toString(), "-0.000001");
-  EXPECT_EQ((D("-5") + D("5")).toString(), "0");
-  EXPECT_FALSE((D("-5") + D("5")).isNegative());
-  EXPECT_EQ((D("-2.5") - D("-2.5")), Decimal());
-  EXPECT_EQ((D("123456789012345678901234567890") + D("0.000001")).toString(),
-            "123456789012345678901234567890.000001");
-}
-
-TEST(Decimal, AdditionBeyondThirtyEightDigitsRoundsOnce) {
-  // 1 + 1e-38 needs 39 digits; the extra unit is below the 38th digit.
-  EXPECT_EQ((D("1") + D("0.00000000000000000000000000000000000001")).toString(), "1");
-  EXPECT_EQ((D("1") + D("0.00000000000000000000000000000000000005")).toString(),
-            "1.0000000000000000000000000000000000001");
+TEST(Decimal, ArithmeticIsExactThenRoundsOnceToThirtyEightDigits) {
+  struct Case { const char* a; char op; const char* b; const char* out; };
+  for (Case c : {
+           Case{"0.1", '+', "0.2", "0.3"},
+           {"9.56", '+', "0.425898", "9.985898"},
+           {"99.99", '+', "0.01", "100"},  // carry through every digit
+           {"1", '-', "1.000001", "-0.000001"},
+           {"-5", '+', "5", "0"},
+           {"-2.5", '-', "-2.5", "0"},
+           {"123456789012345678901234567890", '+', "0.000001", "123456789012345678901234567890.000001"},
+           // 1 + 1e-38 needs 39 digits; the extra unit is below the 38th digit.
+           {"1", '+', "0.00000000000000000000000000000000000001", "1"},
+           {"1", '+', "0.00000000000000000000000000000000000005", "1.0000000000000000000000000000000000001"},
+           {"1", '-', "0.000000000000000000000000000000000000000000000001", "1"},
+           {"-1.5", '*', "2", "-3"},
+           {"-1.5", '*', "-0.2", "0.3"},
+           {"0", '*', "-7", "0"},
+           {"99999999999999999999", '*', "99999999999999999999", "9999999999999999999800000000000000000000"},
+           {"9999999999999999999", '*', "9999999999999999999", "99999999999999999980000000000000000001"},
+           {"3", '*', "3.3333333333333333333333333333333333335", "10.000000000000000000000000000000000001"},
+           {"-3", '*', "3.3333333333333333333333333333333333335", "-10.000000000000000000000000000000000001"},
+           {"1", '/', "3", "0.33333333333333333333333333333333333333"},
+           {"2", '/', "3", "0.66666666666666666666666666666666666667"},
+           {"-2", '/', "3", "-0.66666666666666666666666666666666666667"},
+           {"1", '/', "8", "0.125"},
+           {"100", '/', "0.25", "400"},
+           {"1", '/', "0.0000000000000000000000000000000000003", "3333333333333333333333333333333333333.3"},
+       }) {
+    Decimal a = D(c.a), b = D(c.b);
+    Decimal r = c.op == '+' ? a + b : c.op == '-' ? a - b : c.op == '*' ? a * b : a / b;
+    EXPECT_EQ(r.toString(), c.out) << c.a << ' ' << c.op << ' ' << c.b;
+    EXPECT_EQ(r, D(c.out)) << c.a << ' ' << c.op << ' ' << c.b;  // one form per value, no negative zero
+  }
+  EXPECT_EQ((D("4.78") * D("198") * D("0.00045")).toString(), "0.425898");
+  EXPECT_EQ((Decimal(10) / D("2.0891")).rounded(2, RoundingMode::down).toString(), "4.78");
   // A number far below the other's last digit cannot change it, whatever its sign.
   Decimal big = D("12345678901234567890123456789012345678").scaledByPowerOfTen(60);
   Decimal tiny = D("0.000000000000000000000000000000000000000000000000001");
   EXPECT_EQ(big + tiny, big);
   EXPECT_EQ(big - tiny, big);
-  EXPECT_EQ((D("1") - D("0.000000000000000000000000000000000000000000000001")).toString(), "1");
-}
-
-TEST(Decimal, MultipliesExactly) {
-  EXPECT_EQ((D("4.78") * D("198") * D("0.00045")).toString(), "0.425898");
-  EXPECT_EQ((D("-1.5") * D("2")).toString(), "-3");
-  EXPECT_EQ((D("-1.5") * D("-0.2")).toString(), "0.3");
-  EXPECT_EQ((D("0") * D("-7")).toString(), "0");
-  EXPECT_FALSE((D("0") * D("-7")).isNegative());
-  EXPECT_EQ((D("99999999999999999999") * D("99999999999999999999")).toString(),
-            "9999999999999999999800000000000000000000");  // 40 digits: rounded to 38
-  EXPECT_EQ((D("9999999999999999999") * D("9999999999999999999")).toString(),
-            "99999999999999999980000000000000000001");  // 38 digits: exact
-  EXPECT_EQ((D("3") * D("3.3333333333333333333333333333333333335")).toString(),
-            "10.000000000000000000000000000000000001");  // 39th digit 5 rounds away from zero
-  EXPECT_EQ((D("-3") * D("3.3333333333333333333333333333333333335")).toString(),
-            "-10.000000000000000000000000000000000001");
-}
-
-TEST(Decimal, DividesToThirtyEightSignificantDigits) {
-  EXPECT_EQ((Decimal(10) / D("2.0891")).rounded(2, RoundingMode::down).toString(), "4.78");
-  EXPECT_EQ((Decimal(1) / Decimal(3)).toString(), "0.33333333333333333333333333333333333333");
-  EXPECT_EQ((Decimal(2) / Decimal(3)).toString(), "0.66666666666666666666666666666666666667");
-  EXPECT_EQ((Decimal(-2) / Decimal(3)).toString(), "-0.66666666666666666666666666666666666667");
-  EXPECT_EQ((D("1") / D("8")).toString(), "0.125");
-  EXPECT_EQ((D("100") / D("0.25")).toString(), "400");
-  EXPECT_EQ((D("1") / D("0.0000000000000000000000000000000000003")).toString(),
-            "3333333333333333333333333333333333333.3");
   EXPECT_THROW((void)(D("1") / Decimal()), std::domain_error);
 }
 

@@ -63,7 +63,7 @@ TEST(Json, WritesAndReadsIso8601Times) {
   }
 }
 
-TEST(Files, AtomicWriteReplacesWholeFilesWithTheirMode) {
+TEST(Files, WritesWholeFilesAtomicallyAndAppendsDurably) {
   TempFolder tmp;
   fs::path file = tmp.path() / "defaults.json";
   writeFileAtomically(file, "{\"a\":1}");
@@ -74,6 +74,14 @@ TEST(Files, AtomicWriteReplacesWholeFilesWithTheirMode) {
   EXPECT_EQ(fileMode(file), 0644u);
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);  // no temporaries left
   EXPECT_FALSE(readFile(tmp.path() / "absent.json"));
+  EXPECT_THROW(writeFileAtomically(tmp.path() / "missing" / "x.json", "x"), FileError);
+
+  fs::path folder = tmp.path() / "a" / "b";
+  ensureDirectory(folder);
+  EXPECT_EQ(fileMode(folder), 0700u);
+  appendDurably(folder / "journal.jsonl", "{\"n\":1}\n");
+  appendDurably(folder / "journal.jsonl", "{\"n\":2}\n");
+  EXPECT_EQ(readFile(folder / "journal.jsonl"), "{\"n\":1}\n{\"n\":2}\n");
 }
 
 TEST(Files, AFailedWriteLeavesTheOldContent) {
@@ -95,18 +103,6 @@ TEST(Files, AFailedWriteLeavesTheOldContent) {
   EXPECT_THROW(writeFileAtomically(file, "new"), FileError);
   fs::permissions(tmp.path(), fs::perms::owner_all);
   EXPECT_EQ(readFile(file), "old");
-}
-
-TEST(Files, AppendsDurablyAndCreatesFolders) {
-  TempFolder tmp;
-  fs::path folder = tmp.path() / "a" / "b";
-  ensureDirectory(folder);
-  EXPECT_EQ(fileMode(folder), 0700u);
-  fs::path journal = folder / "journal.jsonl";
-  appendDurably(journal, "{\"n\":1}\n");
-  appendDurably(journal, "{\"n\":2}\n");
-  EXPECT_EQ(readFile(journal), "{\"n\":1}\n{\"n\":2}\n");
-  EXPECT_THROW(writeFileAtomically(tmp.path() / "missing" / "x.json", "x"), FileError);
 }
 
 TEST(Files, AppPathsFollowOrwennaHome) {

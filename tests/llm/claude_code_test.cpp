@@ -13,6 +13,7 @@
 namespace orwenna {
 namespace {
 
+using testing::failureOf;
 using testing::TempDir;
 
 // Writes an executable shell script. The script sees exactly what the client
@@ -53,15 +54,6 @@ LLMRequest request(bool thinking, bool withSystem) {
   r.messages.push_back({LLMMessage::Role::user, "what's my PnL?"});
   r.thinking = thinking;
   return r;
-}
-
-std::string failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const LLMError& e) {
-    return e.what();
-  }
-  return "no failure";
 }
 
 TEST(ClaudeCodeClient, WholeAnswerFromJsonOutput) {
@@ -128,15 +120,7 @@ TEST(ClaudeCodeClient, FailuresSayWhatHappened) {
     TempDir dir;
     auto program = writeProgram(dir.path(), "claude", kEnvironmentCheck + c.body);
     ClaudeCodeClient client(program, std::chrono::seconds(1), parentEnvironment());
-    EXPECT_EQ(failureOf([&] {
-                if (c.streaming) {
-                  (void)client.completeStreaming(request(false, true), nullptr);
-                } else {
-                  (void)client.complete(request(false, true));
-                }
-              }),
-              c.message)
-        << c.name;
+    EXPECT_EQ(testing::failureOfAsking(client, request(false, true), c.streaming), c.message) << c.name;
   }
   // The environment check itself bites: a variable the parent lacks fails the run.
   TempDir dir;
@@ -172,15 +156,13 @@ TEST(ClaudeCodeProvider, AdoptsTheInstalledProgramAndRunsIt) {
   env.searchPath = "";
   env.claudeEnvironment = parentEnvironment();
   auto providers = makeProviders(env);
-  for (auto& p : providers) {
-    if (p->info().id != "claude-code") continue;
-    Credential credential = p->existingLogin();
-    EXPECT_EQ(credential, Credential::external(program.string()));
-    EXPECT_EQ(p->makeClient(credential, "claude-opus-5-5")->complete(request(false, false)), "pong");
-    std::filesystem::remove(program);
-    EXPECT_EQ(failureOf([&] { (void)p->existingLogin(); }), "Claude Code isn't connected.");
-    EXPECT_EQ(failureOf([&] { (void)p->makeClient(credential, "claude-opus-5-5"); }), "Claude Code isn't connected.");
-  }
+  auto& claude = testing::providerOf(providers, "claude-code");
+  Credential credential = claude.existingLogin();
+  EXPECT_EQ(credential, Credential::external(program.string()));
+  EXPECT_EQ(claude.makeClient(credential, "claude-opus-5-5")->complete(request(false, false)), "pong");
+  std::filesystem::remove(program);
+  EXPECT_EQ(failureOf([&] { (void)claude.existingLogin(); }), "Claude Code isn't connected.");
+  EXPECT_EQ(failureOf([&] { (void)claude.makeClient(credential, "claude-opus-5-5"); }), "Claude Code isn't connected.");
 }
 
 }  // namespace

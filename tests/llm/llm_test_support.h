@@ -1,5 +1,6 @@
 // Shared pieces of the model tests: a settable clock, scripted randomness,
-// JWT building, temporary folders, a raw HTTP request to a loopback port.
+// JWT building, temporary folders, a raw HTTP request to a loopback port, and
+// the sentence of a model failure.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,12 +12,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "base/clock.h"
 #include "base/json.h"
+#include "llm/llm.h"
 
 namespace orwenna::testing {
 
@@ -26,7 +30,6 @@ class FixedClock final : public Clock {
   std::int64_t nowMillis() const override { return now_.load(); }
   std::int64_t monotonicMillis() const override { return now_.load(); }
   void sleepFor(std::int64_t millis) override { now_ += millis; }
-  void set(std::int64_t now) { now_ = now; }
 
  private:
   std::atomic<std::int64_t> now_;
@@ -46,17 +49,13 @@ class ScriptedRandom final : public Random {
   std::uint8_t counter_ = 0;
 };
 
-inline std::string makeJwt(const Json& payload) {
-  return toBase64Url(asBytes(R"({"alg":"RS256","typ":"JWT"})")) + "." + toBase64Url(asBytes(payload.dump())) +
-         ".c2lnbmF0dXJl";
-}
-
-// A token of OpenAI's shape: expiry in seconds, account id in the auth claim.
+// A JWT of OpenAI's shape: expiry in seconds, account id in the auth claim.
 inline std::string openAIToken(std::int64_t expSeconds, const std::string& accountID) {
   Json payload = Json::object();
   payload["exp"] = expSeconds;
   if (!accountID.empty()) payload["https://api.openai.com/auth"] = Json{{"chatgpt_account_id", accountID}};
-  return makeJwt(payload);
+  return toBase64Url(asBytes(R"({"alg":"RS256","typ":"JWT"})")) + "." + toBase64Url(asBytes(payload.dump())) +
+         ".c2lnbmF0dXJl";
 }
 
 class TempDir {
@@ -99,6 +98,36 @@ inline std::string rawGet(int port, const std::string& target) {
   while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
   ::close(fd);
   return answer;
+}
+
+// The provider with this id from makeProviders; throws when there is none, so
+// a renamed provider fails the test instead of skipping its checks.
+template <typename Providers>
+auto& providerOf(Providers& providers, const std::string& id) {
+  for (auto& p : providers)
+    if (p->info().id == id) return *p;
+  throw std::logic_error("no provider " + id);
+}
+
+// The sentence of the LLMError `f` throws; any other exception escapes.
+inline std::string failureOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const LLMError& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+// The failure of one request, whole or streamed.
+inline std::string failureOfAsking(LLMClient& client, const LLMRequest& request, bool streaming) {
+  return failureOf([&] {
+    if (streaming) {
+      (void)client.completeStreaming(request, nullptr);
+    } else {
+      (void)client.complete(request);
+    }
+  });
 }
 
 }  // namespace orwenna::testing

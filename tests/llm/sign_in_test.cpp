@@ -22,6 +22,7 @@ namespace {
 
 using testing::FakeResponse;
 using testing::FakeServer;
+using testing::failureOf;
 using testing::FixedClock;
 using testing::RecordedRequest;
 using testing::ScriptedRandom;
@@ -60,7 +61,9 @@ class FakeBrowser {
   std::vector<std::thread> threads_;
 };
 
-std::string callbackTarget(const std::string& path, const std::vector<std::pair<std::string, std::string>>& items) {
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+std::string callbackTarget(const std::string& path, const Items& items) {
   std::string target = path;
   char sep = '?';
   for (const auto& [k, v] : items) {
@@ -68,15 +71,6 @@ std::string callbackTarget(const std::string& path, const std::vector<std::pair<
     sep = '&';
   }
   return target;
-}
-
-std::string failureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const LLMError& e) {
-    return e.what();
-  }
-  return "no failure";
 }
 
 // The token endpoint of OpenAI's auth service: answers a code exchange (after
@@ -120,19 +114,16 @@ SignInContext contextFor(Harness& h, FakeBrowser& browser, std::chrono::millisec
 TEST(LoopbackServer, AnswersTheExpectedPathAndRefusesOthersByteForByte) {
   auto server = LoopbackServer::start(0, "/auth/callback");
   ASSERT_NE(server->port(), 0);
-  const std::string body404 =
-      "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px -apple-system;margin:40px\">Not "
-      "found</p>";
-  EXPECT_EQ(testing::rawGet(server->port(), "/favicon.ico"),
-            "HTTP/1.1 404 Not Found\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                std::to_string(body404.size()) + "\r\nConnection: close\r\n\r\n" + body404);
-  EXPECT_EQ(testing::rawGet(server->port(), "/auth/callbackx?code=1").substr(0, 22), "HTTP/1.1 404 Not Found");
-  const std::string body200 =
-      "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px "
-      "-apple-system;margin:40px\">Signed in. You can go back to orwenna.</p>";
+  auto page = [](const std::string& status, const std::string& text) {
+    std::string body = "<!doctype html><meta charset=utf-8><title>orwenna</title><p style=\"font:16px "
+                       "-apple-system;margin:40px\">" + text + "</p>";
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  };
+  EXPECT_EQ(testing::rawGet(server->port(), "/favicon.ico"), page("404 Not Found", "Not found"));
+  EXPECT_EQ(testing::rawGet(server->port(), "/auth/callbackx?code=1"), page("404 Not Found", "Not found"));
   EXPECT_EQ(testing::rawGet(server->port(), "/auth/callback?code=a%2Bb+c&state=s%3D1&empty"),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                std::to_string(body200.size()) + "\r\nConnection: close\r\n\r\n" + body200);
+            page("200 OK", "Signed in. You can go back to orwenna."));
   // Only the request on the expected path was queued.
   QueryItems q = server->nextQuery(std::chrono::seconds(1));
   EXPECT_EQ(q, (QueryItems{{"code", "a+b c"}, {"state", "s=1"}, {"empty", ""}}));
@@ -159,9 +150,12 @@ TEST(ChatGPTSignIn, RunsTheWholeFlowAndIgnoresStrayRequests) {
   Harness h;
   FakeAuth auth;
   h.endpoints.openaiAuth = auth.server.url();
-  std::string stray;
-  FakeBrowser browser([&](const QueryItems& q, int port) {
+  std::string stray, state;
+  int port = 0;
+  FakeBrowser browser([&](const QueryItems& q, int p) {
     auth.challengeSeen = q.at("code_challenge");
+    state = q.at("state");
+    port = p;
     stray = testing::rawGet(port, "/favicon.ico");  // the sign-in must go on after this
     testing::rawGet(port, callbackTarget("/auth/callback", {{"code", "ac-secret-code"}, {"state", q.at("state")}}));
   });
@@ -178,27 +172,12 @@ TEST(ChatGPTSignIn, RunsTheWholeFlowAndIgnoresStrayRequests) {
   EXPECT_TRUE(auth.pkceMatched);
 
   // The authorize address: OpenAI's path, the query items in their fixed order.
-  std::string url = browser.opened().at(0);
-  ASSERT_EQ(url.rfind(auth.server.url() + "/oauth/authorize?", 0), 0u) << url;
-  std::vector<std::string> names;
-  std::string query = url.substr(url.find('?') + 1);
-  for (std::size_t at = 0; at < query.size();) {
-    std::size_t end = query.find('&', at);
-    if (end == std::string::npos) end = query.size();
-    names.push_back(query.substr(at, query.find('=', at) - at));
-    at = end + 1;
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"response_type", "client_id", "redirect_uri", "scope", "code_challenge",
-                                             "code_challenge_method", "id_token_add_organizations",
-                                             "codex_cli_simplified_flow", "state", "originator"}));
-  QueryItems items = parseQuery(query);
-  EXPECT_EQ(items["response_type"], "code");
-  EXPECT_EQ(items["client_id"], "app_Q7rTn2VxL9cWp4HsK8dMfZ3b");
-  EXPECT_EQ(items["scope"], "openid profile email offline_access");
-  EXPECT_EQ(items["code_challenge_method"], "S256");
-  EXPECT_EQ(items["originator"], "codex_cli_rs");
-  EXPECT_EQ(items["redirect_uri"].rfind("http://localhost:", 0), 0u);
-  EXPECT_NE(items["redirect_uri"].find("/auth/callback"), std::string::npos);
+  EXPECT_EQ(browser.opened().at(0),
+            auth.server.url() + "/oauth/authorize?response_type=code&client_id=app_Q7rTn2VxL9cWp4HsK8dMfZ3b"
+                "&redirect_uri=http%3A%2F%2Flocalhost%3A" + std::to_string(port) + "%2Fauth%2Fcallback"
+                "&scope=openid%20profile%20email%20offline_access&code_challenge=" + auth.challengeSeen +
+                "&code_challenge_method=S256&id_token_add_organizations=true&codex_cli_simplified_flow=true&state=" +
+                state + "&originator=codex_cli_rs");
 
   // The code exchange form.
   auto exchange = auth.server.requests().at(0);
@@ -206,35 +185,28 @@ TEST(ChatGPTSignIn, RunsTheWholeFlowAndIgnoresStrayRequests) {
   QueryItems form = parseQuery(exchange.body);
   EXPECT_EQ(exchange.body.substr(0, exchange.body.find('&')), "grant_type=authorization_code");
   EXPECT_EQ(form["code"], "ac-secret-code");
-  EXPECT_EQ(form["redirect_uri"], items["redirect_uri"]);
+  EXPECT_EQ(form["redirect_uri"], "http://localhost:" + std::to_string(port) + "/auth/callback");
   EXPECT_EQ(form["client_id"], "app_Q7rTn2VxL9cWp4HsK8dMfZ3b");
 }
 
 TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
-  std::string noAccount = testing::openAIToken(kNow / 1000 + 3600, "");
+  const std::string noAccount = testing::openAIToken(kNow / 1000 + 3600, "");
+  const std::string state = "<the state sent>";
   struct Case {
     const char* name;
-    std::function<std::vector<std::pair<std::string, std::string>>(const std::string& state)> callback;
+    Items callback;
     std::string tokenAnswer;
     std::string message;
     bool exchanges;
   } cases[] = {
-      {"wrong state", [](const std::string&) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", "forged"}}; },
-       "", "ChatGPT sign-in cancelled.", false},
-      {"no code", [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"state", s}}; }, "",
-       "ChatGPT sign-in cancelled.", false},
-      {"provider's reason",
-       [](const std::string& s) {
-         return std::vector<std::pair<std::string, std::string>>{
-             {"error", "access_denied"}, {"error_description", "The user denied access."}, {"state", s}};
-       },
+      {"wrong state", {{"code", "c"}, {"state", "forged"}}, "", "ChatGPT sign-in cancelled.", false},
+      {"no code", {{"state", state}}, "", "ChatGPT sign-in cancelled.", false},
+      {"provider's reason", {{"error", "access_denied"}, {"error_description", "The user denied access."}, {"state", state}},
        "", "The user denied access.", false},
-      {"no refresh token",
-       [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", s}}; },
+      {"no refresh token", {{"code", "c"}, {"state", state}},
        Json{{"access_token", testing::openAIToken(kNow / 1000 + 3600, "a")}}.dump(),
        "ChatGPT didn't return a refresh token.", true},
-      {"no account id",
-       [](const std::string& s) { return std::vector<std::pair<std::string, std::string>>{{"code", "c"}, {"state", s}}; },
+      {"no account id", {{"code", "c"}, {"state", state}},
        Json{{"access_token", noAccount}, {"refresh_token", "r"}, {"id_token", noAccount}}.dump(),
        "No chatgpt_account_id; sign in again.", true},
   };
@@ -244,7 +216,10 @@ TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
     auth.tokenAnswer = c.tokenAnswer;
     h.endpoints.openaiAuth = auth.server.url();
     FakeBrowser browser([&](const QueryItems& q, int port) {
-      testing::rawGet(port, callbackTarget("/auth/callback", c.callback(q.at("state"))));
+      Items items = c.callback;
+      for (auto& item : items)
+        if (item.second == state) item.second = q.at("state");
+      testing::rawGet(port, callbackTarget("/auth/callback", items));
     });
     SignInContext context = contextFor(h, browser);
     EXPECT_EQ(failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); }), c.message) << c.name;
@@ -252,21 +227,14 @@ TEST(ChatGPTSignIn, RefusesBadCallbacksAndAnswers) {
   }
 }
 
-TEST(ChatGPTSignIn, TimesOutWhenTheBrowserNeverReturns) {
+TEST(ChatGPTSignIn, WaitsOnPort1455AndTimesOutWhenTheBrowserNeverReturns) {
   Harness h;
   FakeBrowser browser([](const QueryItems&, int) {});
   SignInContext context = contextFor(h, browser, std::chrono::milliseconds(300));
-  EXPECT_EQ(failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); }),
-            "Sign-in didn't finish within 0.005 min.");
-}
-
-TEST(ChatGPTSignIn, UsesPort1455ByDefault) {
-  Harness h;
-  FakeBrowser browser([](const QueryItems&, int) {});
-  SignInContext context = contextFor(h, browser, std::chrono::milliseconds(100));
   context.chatGPTPort = kChatGPTCallbackPort;
   std::string message = failureOf([&] { (void)signInWithChatGPT(h.endpoints, context); });
   if (message.rfind("Couldn't open port 1455", 0) == 0) GTEST_SKIP() << "port 1455 is taken on this machine";
+  EXPECT_EQ(message, "Sign-in didn't finish within 0.005 min.");
   EXPECT_EQ(parseQuery(browser.opened().at(0).substr(browser.opened().at(0).find('?') + 1))["redirect_uri"],
             "http://localhost:1455/auth/callback");
 }
@@ -405,6 +373,7 @@ TEST(OpenRouterSignIn, ExchangesTheCodeForAKey) {
   Harness h;
   FakeServer openrouter;
   std::string challenge;
+  int port = 0;
   openrouter.on("POST", "/api/v1/auth/keys", [&](const RecordedRequest& r) {
     auto body = *parseJson(r.body);
     bool ok = body.size() == 3 && body["code"] == "or-code-55" && body["code_challenge_method"] == "S256" &&
@@ -413,18 +382,17 @@ TEST(OpenRouterSignIn, ExchangesTheCodeForAKey) {
               : FakeResponse::json(R"({"error":{"message":"bad verifier"}})", 400);
   });
   h.endpoints.openRouter = openrouter.url();
-  FakeBrowser browser([&](const QueryItems& q, int port) {
+  FakeBrowser browser([&](const QueryItems& q, int p) {
     challenge = q.at("code_challenge");
+    port = p;
     testing::rawGet(port, "/auth/callback?code=wrong-path");
     testing::rawGet(port, callbackTarget("/callback", {{"code", "or-code-55"}}));
   });
   SignInContext context = contextFor(h, browser);
   EXPECT_EQ(signInWithOpenRouter(h.endpoints, context), Credential::apiKey("sk-or-v1-abc"));
-  std::string url = browser.opened().at(0);
-  EXPECT_EQ(url.rfind(openrouter.url() + "/auth?callback_url=http%3A%2F%2Flocalhost%3A", 0), 0u) << url;
-  QueryItems items = parseQuery(url.substr(url.find('?') + 1));
-  EXPECT_EQ(items["code_challenge_method"], "S256");
-  EXPECT_EQ(items["callback_url"].substr(items["callback_url"].rfind('/')), "/callback");
+  EXPECT_EQ(browser.opened().at(0), openrouter.url() + "/auth?callback_url=http%3A%2F%2Flocalhost%3A" +
+                                        std::to_string(port) + "%2Fcallback&code_challenge=" + challenge +
+                                        "&code_challenge_method=S256");
   EXPECT_EQ(openrouter.requests().at(0).header("content-type"), "application/json");
 }
 
@@ -443,62 +411,46 @@ TEST(OpenRouterSignIn, RefusesACallbackWithoutACodeAndAFailedExchange) {
   }
 }
 
-TEST(Providers, SignInStoresNothingOnFailureAndUnsupportedPathsSaySo) {
-  Harness h;
-  MemoryCredentialStore store;
-  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, store};
-  env.endpoints = h.endpoints;
-  auto providers = makeProviders(env);
-  ASSERT_EQ(providers.size(), providerCatalog().size());
-  auto provider = [&](const std::string& id) -> LLMProvider& {
-    for (auto& p : providers)
-      if (p->info().id == id) return *p;
-    throw std::logic_error(id);
-  };
-  EXPECT_EQ(failureOf([&] { (void)provider("deepseek").signIn(); }), "DeepSeek API: sign-in isn't supported.");
-  EXPECT_EQ(failureOf([&] { (void)provider("claude-code").signIn(); }),
-            "Claude (subscription via Claude Code): sign-in isn't supported.");
-  EXPECT_EQ(failureOf([&] { (void)provider("openai").makeClient(std::nullopt, "gpt-6.1-sol"); }),
-            "OpenAI API: add a key in Settings.");
-  EXPECT_EQ(failureOf([&] { (void)provider("openrouter").makeClient(std::nullopt, "x"); }),
-            "OpenRouter: sign in or add a key in Settings.");
-  EXPECT_EQ(failureOf([&] { (void)provider("chatgpt").makeClient(std::nullopt, "x"); }),
-            "ChatGPT: sign in via the browser or use the Codex CLI login.");
-  EXPECT_EQ(failureOf([&] { (void)provider("claude-code").makeClient(std::nullopt, "x"); }),
-            "Claude Code isn't connected.");
-  EXPECT_EQ(failureOf([&] { (void)provider("apple").makeClient(std::nullopt, "apple-on-device"); }),
-            "Apple Intelligence isn't available on this machine.");
-  EXPECT_EQ(failureOf([&] { (void)provider("grok-subscription").makeClient(std::nullopt, ""); }),
-            *findProvider("grok-subscription")->unavailable);
-  // Local servers need no key.
-  EXPECT_NE(provider("lmstudio").makeClient(std::nullopt, "x"), nullptr);
-  EXPECT_NE(provider("ollama").makeClient(std::nullopt, "x"), nullptr);
-}
-
-TEST(Providers, OllamaTalksToTheServerRootAndChatGPTStoresRenewedTokens) {
+TEST(Providers, MissingKeysAndUnsupportedPathsSaySoAndWorkingOnesAnswer) {
   Harness h;
   FakeServer ollama;
   ollama.onJson("POST", "/api/chat", R"({"message":{"content":"hi"},"done":true})");
   FakeAuth auth;
   FakeBackend backend;
-  MemoryCredentialStore store;
-  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, store};
+  LLMEnvironment env{CurlHttpClient::shared(), h.clock, h.random, h.store};
   env.endpoints = h.endpoints;
-  env.endpoints.providerBase["ollama"] = ollama.url() + "/v1";
+  env.endpoints.providerBase["ollama"] = ollama.url() + "/v1";  // the client talks to the server root
   env.endpoints.openaiAuth = auth.server.url();
   env.endpoints.chatgptBackend = backend.server.url();
   auto providers = makeProviders(env);
-  LLMRequest r = simple();
-  for (auto& p : providers) {
-    if (p->info().id == "ollama") {
-      EXPECT_EQ(p->makeClient(std::nullopt, "gemma4:26b")->complete(r), "hi");
-    }
-    if (p->info().id == "chatgpt") {
-      auto client = p->makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
-      EXPECT_EQ(client->complete(r), "ok");
-    }
+  ASSERT_EQ(providers.size(), providerCatalog().size());
+  auto provider = [&](const std::string& id) -> LLMProvider& { return testing::providerOf(providers, id); };
+  struct Case {
+    const char* id;
+    bool signIn;  // else: a client without a credential
+    std::string message;
+  } cases[] = {
+      {"deepseek", true, "DeepSeek API: sign-in isn't supported."},
+      {"claude-code", true, "Claude (subscription via Claude Code): sign-in isn't supported."},
+      {"openai", false, "OpenAI API: add a key in Settings."},
+      {"openrouter", false, "OpenRouter: sign in or add a key in Settings."},
+      {"chatgpt", false, "ChatGPT: sign in via the browser or use the Codex CLI login."},
+      {"claude-code", false, "Claude Code isn't connected."},
+      {"apple", false, "Apple Intelligence isn't available on this machine."},
+      {"grok-subscription", false, findProvider("grok-subscription")->unavailable.value()},
+  };
+  for (const auto& c : cases) {
+    LLMProvider& p = provider(c.id);
+    auto attempt = [&] { c.signIn ? (void)p.signIn() : (void)p.makeClient(std::nullopt, "gpt-6.1-sol"); };
+    EXPECT_EQ(failureOf(attempt), c.message) << c.id;
   }
-  auto stored = LLMCredentials(store).load("chatgpt");
+  // Local servers need no key; a renewed ChatGPT sign-in is stored.
+  EXPECT_NE(provider("lmstudio").makeClient(std::nullopt, "x"), nullptr);
+  EXPECT_EQ(provider("ollama").makeClient(std::nullopt, "gemma4:26b")->complete(simple()), "hi");
+  auto chatgpt =
+      provider("chatgpt").makeClient(Credential::oauth({"old", "rt-old", kNow, std::string("acct-42")}), "gpt-6.1-sol");
+  EXPECT_EQ(chatgpt->complete(simple()), "ok");
+  auto stored = LLMCredentials(h.store).load("chatgpt");
   ASSERT_TRUE(stored && stored->oauthValue());
   EXPECT_EQ(stored->oauthValue()->refresh, auth.refreshToken);
 }

@@ -35,12 +35,8 @@ TEST(RunProcess, FeedsInputAndSplitsOutputIntoLines) {
   std::string big(200000, 'x');
   spec.input = "first\r\nsecond\n" + big + "\n";
   ProcessResult result;
-  auto lines = run(spec, &result);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "FIRST");
-  EXPECT_EQ(lines[1], "SECOND");
-  EXPECT_EQ(lines[2], std::string(200000, 'X'));
-  EXPECT_EQ(lines[3], "no newline at end");
+  EXPECT_EQ(run(spec, &result),
+            (std::vector<std::string>{"FIRST", "SECOND", std::string(200000, 'X'), "no newline at end"}));
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_FALSE(result.timedOut);
 }

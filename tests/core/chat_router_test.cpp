@@ -201,8 +201,6 @@ TEST(ChatRouterTest, DecodesRoutesAndCommandLimits) {
   const std::string explained = "buy SOL for 10 USDC — " + std::string(240, 'e');
   const std::string longPay = "pay GET https://api.example.com/q?x=" + std::string(1460, 'a');
   const std::string longPlain = "send 5 USDC to " + std::string(1480, 'a');
-  std::string sixSteps = "close";
-  for (int i = 0; i < 4; ++i) sixSteps += " then stake 1 SOL then sell JUP" + std::string(200, ' ') + "x";
   struct Case {
     std::string json;
     std::optional<ChatRouter::Route> want;  // nothing: a format error

@@ -9,15 +9,19 @@
 #include "base/regex.h"
 #include "base/text.h"
 #include "core/command_reader.h"
+#include "core_fixtures.h"
 
 namespace orwenna {
 namespace {
 
 using Kind = ChatRouter::Route::Kind;
 const MarketNames kMarkets{"BTC", "ETH", "SOL", "HYPE", "kPEPE"};
+const std::string kMovers = R"({"route":"lookup","lookups":[{"tool":"movers","arg":""}]})";
+using testing::failureOf;
 
 // A model that answers from a script and keeps every conversation it was sent.
 struct ScriptedModel {
+  explicit ScriptedModel(std::deque<std::string> script) : replies(std::move(script)) {}
   std::deque<std::string> replies;
   std::vector<std::vector<LLMMessage>> calls;
   std::vector<std::string> lookupsRun;
@@ -66,8 +70,7 @@ TEST(ChatRouterTest, ReadsFirstBalancedObjectIgnoringProseFencesAndBracesInStrin
       {"{\"route\":\"clarify\",\"reply\":\"  Which network?\\n \",\"options\":[]}", Kind::clarify, "Which network?"},
   };
   for (const auto& c : cases) {
-    ScriptedModel model;
-    model.replies = {c.answer};
+    ScriptedModel model({c.answer});
     auto reading = ChatRouter::read("hi", context(), model.callbacks());
     EXPECT_EQ(reading.route.kind, c.kind) << c.answer;
     EXPECT_EQ(reading.route.text, c.text) << c.answer;
@@ -78,9 +81,8 @@ TEST(ChatRouterTest, ReadsFirstBalancedObjectIgnoringProseFencesAndBracesInStrin
 }
 
 TEST(ChatRouterTest, RepairTurnCarriesTheExactMessageAndTheBadAnswer) {
-  ScriptedModel model;
-  model.replies = {"I think you want to buy SOL.", R"({"route": "chat", "reply": ""})",
-                   R"({"route":"command","command":"buy SOL for 10 USDC"})"};
+  ScriptedModel model({"I think you want to buy SOL.", R"({"route": "chat", "reply": ""})",
+                       R"({"route":"command","command":"buy SOL for 10 USDC"})"});
   auto reading = ChatRouter::read("buy sol", context(), model.callbacks());
   EXPECT_EQ(reading.route, ChatRouter::Route::command("buy SOL for 10 USDC"));
   ASSERT_EQ(model.calls.size(), 3u);
@@ -98,10 +100,9 @@ TEST(ChatRouterTest, RepairTurnCarriesTheExactMessageAndTheBadAnswer) {
 }
 
 TEST(ChatRouterTest, FourBadAnswersEndUnreadableWithThe300FirstCharacters) {
-  ScriptedModel model;
   std::string longProse = "Привет! " + std::string(400, 'x');
-  model.replies = {"[1, 2]", R"({"route": "lookup", "lookups": [{"tool": null, "arg": "x"}]})",
-                   R"({"route": "dance"})", longProse, R"({"route": "cancel"})"};
+  ScriptedModel model({"[1, 2]", R"({"route": "lookup", "lookups": [{"tool": null, "arg": "x"}]})",
+                       R"({"route": "dance"})", longProse, R"({"route": "cancel"})"});
   try {
     (void)ChatRouter::read("hi", context(), model.callbacks());
     FAIL() << "read an unreadable model";
@@ -117,12 +118,11 @@ TEST(ChatRouterTest, FourBadAnswersEndUnreadableWithThe300FirstCharacters) {
 }
 
 TEST(ChatRouterTest, LookupRoundsShareTheLimitAndTheLastRoundSaysNoMore) {
-  ScriptedModel model;
-  model.replies = {
+  ScriptedModel model({
       R"({"route":"lookup","lookups":[{"tool":"market","arg":"BTC"},{"tool":"fail","arg":"x"},{"tool":"gas","arg":"base"},{"tool":"movers","arg":""}]})",
       R"({"route":"lookup","lookups":[{"tool":"market","arg":"ETH"}]})",
       R"({"route":"lookup","lookups":[{"tool":"portfolio","arg":"<null>"},{"tool":"portfolio","arg":""}]})",
-      R"({"route":"chat","reply":"Done looking."})"};
+      R"({"route":"chat","reply":"Done looking."})"});
   auto reading = ChatRouter::read("what should I do", context(), model.callbacks());
   EXPECT_EQ(reading.route, ChatRouter::Route::chat("Done looking."));
   const std::vector<ChatRouter::Lookup> want{{"market", "BTC"}, {"fail", "x"},     {"gas", "base"},
@@ -137,22 +137,15 @@ TEST(ChatRouterTest, LookupRoundsShareTheLimitAndTheLastRoundSaysNoMore) {
   EXPECT_EQ(model.calls[2].back().text.find("No more lookups"), std::string::npos);
   EXPECT_TRUE(model.calls[3].back().text.ends_with("\n\nNo more lookups: give your final answer now."));
 
-  ScriptedModel greedy;
-  const std::string ask = R"({"route":"lookup","lookups":[{"tool":"movers","arg":""}]})";
-  greedy.replies = {ask, ask, ask, ask};
-  try {
-    (void)ChatRouter::read("x", context(), greedy.callbacks());
-    FAIL() << "a fourth round of lookups was allowed";
-  } catch (const ChatRouter::Error& e) {
-    EXPECT_STREQ(e.what(), "The model kept looking things up without answering.");
-  }
+  ScriptedModel greedy({kMovers, kMovers, kMovers, kMovers});
+  EXPECT_EQ(failureOf<ChatRouter::Error>([&] { (void)ChatRouter::read("x", context(), greedy.callbacks()); }),
+            "The model kept looking things up without answering.");
   EXPECT_EQ(greedy.lookupsRun.size(), 3u);
 }
 
 TEST(ChatRouterTest, UnreadableCommandIsSentBackWhileTurnsRemain) {
-  ScriptedModel model;
-  model.replies = {R"({"route":"command","command":"long DOGECOINX risk $10"})",
-                   R"({"route":"command","command":"long BTC risk $10"})"};
+  ScriptedModel model({R"({"route":"command","command":"long DOGECOINX risk $10"})",
+                       R"({"route":"command","command":"long BTC risk $10"})"});
   auto callbacks = model.callbacks();
   callbacks.canRun = [](const std::string& line) { return ChatRouter::canRun(line, kMarkets); };
   auto reading = ChatRouter::read("long doge", context(), callbacks);
@@ -164,18 +157,15 @@ TEST(ChatRouterTest, UnreadableCommandIsSentBackWhileTurnsRemain) {
             "saying plainly which part orwenna can't do, with the closest ways it can as options.");
 
   // With the turns spent on lookups the command comes back as it is, for the caller's parser to refuse.
-  ScriptedModel late;
-  const std::string ask = R"({"route":"lookup","lookups":[{"tool":"movers","arg":""}]})";
-  late.replies = {ask, ask, ask, R"({"route":"command","command":"fly to the moon"})"};
+  ScriptedModel late({kMovers, kMovers, kMovers, R"({"route":"command","command":"fly to the moon"})"});
   auto lateCallbacks = late.callbacks();
   lateCallbacks.canRun = callbacks.canRun;
   EXPECT_EQ(ChatRouter::read("x", context(), lateCallbacks).route, ChatRouter::Route::command("fly to the moon"));
 }
 
 TEST(ChatRouterTest, SecondReaderCorrectsOnceThenKeepsItsDoubt) {
-  ScriptedModel model;
-  model.replies = {R"({"route":"command","command":"buy SOL for 100 USDC","continue":true,"next":"stake it"})",
-                   R"({"route":"command","command":"buy SOL for 10 USDC"})"};
+  ScriptedModel model({R"({"route":"command","command":"buy SOL for 100 USDC","continue":true,"next":"stake it"})",
+                       R"({"route":"command","command":"buy SOL for 10 USDC"})"});
   std::vector<std::string> asked;
   auto callbacks = model.callbacks();
   callbacks.secondReader = [&asked](const std::string& command) -> std::optional<std::string> {
@@ -195,8 +185,7 @@ TEST(ChatRouterTest, SecondReaderCorrectsOnceThenKeepsItsDoubt) {
             "100. Read the message again and answer, as one JSON object: the command that does exactly what they "
             "asked, or \"clarify\" if it really can be read two ways.");
 
-  ScriptedModel agreeing;
-  agreeing.replies = {R"({"route":"confirm"})"};
+  ScriptedModel agreeing({R"({"route":"confirm"})"});
   auto quiet = agreeing.callbacks();
   quiet.secondReader = [&asked](const std::string& command) -> std::optional<std::string> {
     asked.push_back(command);
@@ -212,8 +201,6 @@ TEST(ChatRouterTest, DecodesRoutesAndCommandLimits) {
   const std::string explained = "buy SOL for 10 USDC — " + std::string(240, 'e');
   const std::string longPay = "pay GET https://api.example.com/q?x=" + std::string(1460, 'a');
   const std::string longPlain = "send 5 USDC to " + std::string(1480, 'a');
-  std::string sixSteps = "close";
-  for (int i = 0; i < 4; ++i) sixSteps += " then stake 1 SOL then sell JUP" + std::string(200, ' ') + "x";
   struct Case {
     std::string json;
     std::optional<ChatRouter::Route> want;  // nothing: a format error
@@ -289,15 +276,11 @@ TEST(ChatRouterTest, CanRunNeedsAParserAKnownMarketAndOnePlan) {
       {"long BTC risk $50 stop 2%", true},
       {"long DOGECOINX risk $50", false},
       {"long risk 20", true},
-      {"short 5 USDC", true},
-      {"stop 1.5%", true},
       {"long BTC risk 10 then long ETH risk 10", false},
       {"withdraw 50 USDC to Solana then long BTC risk 10", true},
       {"buy SOL for 10 USDC then dance", false},
       {"New canvas.", true},
       {"when ETH above 2500: close", true},
-      {"cancel all scheduled tasks", true},
-      {"check: is ETH funding negative", true},
       {"fly me to the moon", false},
       {"", false},
   };
@@ -371,8 +354,7 @@ TEST(ChatRouterTest, PastedTokenIsLookedUpBeforeTheFirstCall) {
             "0xAbCd00000000000000000000000000000000ffff");
   EXPECT_EQ(ChatRouter::pastedToken("ABCDEFGHJKLMNPQRSTUVWXYZ23456789ABCD"), std::nullopt);  // no lower case
 
-  ScriptedModel model;
-  model.replies = {R"({"route":"chat","reply":"A memecoin."})"};
+  ScriptedModel model({R"({"route":"chat","reply":"A memecoin."})"});
   auto reading = ChatRouter::read("what is " + mint, context(), model.callbacks());
   EXPECT_EQ(reading.lookups, (std::vector<ChatRouter::Lookup>{{"token", mint}}));
   EXPECT_EQ(reading.found, (std::vector<std::string>{mint, "0x1111111111111111111111111111111111111111"}));
@@ -411,8 +393,7 @@ TEST(ChatRouterTest, PartialReplyAndEarlyReplies) {
   EXPECT_EQ(ChatRouter::partialReply(R"({"route":"command","reply":"x")"), std::nullopt);
   EXPECT_EQ(ChatRouter::partialReply(R"({"route":"chat")"), std::nullopt);
 
-  ScriptedModel model;
-  model.replies = {R"({"route":"chat","reply":"Hello there"})"};
+  ScriptedModel model({R"({"route":"chat","reply":"Hello there"})"});
   std::vector<std::string> early;
   auto callbacks = model.callbacks();
   callbacks.onEarlyReply = [&early](const std::string& reply) { early.push_back(reply); };
@@ -420,19 +401,9 @@ TEST(ChatRouterTest, PartialReplyAndEarlyReplies) {
   EXPECT_EQ(early, std::vector<std::string>{"Hello there"});
 }
 
-TEST(ChatRouterTest, DefaultContextAndAddresses) {
-  struct FixedClock : Clock {
-    std::int64_t nowMillis() const override { return 1'780'000'000'000; }
-    std::int64_t monotonicMillis() const override { return 0; }
-    void sleepFor(std::int64_t) override {}
-  } clock;
-  auto c = ChatRouter::Context::makeDefault(clock);
-  EXPECT_EQ(c.replyLanguage, "English");
-  EXPECT_TRUE(c.safeSearch);
-  EXPECT_FALSE(c.plan || c.capital);
-  EXPECT_EQ(c.now, ChatRouter::localTime(1'780'000'000'000));
+TEST(ChatRouterTest, LocalTimeAndAddresses) {
   static const Regex shape(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}, (Mon|Tues|Wednes|Thurs|Fri|Satur|Sun)day$)");
-  EXPECT_TRUE(shape.matches(c.now)) << c.now;
+  EXPECT_TRUE(shape.matches(ChatRouter::localTime(1'780'000'000'000))) << ChatRouter::localTime(1'780'000'000'000);
   EXPECT_EQ(ChatRouter::addresses("pay bob.near and 0xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA, bob.near again"),
             (std::vector<std::string>{"bob.near", "0xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"}));
 }

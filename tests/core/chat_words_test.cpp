@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_data.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {

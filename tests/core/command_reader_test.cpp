@@ -35,19 +35,12 @@ TEST(CommandReaderTest, EachLineGoesToTheFirstParserThatReadsIt) {
   };
   for (const Case& c : cases) {
     auto got = CommandReader::read(c.text, markets, plan);
-    if (c.type == nullptr) {
-      EXPECT_FALSE(got) << c.text << " read as " << CommandReader::typeName(*got);
-      continue;
-    }
-    if (!got) {
-      ADD_FAILURE() << "not read: " << c.text;
-      continue;
-    }
-    EXPECT_EQ(CommandReader::typeName(*got), std::string_view(c.type)) << c.text;
+    EXPECT_EQ(got ? CommandReader::typeName(*got) : "nothing", std::string_view(c.type ? c.type : "nothing"))
+        << c.text;
+    if (!got) continue;
     // What is written back reads as the same command.
     auto back = CommandReader::read(CommandReader::line(*got), markets, plan);
-    ASSERT_TRUE(back) << CommandReader::line(*got);
-    EXPECT_EQ(*back, *got) << c.text << " → " << CommandReader::line(*got);
+    EXPECT_TRUE(back && *back == *got) << c.text << " → " << CommandReader::line(*got);
   }
 }
 

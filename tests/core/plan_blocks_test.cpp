@@ -8,20 +8,12 @@
 #include "base/json.h"
 #include "core/plan_blocks.h"
 #include "core/risk_policy.h"
+#include "core_fixtures.h"
 
 namespace orwenna {
 namespace {
 
-Decimal D(const char* text) { return Decimal::parse(text); }
-
-Market btc() {
-  Market m;
-  m.name = "BTC";
-  m.markPx = D("100");
-  m.szDecimals = 2;
-  m.maxLeverage = 50;
-  return m;
-}
+using testing::D;
 
 TradeIntent worked() {
   TradeIntent t;
@@ -38,7 +30,7 @@ Live live() {
   l.hlAddressSet = true;
   l.hlWithdrawable = D("500");
   l.marketsLoaded = true;
-  l.market = btc();
+  l.market = testing::market("BTC", "100", 2, 50);
   l.equity = D("1000");
   l.openRisk = Decimal(0);
   return l;

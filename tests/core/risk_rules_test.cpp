@@ -6,20 +6,13 @@
 
 #include "core/advice.h"
 #include "core/risk_rules.h"
+#include "core_fixtures.h"
 
 namespace orwenna {
 namespace {
 
-Decimal D(const char* text) { return Decimal::parse(text); }
-
-Market market(const char* name, const char* markPx, int szDecimals, int maxLeverage) {
-  Market m;
-  m.name = name;
-  m.markPx = D(markPx);
-  m.szDecimals = szDecimals;
-  m.maxLeverage = maxLeverage;
-  return m;
-}
+using testing::D;
+using testing::market;
 
 TradeIntent intent(Side side) {
   TradeIntent t;
@@ -50,9 +43,6 @@ TEST(RiskRules, ByTheBookFillsEverythingWithNotesInOrder) {
                          "Exit in parts: half at 1R, then stop to breakeven, the rest runs to the take-profit.",
                          "Risk 1% of $1,234.56 capital = $12.34.",
                      }));
-  // Untouched fields pass through.
-  EXPECT_EQ(r.intent.asset, "BTC");
-  EXPECT_EQ(r.intent.autoRules, true);
 }
 
 TEST(RiskRules, WithoutAutoRulesOnlyTheAskedChangesHappen) {

@@ -37,7 +37,6 @@ TEST(TradeIntentJsonTest, WritesOnlyPresentKeysInOrderAsNumbers) {
 
 TEST(TradeIntentJsonTest, RoundTripsAndReadsLenientNumbers) {
   for (const TradeIntent& t : {fullIntent(), TradeIntent{}}) {
-    EXPECT_EQ(TradeIntent::fromJson(t.toJson()), t);
     EXPECT_EQ(TradeIntent::fromJson(*parseJson(t.toJson().dump())), t);
   }
   auto read = TradeIntent::fromJson(

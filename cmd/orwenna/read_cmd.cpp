@@ -1,10 +1,12 @@
 // orwenna read [--provider ID] [--model ID] [--evm ADDRESS] [--solana ADDRESS] MESSAGE
+//   (the hosted second check joins in when ORWENNA_OPENROUTER_KEY holds its key)
 // orwenna exam [--provider ID] [--model ID]
 //
 // Reads one chat message with the connected model, as the chat would, and
 // prints the reading as JSON with the lookups the model made (and, for a
 // question, the answer from the user's facts); or runs the fixed exam of
 // messages and prints how many the model read right.
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -209,7 +211,14 @@ void registerRead(CLI::App& app) {
     auto tools = std::make_shared<ReadTools>(me);
     callbacks.lookup = tools->lookups().callback();
     callbacks.canRun = [tools](const std::string& line) { return ChatRouter::canRun(line, tools->markets.table().names()); };
-    callbacks.secondReader = Agent::secondReader(callbacks.ask, o->message, context);
+    // The hosted second check joins the model's reader when its key is given.
+    std::optional<std::string> checkKey;
+    if (const char* key = std::getenv("ORWENNA_OPENROUTER_KEY"); key && *key) checkKey = key;
+    auto classifier = std::make_shared<JevClassifier>(CurlHttpClient::shared(), checkKey);
+    callbacks.secondReader =
+        Agent::bothReaders(Agent::secondReader(callbacks.ask, o->message, context),
+                           [classifier, reader = Agent::classifierReader(*classifier, {}, o->message)](
+                               const std::string& command) { return reader(command); });
     try {
       ChatRouter::Reading reading = ChatRouter::read(o->message, context, callbacks);
       Json out = toJson(reading);

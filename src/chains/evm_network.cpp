@@ -1,10 +1,9 @@
 #include "chains/evm_network.h"
-#include "platform/defaults.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "base/text.h"
+#include "platform/defaults.h"
 
 namespace orwenna {
 

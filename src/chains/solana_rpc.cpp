@@ -1,11 +1,10 @@
 #include "chains/solana_rpc.h"
-#include "platform/defaults.h"
 
-#include <cstdlib>
 #include <mutex>
 
 #include "base/text.h"
 #include "chains/solana_transaction.h"
+#include "platform/defaults.h"
 #include "signing/base58.h"
 
 namespace orwenna {

@@ -1,15 +1,14 @@
 #include "core/hyperliquid_info.h"
-#include "platform/defaults.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <future>
 #include <utility>
 
 #include <fmt/format.h>
 
 #include "base/log.h"
+#include "platform/defaults.h"
 
 namespace orwenna::Hyperliquid {
 

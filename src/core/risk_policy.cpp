@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "base/files.h"
-#include "platform/defaults.h"
 #include "base/log.h"
 #include "core/trade_intent.h"
+#include "platform/defaults.h"
 
 namespace orwenna {
 

@@ -1,13 +1,12 @@
 #include "core/solana_balance.h"
-#include "platform/defaults.h"
 
 #include <chrono>
-#include <cstdlib>
 
 #include <fmt/format.h>
 
 #include "base/json.h"
 #include "core/market.h"
+#include "platform/defaults.h"
 
 namespace orwenna::Solana {
 

@@ -1,7 +1,6 @@
 #include "guards/second_check.h"
-#include "platform/defaults.h"
 
-#include <cstdlib>
+#include "platform/defaults.h"
 
 namespace orwenna {
 

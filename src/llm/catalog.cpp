@@ -1,7 +1,6 @@
 #include "llm/catalog.h"
-#include "platform/defaults.h"
 
-#include <cstdlib>
+#include "platform/defaults.h"
 
 namespace orwenna {
 
@@ -94,12 +93,6 @@ std::vector<ProviderInfo> buildCatalog() {
   return c;
 }
 
-std::optional<std::string> env(const std::string& name) {
-  auto url = endpointOverride(name);
-  while (url && !url->empty() && url->back() == '/') url->pop_back();
-  return url;
-}
-
 std::string upperId(const std::string& id) {
   std::string out;
   for (char c : id) {
@@ -149,10 +142,10 @@ LLMEndpoints LLMEndpoints::defaults() {
 LLMEndpoints LLMEndpoints::fromEnvironment() {
   LLMEndpoints e = defaults();
   for (auto& [id, base] : e.providerBase)
-    if (auto v = env("ORWENNA_" + upperId(id) + "_API")) base = *v;
-  if (auto v = env("ORWENNA_OPENROUTER_API")) e.openRouter = *v;
-  if (auto v = env("ORWENNA_CHATGPT_BACKEND")) e.chatgptBackend = *v;
-  if (auto v = env("ORWENNA_OPENAI_AUTH")) e.openaiAuth = *v;
+    if (auto v = baseURLOverride("ORWENNA_" + upperId(id) + "_API")) base = *v;
+  if (auto v = baseURLOverride("ORWENNA_OPENROUTER_API")) e.openRouter = *v;
+  if (auto v = baseURLOverride("ORWENNA_CHATGPT_BACKEND")) e.chatgptBackend = *v;
+  if (auto v = baseURLOverride("ORWENNA_OPENAI_AUTH")) e.openaiAuth = *v;
   return e;
 }
 

@@ -70,8 +70,13 @@ std::optional<std::string> endpointOverride(std::string_view variable) {
   return endpointOverride(variable, Defaults::standard());
 }
 
+std::optional<std::string> baseURLOverride(std::string_view variable) {
+  if (auto url = endpointOverride(variable)) return withoutTrailingSlash(std::move(*url));
+  return std::nullopt;
+}
+
 std::string baseURLOr(std::string_view variable, std::string_view fallback) {
-  return withoutTrailingSlash(endpointOverride(variable).value_or(std::string(fallback)));
+  return baseURLOverride(variable).value_or(withoutTrailingSlash(std::string(fallback)));
 }
 
 }  // namespace orwenna

@@ -45,7 +45,8 @@ class Defaults {
 [[nodiscard]] std::optional<std::string> endpointOverride(std::string_view variable);
 [[nodiscard]] std::optional<std::string> endpointOverride(std::string_view variable, const Defaults& defaults);
 // A base URL that paths are appended to: the override without trailing
-// slashes, or `fallback`.
+// slashes, or nothing / `fallback`.
+[[nodiscard]] std::optional<std::string> baseURLOverride(std::string_view variable);
 std::string baseURLOr(std::string_view variable, std::string_view fallback);
 
 }  // namespace orwenna

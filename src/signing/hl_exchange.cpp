@@ -1,23 +1,15 @@
 #include "signing/hl_exchange.h"
-#include "platform/defaults.h"
-
-#include <cstdlib>
 
 #include "base/bytes.h"
+#include "platform/defaults.h"
 #include "signing/wallet_error.h"
 
 namespace orwenna {
 
-namespace {
-
-std::string fromEnv(const char* name, std::string fallback) { return baseURLOr(name, fallback); }
-
-}  // namespace
-
 HLEndpoints HLEndpoints::fromEnvironment() {
   HLEndpoints e;
-  e.mainnet = fromEnv("ORWENNA_HL_API", kMainnet);
-  e.testnet = fromEnv("ORWENNA_HL_TESTNET_API", kTestnet);
+  e.mainnet = baseURLOr("ORWENNA_HL_API", kMainnet);
+  e.testnet = baseURLOr("ORWENNA_HL_TESTNET_API", kTestnet);
   return e;
 }
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/chat_words.h"
-#include "core/command_reader.h"
+#include "language/chat_words.h"
+#include "language/command_reader.h"
 
 namespace {
 

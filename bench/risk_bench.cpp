@@ -2,10 +2,10 @@
 // done on every price refresh while a trade waits for Confirm.
 #include <benchmark/benchmark.h>
 
-#include "core/advice.h"
-#include "core/plan_blocks.h"
-#include "core/risk_calc.h"
-#include "core/risk_rules.h"
+#include "trading/advice.h"
+#include "trading/plan_blocks.h"
+#include "trading/risk_calc.h"
+#include "trading/risk_rules.h"
 
 namespace {
 

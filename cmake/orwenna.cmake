@@ -1,27 +1,21 @@
-# orwenna_library(NAME DEPS dep...)
-# One folder under src/ is one static library named orwenna_<NAME>. DEPS lists the
-# libraries it may use; the graph is one-way and written down in src/CMakeLists.txt.
+# orwenna_library(NAME DEPS dep... EXTERNAL target...)
+# One folder under src/ is one static library named orwenna_<NAME>. DEPS lists
+# exactly the libraries of ours it includes; the graph is one-way and written
+# down in src/CMakeLists.txt.
 function(orwenna_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTERNAL" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
-    # A library with no sources yet still exists, so its dependents link.
-    add_library(orwenna_${name} INTERFACE)
-    set(scope INTERFACE)
-  else()
-    add_library(orwenna_${name} STATIC ${sources})
-    set(scope PUBLIC)
-    target_include_directories(orwenna_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    orwenna_precompile(orwenna_${name})
+    message(FATAL_ERROR "src/${name} has no sources: declare a library once it has code")
   endif()
+  add_library(orwenna_${name} STATIC ${sources})
+  target_include_directories(orwenna_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  orwenna_precompile(orwenna_${name})
   foreach(dep IN LISTS ARG_DEPS)
-    target_link_libraries(orwenna_${name} ${scope} orwenna_${dep})
+    target_link_libraries(orwenna_${name} PUBLIC orwenna_${dep})
   endforeach()
   if(ARG_EXTERNAL)
-    target_link_libraries(orwenna_${name} ${scope} ${ARG_EXTERNAL})
-  endif()
-  if(NOT sources)
-    target_include_directories(orwenna_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(orwenna_${name} PUBLIC ${ARG_EXTERNAL})
   endif()
 endfunction()
 

@@ -3,8 +3,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "core/chat_words.h"
-#include "core/command_reader.h"
+#include "language/chat_words.h"
+#include "language/command_reader.h"
 #include "orwenna/command.h"
 
 namespace orwenna::cmd {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/portfolio.h"
-#include "core/chat_router.h"
-#include "core/commands.h"
-#include "core/market.h"
+#include "router/chat_router.h"
+#include "language/commands.h"
+#include "trading/market.h"
 #include "guards/second_check.h"
 #include "platform/defaults.h"
 

@@ -6,8 +6,8 @@
 
 #include "base/text.h"
 #include "chains/evm_rpc.h"
-#include "core/command_text.h"
-#include "core/fmt.h"
+#include "language/command_text.h"
+#include "trading/fmt.h"
 
 namespace orwenna::Agent {
 namespace {

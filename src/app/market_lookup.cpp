@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "base/text.h"
-#include "core/advice.h"
-#include "core/fmt.h"
-#include "core/intent_parser.h"
-#include "core/risk_calc.h"
-#include "core/risk_rules.h"
+#include "trading/advice.h"
+#include "trading/fmt.h"
+#include "language/intent_parser.h"
+#include "trading/risk_calc.h"
+#include "trading/risk_rules.h"
 
 namespace orwenna::Agent {
 namespace {

@@ -14,8 +14,8 @@
 
 #include "app/agent.h"
 #include "base/decimal.h"
-#include "core/market.h"
-#include "core/risk_policy.h"
+#include "trading/market.h"
+#include "trading/risk_policy.h"
 
 namespace orwenna::Agent {
 

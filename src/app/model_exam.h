@@ -8,7 +8,7 @@
 
 #include "base/clock.h"
 #include "base/json.h"
-#include "core/chat_router.h"
+#include "router/chat_router.h"
 
 namespace orwenna::ModelExam {
 

@@ -4,7 +4,7 @@
 
 #include "base/regex.h"
 #include "base/text.h"
-#include "core/fmt.h"
+#include "trading/fmt.h"
 
 namespace orwenna::Agent {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/decimal.h"
-#include "core/trade_intent.h"
+#include "trading/trade_intent.h"
 
 namespace orwenna::Agent {
 

@@ -22,7 +22,7 @@
 #include "app/agent.h"
 #include "base/clock.h"
 #include "base/http.h"
-#include "core/hyperliquid_info.h"
+#include "hyperliquid/info.h"
 
 namespace orwenna::Agent {
 

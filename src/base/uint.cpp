@@ -11,7 +11,8 @@ template <typename T>
 std::optional<T> parseDecimalDigits(std::string_view text) {
   if (text.empty()) return std::nullopt;
   BigInt v = 0;
-  const BigInt limit = BigInt(std::numeric_limits<T>::max());
+  // 2^digits − 1 rather than a conversion of max(), which g++ -O1 misreads as uninitialised.
+  const BigInt limit = (BigInt(1) << std::numeric_limits<T>::digits) - 1;
   for (char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
     v = v * 10 + (c - '0');

@@ -7,8 +7,8 @@
 
 #include <stdexcept>
 
-#include "core/fmt.h"
-#include "core/risk_calc.h"
+#include "trading/fmt.h"
+#include "trading/risk_calc.h"
 
 namespace orwenna {
 namespace {

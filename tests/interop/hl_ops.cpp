@@ -7,7 +7,7 @@
 #include "signing/eip712.h"
 #include "signing/evm_signer.h"
 #include "signing/hl_action.h"
-#include "signing/hl_exchange.h"
+#include "hyperliquid/exchange.h"
 #include "signing/hl_signer.h"
 #include "signing/secret.h"
 

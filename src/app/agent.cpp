@@ -150,14 +150,14 @@ std::optional<std::string> planCheck(const ChatRouter::Ask& ask, const std::vect
   return planObjection(ask({{LLMMessage::Role::user, planCheckPrompt(messages, plan)}}, true, {}));
 }
 
-ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
-                                          std::string message) {
+ChatRouter::SecondReader classifierReader(const SecondCheckClassifier& classifier,
+                                          std::vector<std::string> recentChat, std::string message) {
   return [&classifier, recentChat = std::move(recentChat),
           message = std::move(message)](const std::string& command) -> std::optional<std::string> {
     if (!classifier.connected()) return std::nullopt;
     try {
-      JevReview review = JevReview::run(classifier, JevReview::Kind::command,
-                                        {Json(recentChat), Json(message), Json(command)});
+      SecondCheckReview review = SecondCheckReview::run(classifier, SecondCheckReview::Kind::command,
+                                                        {Json(recentChat), Json(message), Json(command)});
       if (review.concern) return review.text;
     } catch (const std::exception& e) {
       log::warn("second check of the command: {}", e.what());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/portfolio.h"
+#include "base/error.h"
 #include "router/chat_router.h"
 #include "language/commands.h"
 #include "trading/market.h"
@@ -25,9 +26,9 @@
 
 namespace orwenna {
 
-class AgentError : public std::runtime_error {
+class AgentError : public Error {
  public:
-  explicit AgentError(const std::string& message) : std::runtime_error(message) {}
+  explicit AgentError(const std::string& message) : Error(message) {}
 };
 
 namespace Agent {
@@ -83,8 +84,8 @@ std::string planCheckPrompt(const std::vector<std::string>& messages, std::strin
 // The hosted classifier's review of the command as a second reader: its
 // concern, or nothing. It never blocks on its own: when it fails or is not
 // connected it has no objection (logged), and the code checks decide.
-ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
-                                          std::string message);
+ChatRouter::SecondReader classifierReader(const SecondCheckClassifier& classifier,
+                                          std::vector<std::string> recentChat, std::string message);
 // Both readers: the model's objection first; only when it has none is the
 // classifier asked. Either may be empty.
 ChatRouter::SecondReader bothReaders(ChatRouter::SecondReader model, ChatRouter::SecondReader classifier);

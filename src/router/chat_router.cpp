@@ -158,7 +158,7 @@ void addFound(std::vector<std::string>& found, std::string_view result) {
 }  // namespace
 
 ChatRouter::Unreadable::Unreadable(std::string lastReply)
-    : std::runtime_error("The model answered, but not in a form orwenna can read, so nothing ran."),
+    : orwenna::Error("The model answered, but not in a form orwenna can read, so nothing ran."),
       reply(firstCharacters(lastReply, 300)) {}
 
 std::string_view routeName(ChatRouter::Route::Kind kind) {

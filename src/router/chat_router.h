@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/error.h"
 #include "language/intent_parser.h"
 #include "llm/llm.h"
 
@@ -100,16 +101,16 @@ class ChatRouter {
   };
 
   // The model kept answering outside the format; `reply` is the start of its last answer.
-  class Unreadable : public std::runtime_error {
+  class Unreadable : public orwenna::Error {
    public:
     explicit Unreadable(std::string reply);
     std::string reply;
   };
 
   // A failure with its finished sentence.
-  class Error : public std::runtime_error {
+  class Error : public orwenna::Error {
    public:
-    explicit Error(const std::string& message) : std::runtime_error(message) {}
+    explicit Error(const std::string& message) : orwenna::Error(message) {}
   };
 
   using Ask = std::function<std::string(const std::vector<LLMMessage>& messages, bool wantsJSON,

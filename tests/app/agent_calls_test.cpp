@@ -187,7 +187,7 @@ TEST(AgentPlanTest, ACommentThatFailsIsDroppedAndTheReadersCombine) {
   EXPECT_EQ(both("long ETH"), "the command does something other than the message asks");
   EXPECT_EQ(classifierCalls, 1);
 
-  JevClassifier offline(CurlHttpClient::shared(), std::nullopt);
+  SecondCheckClassifier offline(CurlHttpClient::shared(), std::nullopt);
   EXPECT_FALSE(Agent::classifierReader(offline, {}, "long eth")("long ETH"));
   EXPECT_EQ(Agent::bothReaders(model, {})("short ETH"), "wrong side");
 }

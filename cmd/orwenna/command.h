@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace orwenna::cmd {
 
 using Registration = std::function<void(CLI::App&)>;
@@ -25,10 +27,10 @@ struct CommandRegistrar {
 };
 
 // A tool's refusal with its finished sentence and an exit status.
-class CommandFailure : public std::runtime_error {
+class CommandFailure : public Error {
  public:
   explicit CommandFailure(const std::string& message, int status = 1)
-      : std::runtime_error(message), status_(status) {}
+      : Error(message), status_(status) {}
   int status() const { return status_; }
 
  private:

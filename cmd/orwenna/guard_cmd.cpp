@@ -85,8 +85,8 @@ void guardText(const std::string& source, bool json) {
   const char* key = std::getenv("ORWENNA_OPENROUTER_KEY");
   std::optional<std::string> apiKey;
   if (key != nullptr && *key != '\0') apiKey = key;
-  JevClassifier classifier(CurlHttpClient::shared(), apiKey);
-  if (!classifier.connected() && !json) std::cout << JevReview::kNotConnected << '\n';
+  SecondCheckClassifier classifier(CurlHttpClient::shared(), apiKey);
+  if (!classifier.connected() && !json) std::cout << SecondCheckReview::kNotConnected << '\n';
   printVerdict(InjectionGuard::check(text, source, &classifier), json);
 }
 

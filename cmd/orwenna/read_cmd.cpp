@@ -214,7 +214,7 @@ void registerRead(CLI::App& app) {
     // The hosted second check joins the model's reader when its key is given.
     std::optional<std::string> checkKey;
     if (const char* key = std::getenv("ORWENNA_OPENROUTER_KEY"); key && *key) checkKey = key;
-    auto classifier = std::make_shared<JevClassifier>(CurlHttpClient::shared(), checkKey);
+    auto classifier = std::make_shared<SecondCheckClassifier>(CurlHttpClient::shared(), checkKey);
     callbacks.secondReader =
         Agent::bothReaders(Agent::secondReader(callbacks.ask, o->message, context),
                            [classifier, reader = Agent::classifierReader(*classifier, {}, o->message)](

@@ -56,7 +56,8 @@ std::string unknownTool(std::string_view tool) {
   return "«" + std::string(tool) + "» is no lookup. " + std::string(kToolList);
 }
 
-std::string statusLine(std::string_view tool, bool russian) {
+std::string statusLine(std::string_view tool, Language language) {
+  const bool russian = language == Language::russian;
   struct Line {
     std::string_view tool, en, ru;
   };
@@ -150,14 +151,14 @@ std::optional<std::string> planCheck(const ChatRouter::Ask& ask, const std::vect
   return planObjection(ask({{LLMMessage::Role::user, planCheckPrompt(messages, plan)}}, true, {}));
 }
 
-ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
-                                          std::string message) {
+ChatRouter::SecondReader classifierReader(const SecondCheckClassifier& classifier,
+                                          std::vector<std::string> recentChat, std::string message) {
   return [&classifier, recentChat = std::move(recentChat),
           message = std::move(message)](const std::string& command) -> std::optional<std::string> {
     if (!classifier.connected()) return std::nullopt;
     try {
-      JevReview review = JevReview::run(classifier, JevReview::Kind::command,
-                                        {Json(recentChat), Json(message), Json(command)});
+      SecondCheckReview review = SecondCheckReview::run(classifier, SecondCheckReview::Kind::command,
+                                                        {Json(recentChat), Json(message), Json(command)});
       if (review.concern) return review.text;
     } catch (const std::exception& e) {
       log::warn("second check of the command: {}", e.what());
@@ -203,12 +204,12 @@ std::string planCommentPrompt(std::string_view contextBlock, std::string_view co
          "Execute.";
 }
 
-std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question) {
+std::vector<LLMMessage> answerPrompt(Language language, std::string_view facts, std::string_view question) {
   std::string system =
       "You are orwenna, the user's crypto trading assistant. Answer the question using ONLY the facts below — "
       "balances, open positions, closed positions with results, markets, orwenna's rule checks and recent activity. "
       "The user may write in any language; answer in " +
-      std::string(language) +
+      std::string(languageName(language)) +
       ", in 1–4 short sentences with the numbers. If the facts don't contain the answer, say so and point to History "
       "(clock button in the rail). Never invent trades, prices or addresses.\nIf the user asks whether to open, "
       "close or keep a trade, give a clear view from these facts — the day's move, the chart, volatility, funding "
@@ -254,11 +255,12 @@ std::string checkMessage(std::string_view what) {
          "to do as cards; a move waits for their Confirm.";
 }
 
-std::string noModelForCheck(bool russian) {
-  return russian ? "Модель не подключена — проверка не может пройти." : "No model is connected, so the check can't run.";
+std::string noModelForCheck(Language language) {
+  if (language == Language::russian) return "Модель не подключена — проверка не может пройти.";
+  return "No model is connected, so the check can't run.";
 }
 
-std::string answerQuestion(std::string_view question, std::string_view language, const PortfolioSnapshot& snapshot,
+std::string answerQuestion(std::string_view question, Language language, const PortfolioSnapshot& snapshot,
                            const std::optional<std::string>& marketBlock, const ChatRouter::Ask& ask) {
   if (!ask) {
     log::info("orwenna answer: no model connected (answered from the portfolio and history)");
@@ -298,7 +300,7 @@ ChatRouter::Reading continueGoal(const AgentGoal& goal, StepOutcome outcome,
   if (goal.round >= AgentGoal::kMaxRounds) {
     ChatRouter::Reading stop;
     stop.route = ChatRouter::Route::chat(
-        context.replyLanguage == "Russian"
+        context.replyLanguage == Language::russian
             ? "Для «" + goal.request + "» прошло " + std::to_string(goal.round) +
                   " шагов — дальше сам не иду. Напиши, что осталось, и я продолжу."
             : std::to_string(goal.round) + " steps of «" + goal.request +
@@ -312,7 +314,7 @@ std::optional<ChatRouter::Reading> runCheck(std::string_view what, const ChatRou
                                             const std::optional<ChatRouter::Callbacks>& callbacks) {
   if (!callbacks) {
     ChatRouter::Reading none;
-    none.route = ChatRouter::Route::chat(noModelForCheck(context.replyLanguage == "Russian"));
+    none.route = ChatRouter::Route::chat(noModelForCheck(context.replyLanguage));
     return none;
   }
   ChatRouter::Reading reading = ChatRouter::read(checkMessage(what), context, *callbacks);
@@ -326,13 +328,13 @@ std::optional<NextSteps> NextSteps::of(const ChatRouter::Reading& reading, std::
   return NextSteps{reading.options, std::move(userText), reading.found, std::move(canvas)};
 }
 
-std::string Memory::apply(const MemoryCommand& command, std::string_view userMessage, bool russian) {
+std::string Memory::apply(const MemoryCommand& command, std::string_view userMessage, Language language) {
   return std::visit(
       [&](const auto& c) -> std::string {
         using C = std::decay_t<decltype(c)>;
-        if constexpr (std::is_same_v<C, MemoryCommand::remember>) return remember(c.text, userMessage, russian);
-        else if constexpr (std::is_same_v<C, MemoryCommand::forget>) return forget(c.text, russian);
-        else return list(russian);
+        if constexpr (std::is_same_v<C, MemoryCommand::remember>) return remember(c.text, userMessage, language);
+        else if constexpr (std::is_same_v<C, MemoryCommand::forget>) return forget(c.text, language);
+        else return list(language);
       },
       command.value);
 }
@@ -359,7 +361,8 @@ void Memory::save(const Defaults& defaults) const {
   defaults.setValue(kMemoryKey, Json(phrases_), "the memory");
 }
 
-std::string Memory::remember(std::string_view phrase, std::string_view userMessage, bool russian) {
+std::string Memory::remember(std::string_view phrase, std::string_view userMessage, Language language) {
+  const bool russian = language == Language::russian;
   std::string kept = text::trimmed(phrase);
   auto own = lowerWords(userMessage);
   auto asked = lowerWords(kept);
@@ -374,13 +377,15 @@ std::string Memory::remember(std::string_view phrase, std::string_view userMessa
                  : "I'll keep in mind: «" + kept + "». «What do you remember» lists it; «forget …» drops it.";
 }
 
-std::string Memory::list(bool russian) const {
+std::string Memory::list(Language language) const {
+  const bool russian = language == Language::russian;
   if (phrases_.empty())
     return russian ? "Пока ничего не запомнено: скажи «запомни: …»." : "I don't keep anything yet: say «remember: …».";
   return (russian ? "Помню:\n" : "I keep in mind:\n") + joined(phrases_, "\n");
 }
 
-std::string Memory::forget(std::string_view what, bool russian) {
+std::string Memory::forget(std::string_view what, Language language) {
+  const bool russian = language == Language::russian;
   std::string lower = text::lowercased(text::trimmed(what));
   std::size_t before = phrases_.size();
   if (lower == "all" || lower == "всё" || lower == "все") {

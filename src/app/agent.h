@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "app/portfolio.h"
+#include "base/error.h"
+#include "base/language.h"
 #include "router/chat_router.h"
 #include "language/commands.h"
 #include "trading/market.h"
@@ -25,9 +27,9 @@
 
 namespace orwenna {
 
-class AgentError : public std::runtime_error {
+class AgentError : public Error {
  public:
-  explicit AgentError(const std::string& message) : std::runtime_error(message) {}
+  explicit AgentError(const std::string& message) : Error(message) {}
 };
 
 namespace Agent {
@@ -59,7 +61,7 @@ std::string movers(const MarketTable& markets);
 LookupHandler portfolioLookup(const PortfolioSource& source);
 
 // The chat's status line while a lookup runs.
-std::string statusLine(std::string_view tool, bool russian);
+std::string statusLine(std::string_view tool, Language language);
 // The reply to a tool nobody knows.
 std::string unknownTool(std::string_view tool);
 
@@ -83,8 +85,8 @@ std::string planCheckPrompt(const std::vector<std::string>& messages, std::strin
 // The hosted classifier's review of the command as a second reader: its
 // concern, or nothing. It never blocks on its own: when it fails or is not
 // connected it has no objection (logged), and the code checks decide.
-ChatRouter::SecondReader classifierReader(const JevClassifier& classifier, std::vector<std::string> recentChat,
-                                          std::string message);
+ChatRouter::SecondReader classifierReader(const SecondCheckClassifier& classifier,
+                                          std::vector<std::string> recentChat, std::string message);
 // Both readers: the model's objection first; only when it has none is the
 // classifier asked. Either may be empty.
 ChatRouter::SecondReader bothReaders(ChatRouter::SecondReader model, ChatRouter::SecondReader classifier);
@@ -101,12 +103,12 @@ std::string planCommentPrompt(std::string_view contextBlock, std::string_view co
                                                              std::string_view command,
                                                              const std::vector<std::string>& checkLines);
 // The system text and the user text of an answer from the user's own facts.
-std::vector<LLMMessage> answerPrompt(std::string_view language, std::string_view facts, std::string_view question);
+std::vector<LLMMessage> answerPrompt(Language language, std::string_view facts, std::string_view question);
 
 // The `question` route: the model answers from the user's facts; with no model
 // (`ask` empty), or when it fails or says nothing, the answer comes from the
 // portfolio and trade history instead. Never throws.
-std::string answerQuestion(std::string_view question, std::string_view language, const PortfolioSnapshot& snapshot,
+std::string answerQuestion(std::string_view question, Language language, const PortfolioSnapshot& snapshot,
                            const std::optional<std::string>& marketBlock, const ChatRouter::Ask& ask);
 
 // --- Continuing a request and background checks ---------------------------
@@ -115,7 +117,7 @@ enum class StepOutcome { wentThrough, failed, unknown };
 std::string continueMessage(std::string_view command, std::string_view request, StepOutcome outcome,
                             const std::vector<std::string>& repliesSince);
 std::string checkMessage(std::string_view what);
-std::string noModelForCheck(bool russian);
+std::string noModelForCheck(Language language);
 
 // A request that goes on after a step.
 struct AgentGoal {
@@ -176,14 +178,14 @@ class Memory {
  public:
   explicit Memory(std::vector<std::string> phrases = {}) : phrases_(std::move(phrases)) {}
   // Keeps `phrase` only when its words come from the user's own message.
-  std::string remember(std::string_view phrase, std::string_view userMessage, bool russian);
-  std::string list(bool russian) const;
+  std::string remember(std::string_view phrase, std::string_view userMessage, Language language);
+  std::string list(Language language) const;
   // Drops the phrases holding every word of `words` (everything for "all").
-  std::string forget(std::string_view words, bool russian);
+  std::string forget(std::string_view words, Language language);
   const std::vector<std::string>& phrases() const { return phrases_; }
 
   // Runs a memory command typed in `userMessage`; the reply to show.
-  std::string apply(const MemoryCommand& command, std::string_view userMessage, bool russian);
+  std::string apply(const MemoryCommand& command, std::string_view userMessage, Language language);
 
   // The phrases under "agentMemory"; a stored value that is not a list of
   // texts reads as empty (logged) and is replaced on the next save.

@@ -146,7 +146,7 @@ std::optional<Decimal> fromScanned(const ParsedText& p) {
 }  // namespace
 
 NumberFormatError::NumberFormatError(std::string_view text)
-    : std::runtime_error("Unexpected number format: " + std::string(text)), text_(text) {}
+    : Error("Unexpected number format: " + std::string(text)), text_(text) {}
 
 Decimal Decimal::fromParts(bool negative, U128 coefficient, int exponent) {
   if (coefficient >= kLimit) {

@@ -19,6 +19,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "base/error.h"
+
 namespace orwenna {
 
 enum class RoundingMode {
@@ -30,7 +32,7 @@ enum class RoundingMode {
 
 // Thrown for text that is not a plain decimal number; the message is the
 // system's own sentence: "Unexpected number format: " + the text.
-class NumberFormatError : public std::runtime_error {
+class NumberFormatError : public Error {
  public:
   explicit NumberFormatError(std::string_view text);
   const std::string& text() const { return text_; }

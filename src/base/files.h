@@ -13,12 +13,14 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "base/error.h"
+
 namespace orwenna {
 
 // A file operation that failed; the message names the file and the reason.
-class FileError : public std::runtime_error {
+class FileError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 struct AppPaths {

@@ -19,12 +19,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/error.h"
+
 namespace orwenna {
 
-class NetError : public std::runtime_error {
+class NetError : public Error {
  public:
   enum class Kind { connection, timeout, cancelled, tls, tooLarge, other };
-  NetError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  NetError(Kind kind, const std::string& message) : Error(message), kind_(kind) {}
   Kind kind() const { return kind_; }
 
  private:

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/decimal.h"
+#include "base/error.h"
 
 namespace orwenna {
 
@@ -19,9 +20,9 @@ using Json = nlohmann::ordered_json;
 
 // A JSON document that does not have the shape a reader expects. The message
 // names what was wrong ("Missing field \"px\"", "Field \"px\" is not a string").
-class JsonShapeError : public std::runtime_error {
+class JsonShapeError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // Parses text; nothing on malformed JSON.

@@ -314,7 +314,7 @@ std::string EVMRPC::sendRaw(ByteView signedTransaction, std::string_view wallet)
     }
     throw;
   }
-  if (!result.is_string() || result.get<std::string>().empty()) throw WalletError("No transaction hash");
+  if (!result.is_string() || result.get<std::string>().empty()) throw ChainError("No transaction hash");
   return result.get<std::string>();
 }
 
@@ -340,8 +340,8 @@ EVMRPC::Receipt EVMRPC::waitForReceipt(const std::string& hash, int timeoutSecon
       lastError = e.what();
     }
     if (clock_.monotonicMillis() - start >= std::int64_t{timeoutSeconds} * 1000) {
-      throw WalletError("No receipt after " + std::to_string(timeoutSeconds) + " seconds for " + hash +
-                        (lastError.empty() ? std::string(".") : " (last error: " + lastError + ")."));
+      throw ChainError("No receipt after " + std::to_string(timeoutSeconds) + " seconds for " + hash +
+                       (lastError.empty() ? std::string(".") : " (last error: " + lastError + ")."));
     }
     clock_.sleepFor(intervalMillis);
   }

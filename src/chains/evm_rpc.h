@@ -22,16 +22,17 @@
 #include "base/http.h"
 #include "base/json.h"
 #include "base/uint.h"
+#include "chains/chain_error.h"
 #include "chains/evm_network.h"
 #include "signing/wallet_error.h"
 
 namespace orwenna {
 
-class EVMRPCError : public WalletError {
+class EVMRPCError : public ChainError {
  public:
   enum class Kind { http, notJson, rpc, badAnswer, insufficientFunds };
   EVMRPCError(Kind kind, int httpStatus, const std::string& message, std::string nodeText = {})
-      : WalletError(message), kind_(kind), httpStatus_(httpStatus), nodeText_(std::move(nodeText)) {}
+      : ChainError(message), kind_(kind), httpStatus_(httpStatus), nodeText_(std::move(nodeText)) {}
   Kind kind() const { return kind_; }
   int httpStatus() const { return httpStatus_; }
   const std::string& nodeText() const { return nodeText_; }  // the node's own error message, for rpc
@@ -121,7 +122,7 @@ class EVMRPC {
   std::string sendRaw(ByteView signedTransaction, std::string_view wallet = {}) const;
   std::optional<Receipt> receipt(const std::string& hash) const;
   // Polls every `intervalMillis` until a receipt with a status arrives;
-  // throws WalletError "No receipt after N seconds …" past `timeoutSeconds`.
+  // throws ChainError "No receipt after N seconds …" past `timeoutSeconds`.
   Receipt waitForReceipt(const std::string& hash, int timeoutSeconds, std::int64_t intervalMillis = 2000) const;
   EVMSimulation simulate(const std::vector<CallRequest>& calls, std::string_view wrappedCoin = {}) const;
 

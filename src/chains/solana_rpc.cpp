@@ -312,7 +312,7 @@ std::string SolanaRPC::send(ByteView signedTransaction) const {
     return Base58::encode(parsed.signatures[0]);
   }
   if (!result.is_string() || result.get<std::string>().empty()) {
-    throw WalletError("sendTransaction returned no signature");
+    throw ChainError("sendTransaction returned no signature");
   }
   return result.get<std::string>();
 }
@@ -333,7 +333,7 @@ std::map<std::string, std::vector<std::string>> SolanaRPC::lookupTables(const st
   for (const auto& address : addresses) {
     if (tables.count(address)) continue;
     auto info = accountInfo(address);
-    if (!info || info->data.size() < 56) throw WalletError("Address lookup table not found: " + address);
+    if (!info || info->data.size() < 56) throw ChainError("Address lookup table not found: " + address);
     std::vector<std::string> entries;
     for (std::size_t at = 56; at + 32 <= info->data.size(); at += 32) {
       entries.push_back(Base58::encode(ByteView(info->data).subspan(at, 32)));
@@ -366,7 +366,7 @@ SolanaRPC::Outcome SolanaRPC::waitForConfirmation(const std::string& signature, 
     if (clock_.monotonicMillis() + 2000 > deadline) break;
     clock_.sleepFor(2000);
   }
-  throw WalletError("Transaction status still unknown after " + std::to_string(timeoutSeconds) + " s: " + signature);
+  throw ChainError("Transaction status still unknown after " + std::to_string(timeoutSeconds) + " s: " + signature);
 }
 
 std::optional<std::string> SolanaRPC::checkNode(const std::string& url, HttpClient& http, Clock& clock) {

@@ -24,17 +24,18 @@
 #include "base/decimal.h"
 #include "base/http.h"
 #include "base/json.h"
+#include "chains/chain_error.h"
 #include "signing/wallet_error.h"
 
 namespace orwenna {
 
 // A failed RPC call, with what kind of failure it was, so callers can tell a
 // refused key from a node that does not speak Solana.
-class SolanaRPCError : public WalletError {
+class SolanaRPCError : public ChainError {
  public:
   enum class Kind { http, notJson, rpc, badAnswer };
   SolanaRPCError(Kind kind, int httpStatus, const std::string& message)
-      : WalletError(message), kind_(kind), httpStatus_(httpStatus) {}
+      : ChainError(message), kind_(kind), httpStatus_(httpStatus) {}
   Kind kind() const { return kind_; }
   int httpStatus() const { return httpStatus_; }  // 0 unless kind is http
 

@@ -4,18 +4,18 @@
 
 namespace orwenna {
 
-JevClassifier::JevClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root,
-                             std::chrono::milliseconds timeout)
+SecondCheckClassifier::SecondCheckClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root,
+                                             std::chrono::milliseconds timeout)
     : http_(http), root_(std::move(root)), timeout_(timeout) {
   if (apiKey && !apiKey->empty()) apiKey_ = std::move(apiKey);
   while (!root_.empty() && root_.back() == '/') root_.pop_back();
 }
 
-std::string JevClassifier::defaultRoot() {
+std::string SecondCheckClassifier::defaultRoot() {
   return baseURLOr("ORWENNA_OPENROUTER_API", kDefaultRoot);
 }
 
-Json JevClassifier::requestBody(const Json& state, std::string_view instructions, const Json& criteria) {
+Json SecondCheckClassifier::requestBody(const Json& state, std::string_view instructions, const Json& criteria) {
   Json question = Json::object();
   question["type"] = "choice";
   question["instructions"] = std::string(instructions);
@@ -27,8 +27,8 @@ Json JevClassifier::requestBody(const Json& state, std::string_view instructions
   return body;
 }
 
-JevClassifier::Reply JevClassifier::parseReply(const std::string& body) {
-  auto unexpected = [&]() { return JevError("unexpected reply: " + body); };
+SecondCheckClassifier::Reply SecondCheckClassifier::parseReply(const std::string& body) {
+  auto unexpected = [&]() { return SecondCheckError("unexpected reply: " + body); };
   Json json = Json::parse(body, nullptr, false);
   if (json.is_discarded() || !json.is_object()) throw unexpected();
   auto answers = json.find("answers");
@@ -47,9 +47,9 @@ JevClassifier::Reply JevClassifier::parseReply(const std::string& body) {
   return reply;
 }
 
-JevClassifier::Answer JevClassifier::decide(const Json& state, std::string_view instructions,
-                                            const Json& criteria) const {
-  if (!apiKey_) throw JevError(std::string(JevReview::kNotConnected));
+SecondCheckClassifier::Answer SecondCheckClassifier::decide(const Json& state, std::string_view instructions,
+                                                            const Json& criteria) const {
+  if (!apiKey_) throw SecondCheckError(std::string(SecondCheckReview::kNotConnected));
   HttpRequest request = HttpRequest::postJson(root_ + std::string(kPath),
                                               requestBody(state, instructions, criteria).dump());
   request.headers = {{"Authorization", "Bearer " + *apiKey_}, {"Content-Type", "application/json"}};
@@ -58,15 +58,15 @@ JevClassifier::Answer JevClassifier::decide(const Json& state, std::string_view 
   try {
     response = http_.send(request);
   } catch (const NetError& e) {
-    throw JevError(e.what());
+    throw SecondCheckError(e.what());
   }
-  if (!response.ok()) throw JevError("HTTP " + std::to_string(response.status));
+  if (!response.ok()) throw SecondCheckError("HTTP " + std::to_string(response.status));
   Answer answer = parseReply(response.body).answers.at("answer");
-  if (!criteria.contains(answer.choice)) throw JevError("unexpected reply: " + response.body);
+  if (!criteria.contains(answer.choice)) throw SecondCheckError("unexpected reply: " + response.body);
   return answer;
 }
 
-InjectionClassifier::Label JevClassifier::classify(std::string_view text, std::string_view source) const {
+InjectionClassifier::Label SecondCheckClassifier::classify(std::string_view text, std::string_view source) const {
   static const Json criteria = {
       {"data",
        "Ordinary data: a description, price, news item, page text or service answer, even when it names addresses "
@@ -89,7 +89,7 @@ InjectionClassifier::Label JevClassifier::classify(std::string_view text, std::s
   return Label{a.choice, a.confidence};
 }
 
-const JevReview::Question& JevReview::question(Kind kind) {
+const SecondCheckReview::Question& SecondCheckReview::question(Kind kind) {
   auto make = [](std::vector<std::string> keys, std::vector<std::string> choices, std::string instructions,
                  std::vector<std::string> descriptions, std::vector<std::string> texts) {
     Question q{std::move(keys), std::move(choices), std::move(instructions), Json::object(), std::move(texts)};
@@ -154,7 +154,7 @@ const JevReview::Question& JevReview::question(Kind kind) {
   return command;
 }
 
-Json JevReview::state(Kind kind, const std::vector<Json>& values) {
+Json SecondCheckReview::state(Kind kind, const std::vector<Json>& values) {
   const auto& q = question(kind);
   if (values.size() != q.stateKeys.size()) throw std::invalid_argument("wrong number of review state values");
   Json state = Json::object();
@@ -162,17 +162,18 @@ Json JevReview::state(Kind kind, const std::vector<Json>& values) {
   return state;
 }
 
-JevReview JevReview::interpret(Kind kind, const JevClassifier::Answer& answer) {
+SecondCheckReview SecondCheckReview::interpret(Kind kind, const SecondCheckClassifier::Answer& answer) {
   const auto& q = question(kind);
   std::size_t index = 0;
   while (index < q.choices.size() && q.choices[index] != answer.choice) ++index;
-  if (index == q.choices.size()) throw JevError("unexpected reply: choice " + answer.choice);
+  if (index == q.choices.size()) throw SecondCheckError("unexpected reply: choice " + answer.choice);
   // A weak objection is not an objection.
   if (index != 0 && answer.confidence < 0.5) index = 0;
-  return JevReview{q.choices[index], answer.confidence, index != 0, q.texts[index] + "."};
+  return SecondCheckReview{q.choices[index], answer.confidence, index != 0, q.texts[index] + "."};
 }
 
-JevReview JevReview::run(const JevClassifier& classifier, Kind kind, const std::vector<Json>& values) {
+SecondCheckReview SecondCheckReview::run(const SecondCheckClassifier& classifier, Kind kind,
+                                         const std::vector<Json>& values) {
   const auto& q = question(kind);
   return interpret(kind, classifier.decide(state(kind, values), q.instructions, q.criteria));
 }

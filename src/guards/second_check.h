@@ -5,9 +5,10 @@
 // transaction, and (for InjectionGuard) whether outside text tries to steer
 // the assistant. It never blocks on its own; the code checks decide.
 //
-// Without a key the check is off. Any failure or time-out is a JevError that
-// callers show as "didn't answer". The key is sent only in the Authorization
-// header and never logged. Thread-safe when the HttpClient is.
+// Without a key the check is off. Any failure or time-out is a
+// SecondCheckError that callers show as "didn't answer". The key is sent only
+// in the Authorization header and never logged. Thread-safe when the
+// HttpClient is.
 #pragma once
 
 #include <chrono>
@@ -18,19 +19,20 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "base/http.h"
 #include "base/json.h"
 #include "guards/tx_guard.h"
 
 namespace orwenna {
 
-class JevError : public std::runtime_error {
+class SecondCheckError : public Error {
  public:
-  explicit JevError(const std::string& message) : std::runtime_error(message) {}
+  explicit SecondCheckError(const std::string& message) : Error(message) {}
   std::string message() const { return what(); }
 };
 
-class JevClassifier final : public InjectionClassifier {
+class SecondCheckClassifier final : public InjectionClassifier {
  public:
   struct Answer {
     std::string choice;
@@ -48,8 +50,8 @@ class JevClassifier final : public InjectionClassifier {
 
   // `apiKey` absent or empty: the check is off. `root` is OpenRouter's root
   // without a trailing slash.
-  JevClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = defaultRoot(),
-                std::chrono::milliseconds timeout = kTimeout);
+  SecondCheckClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = defaultRoot(),
+                        std::chrono::milliseconds timeout = kTimeout);
 
   // ORWENNA_OPENROUTER_API when set, else OpenRouter's public root.
   static std::string defaultRoot();
@@ -64,8 +66,8 @@ class JevClassifier final : public InjectionClassifier {
   [[nodiscard]] static Reply parseReply(const std::string& body);
 
   // Asks one question. The chosen choice must be one of `criteria`'s keys.
-  // REQUIRES: connected(). Throws JevError ("HTTP " + status, "unexpected
-  // reply: " + body, or the transport's sentence).
+  // REQUIRES: connected(). Throws SecondCheckError ("HTTP " + status,
+  // "unexpected reply: " + body, or the transport's sentence).
   Answer decide(const Json& state, std::string_view instructions, const Json& criteria) const;
 
   // The outside-text question: "data", "instructions" or "payment_redirect".
@@ -78,7 +80,7 @@ class JevClassifier final : public InjectionClassifier {
   std::chrono::milliseconds timeout_;
 };
 
-struct JevReview {
+struct SecondCheckReview {
   enum class Kind { command, plan, signatures, site };
 
   std::string label;
@@ -105,10 +107,10 @@ struct JevReview {
   static Json state(Kind kind, const std::vector<Json>& values);
 
   // A non-good choice below 0.5 confidence counts as the good one.
-  [[nodiscard]] static JevReview interpret(Kind kind, const JevClassifier::Answer& answer);
+  [[nodiscard]] static SecondCheckReview interpret(Kind kind, const SecondCheckClassifier::Answer& answer);
 
-  // Asks and interprets. Throws JevError on any failure.
-  static JevReview run(const JevClassifier& classifier, Kind kind, const std::vector<Json>& values);
+  // Asks and interprets. Throws SecondCheckError on any failure.
+  static SecondCheckReview run(const SecondCheckClassifier& classifier, Kind kind, const std::vector<Json>& values);
 };
 
 }  // namespace orwenna

@@ -17,14 +17,15 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/error.h"
 #include "base/http.h"
 #include "base/json.h"
 
 namespace orwenna {
 
-class LLMError : public std::runtime_error {
+class LLMError : public Error {
  public:
-  explicit LLMError(const std::string& message) : std::runtime_error(message) {}
+  explicit LLMError(const std::string& message) : Error(message) {}
   std::string message() const { return what(); }
 };
 

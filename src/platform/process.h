@@ -15,14 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "base/http.h"
 
 namespace orwenna {
 
 // A program that could not be started; the message says which and why.
-class ProcessError : public std::runtime_error {
+class ProcessError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 struct ProcessSpec {

@@ -158,7 +158,7 @@ void addFound(std::vector<std::string>& found, std::string_view result) {
 }  // namespace
 
 ChatRouter::Unreadable::Unreadable(std::string lastReply)
-    : std::runtime_error("The model answered, but not in a form orwenna can read, so nothing ran."),
+    : orwenna::Error("The model answered, but not in a form orwenna can read, so nothing ran."),
       reply(firstCharacters(lastReply, 300)) {}
 
 std::string_view routeName(ChatRouter::Route::Kind kind) {
@@ -478,7 +478,7 @@ std::string ChatRouter::contextBlock(std::string_view message, const Context& c)
                       : "Safe search: OFF — any Solana token can be bought by its mint. Before offering it, look it up "
                         "and say plainly what is risky about it.");
   lines.push_back("Now (local time): " + c.now);
-  lines.push_back("Reply language: " + c.replyLanguage);
+  lines.push_back("Reply language: " + std::string(languageName(c.replyLanguage)));
   lines.push_back("Message: " + std::string(message));
   return joined(lines, "\n");
 }
@@ -521,9 +521,9 @@ bool ChatRouter::canRun(std::string_view line, const MarketNames& markets) {
   return true;
 }
 
-std::string ChatRouter::replyLanguage(ChatLanguage setting, const std::vector<std::string>& recentUserMessages) {
-  if (setting == ChatLanguage::en) return "English";
-  if (setting == ChatLanguage::ru) return "Russian";
+Language ChatRouter::replyLanguage(ChatLanguage setting, const std::vector<std::string>& recentUserMessages) {
+  if (setting == ChatLanguage::en) return Language::english;
+  if (setting == ChatLanguage::ru) return Language::russian;
   static const std::vector<std::string> tickers{"usdc", "usdt", "usdg", "usd", "sol", "eth", "btc", "jup",
                                                 "near", "jitosol", "dollar", "dollars", "bucks", "k", "x"};
   static const Regex word(R"(\p{L}+)");
@@ -543,15 +543,15 @@ std::string ChatRouter::replyLanguage(ChatLanguage setting, const std::vector<st
       if (!carries) continue;
     }
     for (char32_t cp : text::codePoints(*it)) {
-      if (cp >= 0x0400 && cp <= 0x04FF) return "Russian";
+      if (cp >= 0x0400 && cp <= 0x04FF) return Language::russian;
     }
     for (char32_t cp : text::codePoints(lower)) {
-      if (std::u32string_view(U"ñ¿¡áéíóú").find(cp) != std::u32string_view::npos) return "Spanish";
+      if (std::u32string_view(U"ñ¿¡áéíóú").find(cp) != std::u32string_view::npos) return Language::spanish;
     }
-    if (spanish.matches(lower)) return "Spanish";
-    return "English";
+    if (spanish.matches(lower)) return Language::spanish;
+    return Language::english;
   }
-  return "English";
+  return Language::english;
 }
 
 std::optional<std::string> ChatRouter::partialReply(std::string_view partial) {

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/error.h"
+#include "base/language.h"
 #include "language/intent_parser.h"
 #include "llm/llm.h"
 
@@ -83,7 +85,7 @@ class ChatRouter {
     std::vector<std::string> addressBook;
     std::vector<std::string> balances;
     std::optional<std::string> capital;
-    std::string replyLanguage = "English";
+    Language replyLanguage = Language::english;
     std::string off;
     bool safeSearch = true;
     std::vector<std::string> memory;
@@ -100,16 +102,16 @@ class ChatRouter {
   };
 
   // The model kept answering outside the format; `reply` is the start of its last answer.
-  class Unreadable : public std::runtime_error {
+  class Unreadable : public orwenna::Error {
    public:
     explicit Unreadable(std::string reply);
     std::string reply;
   };
 
   // A failure with its finished sentence.
-  class Error : public std::runtime_error {
+  class Error : public orwenna::Error {
    public:
-    explicit Error(const std::string& message) : std::runtime_error(message) {}
+    explicit Error(const std::string& message) : orwenna::Error(message) {}
   };
 
   using Ask = std::function<std::string(const std::vector<LLMMessage>& messages, bool wantsJSON,
@@ -146,8 +148,8 @@ class ChatRouter {
   [[nodiscard]] static bool canRun(std::string_view line, const MarketNames& markets);
 
   enum class ChatLanguage { auto_, en, ru };
-  // "English", "Russian" or "Spanish". `recentUserMessages` oldest first.
-  static std::string replyLanguage(ChatLanguage setting, const std::vector<std::string>& recentUserMessages);
+  // `recentUserMessages` oldest first.
+  static Language replyLanguage(ChatLanguage setting, const std::vector<std::string>& recentUserMessages);
 
   // The reply visible so far in a streaming chat or clarify answer.
   [[nodiscard]] static std::optional<std::string> partialReply(std::string_view partial);

@@ -2,14 +2,15 @@
 // sentence the chat shows word for word.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "base/error.h"
 
 namespace orwenna {
 
-class WalletError : public std::runtime_error {
+class WalletError : public Error {
  public:
-  explicit WalletError(const std::string& message) : std::runtime_error(message) {}
+  explicit WalletError(const std::string& message) : Error(message) {}
 };
 
 }  // namespace orwenna

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/decimal.h"
+#include "base/error.h"
 #include "base/json.h"
 
 namespace orwenna {
@@ -22,9 +23,9 @@ namespace orwenna {
 // A market or balance read that failed: an HTTP error, an answer of the wrong
 // shape, too few candles. The message is the finished sentence. (A bad number
 // fails with NumberFormatError instead: "Unexpected number format: …".)
-class MarketDataError : public std::runtime_error {
+class MarketDataError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // A chart period: a day of 15-minute candles, a week of hourly ones, a month

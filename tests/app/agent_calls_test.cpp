@@ -53,24 +53,24 @@ TEST(AgentAnswerTest, WithoutAModelTheCommonQuestionsAreAnsweredFromThePortfolio
       {"what's open?", "Open positions: ETH short 0.5 at $3,000.00, mark $2,950.00, unrealized +$25.00, stop $3,100.00" +
                            tail},
   };
-  for (const auto& c : cases) EXPECT_EQ(Agent::answerQuestion(c.question, "English", s, {}, {}), c.answer);
+  for (const auto& c : cases) EXPECT_EQ(Agent::answerQuestion(c.question, Language::english, s, {}, {}), c.answer);
 
   PortfolioSnapshot empty;
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, {}), "No open positions." + tail);
+  EXPECT_EQ(Agent::answerQuestion("any positions?", Language::english, empty, {}, {}), "No open positions." + tail);
   PortfolioSnapshot unread;
   unread.notRead = {"open positions"};  // unknown is never reported as none
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", unread, {}, {}), "Open positions weren't read here." + tail);
+  EXPECT_EQ(Agent::answerQuestion("any positions?", Language::english, unread, {}, {}), "Open positions weren't read here." + tail);
   EXPECT_NE(Agent::portfolioText(unread).find("Not read, so unknown here (not none): open positions"), std::string::npos);
   // A model that fails or says nothing leaves the same answer, never an error.
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, scripted({}, nullptr)),
+  EXPECT_EQ(Agent::answerQuestion("any positions?", Language::english, empty, {}, scripted({}, nullptr)),
             "No open positions." + tail);
-  EXPECT_EQ(Agent::answerQuestion("any positions?", "English", empty, {}, scripted({"  \n"}, nullptr)),
+  EXPECT_EQ(Agent::answerQuestion("any positions?", Language::english, empty, {}, scripted({"  \n"}, nullptr)),
             "No open positions." + tail);
 }
 
 TEST(AgentAnswerTest, TheModelAnswersFromTheFactsAndTheMarketAskedAbout) {
   std::vector<std::vector<LLMMessage>> seen;
-  std::string reply = Agent::answerQuestion("should I close ETH?", "Russian", sampleSnapshot(),
+  std::string reply = Agent::answerQuestion("should I close ETH?", Language::russian, sampleSnapshot(),
                                             "ETH $2,950.00, day −1.6%", scripted({" Держи: стоп далеко. \n"}, &seen));
   EXPECT_EQ(reply, "Держи: стоп далеко.");
   ASSERT_EQ(seen.size(), 1u);
@@ -129,7 +129,7 @@ TEST(AgentCheckTest, AQuietCheckSaysNothingAndNoModelSaysItCannotRun) {
   context.now = "2026-12-06 09:15, Sunday";
   EXPECT_EQ(Agent::runCheck("my BTC stop", context, std::nullopt)->route,
             ChatRouter::Route::chat("No model is connected, so the check can't run."));
-  context.replyLanguage = "Russian";
+  context.replyLanguage = Language::russian;
   EXPECT_EQ(Agent::runCheck("мой стоп", context, std::nullopt)->route.text,
             "Модель не подключена — проверка не может пройти.");
 
@@ -187,7 +187,7 @@ TEST(AgentPlanTest, ACommentThatFailsIsDroppedAndTheReadersCombine) {
   EXPECT_EQ(both("long ETH"), "the command does something other than the message asks");
   EXPECT_EQ(classifierCalls, 1);
 
-  JevClassifier offline(CurlHttpClient::shared(), std::nullopt);
+  SecondCheckClassifier offline(CurlHttpClient::shared(), std::nullopt);
   EXPECT_FALSE(Agent::classifierReader(offline, {}, "long eth")("long ETH"));
   EXPECT_EQ(Agent::bothReaders(model, {})("short ETH"), "wrong side");
 }
@@ -202,7 +202,7 @@ TEST(AgentMemoryTest, PhrasesAreStoredUnderTheirKeyAndSurviveABadValue) {
   auto memory = Agent::Memory::load(defaults);
   auto remember = MemoryCommand::parse("remember: no memecoins");
   ASSERT_TRUE(remember);
-  EXPECT_EQ(memory.apply(*remember, "remember: no memecoins", false),
+  EXPECT_EQ(memory.apply(*remember, "remember: no memecoins", Language::english),
             "I'll keep in mind: «no memecoins». «What do you remember» lists it; «forget …» drops it.");
   memory.save(defaults);
   EXPECT_EQ(*defaults.value("agentMemory"), Json::array({"no memecoins"}));

@@ -3,9 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <type_traits>
+
+#include "base/decimal.h"
+#include "base/files.h"
+#include "base/http.h"
+#include "base/json.h"
+#include "chains/evm_rpc.h"
+#include "chains/solana_rpc.h"
+#include "llm/llm.h"
+#include "platform/process.h"
+#include "signing/wallet_error.h"
 
 namespace orwenna {
 namespace {
+
+// One catch of Error shows any module's sentence; a node's failure is the
+// chain's, never taken for a failure of our own key code.
+template <class... E>
+constexpr bool allErrors = (std::is_base_of_v<Error, E> && ...);
+static_assert(allErrors<WalletError, ProcessError, AgentError, LLMError, MarketDataError, ChatRouter::Error,
+                        ChatRouter::Unreadable, NumberFormatError, JsonShapeError, NetError, FileError,
+                        SecondCheckError, ChainError>);
+static_assert(std::is_base_of_v<ChainError, SolanaRPCError> && std::is_base_of_v<ChainError, EVMRPCError>);
+static_assert(!std::is_base_of_v<WalletError, SolanaRPCError> && !std::is_base_of_v<WalletError, EVMRPCError>);
 
 TEST(AgentTest, CheckerRepliesDecodeToAnObjectionOrAFailure) {
   struct Case {
@@ -83,7 +104,7 @@ TEST(AgentTest, PlanCommentAndAnswerPrompts) {
   EXPECT_TRUE(comment.starts_with("CTX\n\nYou read the message as «long BTC risk $20», and orwenna built it. Its own "
                                   "check of the plan now on the canvas (every number in it is orwenna's; lines start "
                                   "with ✓ met, ✗ missing or blocked, ⚠ warning, · note):\n✓ Risk $20\n⚠ Funding high\n"));
-  auto messages = Agent::answerPrompt("Russian", "Balances: $100", "сколько у меня денег?");
+  auto messages = Agent::answerPrompt(Language::russian, "Balances: $100", "сколько у меня денег?");
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].role, LLMMessage::Role::system);
   EXPECT_NE(messages[0].text.find("answer in Russian, in 1–4 short sentences with the numbers."), std::string::npos);
@@ -112,8 +133,9 @@ TEST(AgentTest, LookupDispatch) {
   EXPECT_EQ(lookups.run("weather", "Moscow"),
             "«weather» is no lookup. Lookups: portfolio, market <ASSET>, token <ADDRESS or NAME>, rates <USDC|SOL>, "
             "gas [<NETWORK>], movers, services <WORDS>, service <ID>, call, rpc, hl, fetch.");
-  EXPECT_EQ(Agent::statusLine("portfolio", true), "Смотрю портфель");
-  EXPECT_EQ(Agent::statusLine("service", false), "Reading the service's docs");
+  EXPECT_EQ(Agent::statusLine("portfolio", Language::russian), "Смотрю портфель");
+  EXPECT_EQ(Agent::statusLine("service", Language::english), "Reading the service's docs");
+  EXPECT_EQ(Agent::statusLine("service", Language::spanish), "Reading the service's docs");
 }
 
 TEST(AgentTest, MoversRankTheDaysRisesOnly) {
@@ -140,20 +162,20 @@ TEST(AgentTest, MoversRankTheDaysRisesOnly) {
 
 TEST(AgentTest, MemoryKeepsOnlyTheUsersWords) {
   Agent::Memory memory;
-  EXPECT_EQ(memory.list(false), "I don't keep anything yet: say «remember: …».");
-  EXPECT_EQ(memory.remember("I never trade memecoins", "remember: i never trade memecoins!", false),
+  EXPECT_EQ(memory.list(Language::english), "I don't keep anything yet: say «remember: …».");
+  EXPECT_EQ(memory.remember("I never trade memecoins", "remember: i never trade memecoins!", Language::english),
             "I'll keep in mind: «I never trade memecoins». «What do you remember» lists it; «forget …» drops it.");
-  EXPECT_EQ(memory.remember("the user prefers high leverage", "remember I like BTC", false),
+  EXPECT_EQ(memory.remember("the user prefers high leverage", "remember I like BTC", Language::english),
             "I keep only your own words. Write «remember: …» and I'll keep exactly that.");
-  EXPECT_EQ(memory.remember("только BTC", "запомни: торгую только btc", true),
+  EXPECT_EQ(memory.remember("только BTC", "запомни: торгую только btc", Language::russian),
             "Запомнил: «только BTC». «Что ты помнишь» — весь список; «забудь …» — убрать.");
-  EXPECT_EQ(memory.list(false), "I keep in mind:\nI never trade memecoins\nтолько BTC");
-  EXPECT_EQ(memory.list(true), "Помню:\nI never trade memecoins\nтолько BTC");
-  EXPECT_EQ(memory.forget("ETH", false), "Nothing I keep has those words.");
-  EXPECT_EQ(memory.forget("ETH", true), "Среди запомненного таких слов нет.");
-  EXPECT_EQ(memory.forget("Memecoins", false), "Forgotten: 1.");
+  EXPECT_EQ(memory.list(Language::english), "I keep in mind:\nI never trade memecoins\nтолько BTC");
+  EXPECT_EQ(memory.list(Language::russian), "Помню:\nI never trade memecoins\nтолько BTC");
+  EXPECT_EQ(memory.forget("ETH", Language::english), "Nothing I keep has those words.");
+  EXPECT_EQ(memory.forget("ETH", Language::russian), "Среди запомненного таких слов нет.");
+  EXPECT_EQ(memory.forget("Memecoins", Language::english), "Forgotten: 1.");
   EXPECT_EQ(memory.phrases(), std::vector<std::string>{"только BTC"});
-  EXPECT_EQ(memory.forget("all", false), "Forgotten: 1.");
+  EXPECT_EQ(memory.forget("all", Language::english), "Forgotten: 1.");
   EXPECT_TRUE(memory.phrases().empty());
 }
 

@@ -105,6 +105,15 @@ TEST(EVMRPCTest, NodeErrorTexts) {
                c.twoNodes ? std::vector<std::string>{second.url()} : std::vector<std::string>{});
     EXPECT_EQ(errorOf([&] { (void)rpc.gasPrice(); }), "EVM RPC eth_gasPrice: " + c.text);
     EXPECT_EQ(first.requests().size() + second.requests().size(), c.retried ? 5u : 1u);
+    // The node failed, not our key code: a catch of WalletError must let it by.
+    try {
+      (void)rpc.gasPrice();
+      ADD_FAILURE() << "no failure";
+    } catch (const WalletError&) {
+      ADD_FAILURE() << "a node's failure caught as a WalletError";
+    } catch (const ChainError& e) {
+      EXPECT_EQ(dynamic_cast<const EVMRPCError&>(e).kind(), EVMRPCError::Kind::rpc);
+    }
   }
   EXPECT_TRUE(EVMNodeText::lacksMethod("the method eth_simulateV1 does not exist/is not available: Method not found"));
   EXPECT_FALSE(EVMNodeText::lacksMethod("execution reverted"));

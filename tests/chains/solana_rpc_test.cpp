@@ -198,6 +198,15 @@ TEST_F(PinnedNode, AnswersThatAreNotJsonAndUnreachableNodes) {
   node.on("getBalance", [](const Json&) { return FakeResponse::text("<html>gateway</html>"); });
   EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: response isn't JSON: <html>gateway</html>");
   EXPECT_EQ(node.requests().size(), 1u);
+  // The node failed, not our key code: a catch of WalletError must let it by.
+  try {
+    (void)rpc.balance(kOwner);
+    ADD_FAILURE() << "no failure";
+  } catch (const WalletError&) {
+    ADD_FAILURE() << "a node's failure caught as a WalletError";
+  } catch (const ChainError& e) {
+    EXPECT_EQ(dynamic_cast<const SolanaRPCError&>(e).kind(), SolanaRPCError::Kind::notJson);
+  }
 
   // A port nobody listens on: a connection failure, retried with the waits.
   FakeClock clock2;

@@ -24,12 +24,12 @@ class SecondCheck : public ::testing::Test {
  protected:
   FakeServer server;
   CurlHttpClient http;
-  JevClassifier classifier{http, std::string("sk-or-test-key"), server.url(), std::chrono::milliseconds(400)};
+  SecondCheckClassifier classifier{http, std::string("sk-or-test-key"), server.url(), std::chrono::milliseconds(400)};
 };
 
 TEST_F(SecondCheck, EachReviewSendsItsQuestion) {
   struct Case {
-    JevReview::Kind kind;
+    SecondCheckReview::Kind kind;
     std::vector<Json> values;
     std::vector<std::string> keys;
     std::vector<std::string> choices;
@@ -37,25 +37,25 @@ TEST_F(SecondCheck, EachReviewSendsItsQuestion) {
     std::string goodText;
   };
   const Case cases[] = {
-      {JevReview::Kind::command,
+      {SecondCheckReview::Kind::command,
        {Json::array({"user: hi"}), "long btc 100 usdc", "long BTC 100 USDC"},
        {"recent_chat", "message", "command"},
        {"matches", "mismatch", "unclear"},
        "A crypto wallet's assistant read state.message",
        "the command matches the message."},
-      {JevReview::Kind::plan,
+      {SecondCheckReview::Kind::plan,
        {Json::array({"long eth risk 20"}), "Long ETH, risk $20"},
        {"user_messages", "plan"},
        {"matches", "mismatch", "risky"},
        "state.user_messages are what a trader typed",
        "The plan matches your request."},
-      {JevReview::Kind::signatures,
+      {SecondCheckReview::Kind::signatures,
        {"Bridge 100 USDC", "1. deposit 100 USDC", "USDC -100"},
        {"plan", "signatures", "balance_changes"},
        {"consistent", "inconsistent", "unclear"},
        "An app is about to sign state.signatures",
        "signatures and balance changes match the plan."},
-      {JevReview::Kind::site,
+      {SecondCheckReview::Kind::site,
        {"jup.ag", "Swap", "Jupiter Swap", "SOL -1, USDC +180"},
        {"site", "page_title", "programs", "balance_changes"},
        {"ordinary", "suspicious", "unclear"},
@@ -64,7 +64,7 @@ TEST_F(SecondCheck, EachReviewSendsItsQuestion) {
   };
   for (const auto& c : cases) {
     server.onJson("POST", "/api/alpha/decisions", answer(c.choices[0], "0.91"));
-    auto review = JevReview::run(classifier, c.kind, c.values);
+    auto review = SecondCheckReview::run(classifier, c.kind, c.values);
     EXPECT_EQ(review.label, c.choices[0]);
     EXPECT_FALSE(review.concern);
     EXPECT_EQ(review.text, c.goodText);
@@ -111,7 +111,7 @@ TEST_F(SecondCheck, WeakObjectionsCountAsTheGoodChoice) {
   };
   for (const auto& c : cases) {
     server.onJson("POST", "/api/alpha/decisions", answer(c.choice, c.confidence));
-    auto review = JevReview::run(classifier, JevReview::Kind::command, {"", "buy", "buy"});
+    auto review = SecondCheckReview::run(classifier, SecondCheckReview::Kind::command, {"", "buy", "buy"});
     EXPECT_EQ(review.label, c.label) << c.choice << " " << c.confidence;
     EXPECT_EQ(review.concern, c.concern) << c.choice << " " << c.confidence;
     EXPECT_EQ(review.text, c.text);
@@ -119,7 +119,9 @@ TEST_F(SecondCheck, WeakObjectionsCountAsTheGoodChoice) {
 }
 
 TEST_F(SecondCheck, FailuresAreNotAnswers) {
-  auto ask = [&] { return JevReview::run(classifier, JevReview::Kind::plan, {Json::array(), "plan"}); };
+  auto ask = [&] {
+    return SecondCheckReview::run(classifier, SecondCheckReview::Kind::plan, {Json::array(), "plan"});
+  };
   struct Case {
     FakeResponse response;
     std::string error;
@@ -173,10 +175,11 @@ TEST(SecondCheckConnection, WithoutAKeyNothingIsSent) {
   FakeServer server;
   CurlHttpClient http;
   for (std::optional<std::string> key : {std::optional<std::string>{}, std::optional<std::string>{""}}) {
-    JevClassifier off(http, key, server.url());
+    SecondCheckClassifier off(http, key, server.url());
     EXPECT_FALSE(off.connected());
-    EXPECT_EQ(errorOf([&] { (void)JevReview::run(off, JevReview::Kind::plan, {Json::array(), "p"}); }),
-              std::string(JevReview::kNotConnected));
+    EXPECT_EQ(
+        errorOf([&] { (void)SecondCheckReview::run(off, SecondCheckReview::Kind::plan, {Json::array(), "p"}); }),
+        std::string(SecondCheckReview::kNotConnected));
     // The outside-text guard then runs on local rules alone.
     EXPECT_EQ(InjectionGuard::check("Contest rules: be kind.", "web page", &off).checks,
               std::vector<std::string>{"Checked by local rules."});
@@ -186,9 +189,9 @@ TEST(SecondCheckConnection, WithoutAKeyNothingIsSent) {
 
 TEST(SecondCheckConnection, RootFromTheEnvironment) {
   ::setenv("ORWENNA_OPENROUTER_API", "http://127.0.0.1:9/", 1);
-  EXPECT_EQ(JevClassifier::defaultRoot(), "http://127.0.0.1:9");
+  EXPECT_EQ(SecondCheckClassifier::defaultRoot(), "http://127.0.0.1:9");
   ::unsetenv("ORWENNA_OPENROUTER_API");
-  EXPECT_EQ(JevClassifier::defaultRoot(), "https://openrouter.ai");
+  EXPECT_EQ(SecondCheckClassifier::defaultRoot(), "https://openrouter.ai");
 }
 
 }  // namespace

@@ -324,6 +324,7 @@ TEST(ChatRouterTest, ContextBlockLinesInOrderSkippingEmptyOnes) {
   c.capital = "$1,000.00";
   c.off = "NEAR";
   c.safeSearch = false;
+  c.replyLanguage = Language::russian;
   std::string full = ChatRouter::contextBlock("do it", c);
   for (const char* piece : {"\nRecent chat (oldest first):\nuser: hi\nyou: hello\n",
                             "\nCards you offered after your last reply, in order: Buy SOL; Stake\n",
@@ -336,7 +337,7 @@ TEST(ChatRouterTest, ContextBlockLinesInOrderSkippingEmptyOnes) {
     EXPECT_NE(full.find(piece), std::string::npos) << piece;
   EXPECT_LT(full.find("Recent chat"), full.find("Cards you offered"));
   EXPECT_LT(full.find("Plan on the canvas"), full.find("Open positions"));
-  EXPECT_TRUE(full.ends_with("\nMessage: do it"));
+  EXPECT_TRUE(full.ends_with("\nReply language: Russian\nMessage: do it"));
 }
 
 TEST(ChatRouterTest, PastedTokenIsLookedUpBeforeTheFirstCall) {
@@ -360,23 +361,23 @@ TEST(ChatRouterTest, ReplyLanguage) {
   using L = ChatRouter::ChatLanguage;
   struct Case {
     std::vector<std::string> recent;
-    std::string want;
+    Language want;
   };
   const std::vector<Case> cases{
-      {{}, "English"},
-      {{"да"}, "Russian"},
-      {{"купи сол", "100 usdc"}, "Russian"},
-      {{"купи сол", "10k SOL", "do it"}, "Russian"},
-      {{"hola", "buy 10 sol"}, "English"},
-      {{"quiero comprar"}, "Spanish"},
-      {{"¿cuánto?"}, "Spanish"},
-      {{"close all positions"}, "English"},
-      {{"halo"}, "English"},
-      {{"купи", "!!!"}, "Russian"},
+      {{}, Language::english},
+      {{"да"}, Language::russian},
+      {{"купи сол", "100 usdc"}, Language::russian},
+      {{"купи сол", "10k SOL", "do it"}, Language::russian},
+      {{"hola", "buy 10 sol"}, Language::english},
+      {{"quiero comprar"}, Language::spanish},
+      {{"¿cuánto?"}, Language::spanish},
+      {{"close all positions"}, Language::english},
+      {{"halo"}, Language::english},
+      {{"купи", "!!!"}, Language::russian},
   };
   for (const auto& c : cases) EXPECT_EQ(ChatRouter::replyLanguage(L::auto_, c.recent), c.want) << c.recent.size();
-  EXPECT_EQ(ChatRouter::replyLanguage(L::en, {"привет"}), "English");
-  EXPECT_EQ(ChatRouter::replyLanguage(L::ru, {"hello"}), "Russian");
+  EXPECT_EQ(ChatRouter::replyLanguage(L::en, {"привет"}), Language::english);
+  EXPECT_EQ(ChatRouter::replyLanguage(L::ru, {"hello"}), Language::russian);
 }
 
 TEST(ChatRouterTest, PartialReplyAndEarlyReplies) {

@@ -23,11 +23,6 @@ namespace orwenna::cmd {
 
 namespace {
 
-void wipeString(std::string& s) {
-  wipeBytes(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(s.data()), s.size()));
-  s.clear();
-}
-
 // One line of standard input without its line ending. On a terminal the prompt
 // goes to stderr and the typed text is not echoed.
 std::string readSecretLine(const char* prompt) {

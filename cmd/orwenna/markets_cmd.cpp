@@ -13,14 +13,11 @@
 #include "base/http.h"
 #include "base/json.h"
 #include "base/log.h"
-#include "trading/advice.h"
 #include "trading/fmt.h"
 #include "hyperliquid/info.h"
 #include "language/intent_parser.h"
 #include "trading/plan_blocks.h"
-#include "trading/risk_calc.h"
-#include "trading/risk_policy.h"
-#include "trading/risk_rules.h"
+#include "trading/review.h"
 #include "app/solana_balance.h"
 #include "orwenna/command.h"
 
@@ -139,14 +136,10 @@ void runSize(const SizeOptions& o) {
     live.market = *market;
   }
 
-  const Market* market = live.market ? &*live.market : nullptr;
-  RulesOutcome rules = RiskRules::apply(*parsed, market, live.equity, live.policy);
+  const Review r = review(*parsed, live.market ? &*live.market : nullptr, live.equity, live.policy, live.openRisk);
+  const RulesOutcome& rules = r.rules;
+  const Evaluation& ev = r.evaluation;
   live.notes = rules.notes;
-  Evaluation ev = RiskCalc::evaluate(rules.intent, market);
-  std::vector<Advice> advice;
-  if (ev.sizing && market) {
-    advice = Advice::check(rules.intent, *ev.sizing, *market, live.equity, live.policy, live.openRisk);
-  }
   std::vector<Block> blocks = Plan::blocks(rules.intent, live);
 
   if (o.json) {
@@ -160,7 +153,7 @@ void runSize(const SizeOptions& o) {
     }
     out["blocks"] = jb;
     Json ja = Json::array();
-    for (const Advice& a : advice) ja.push_back({{"level", levelName(a.level)}, {"text", a.text}});
+    for (const Advice& a : r.advice) ja.push_back({{"level", levelName(a.level)}, {"text", a.text}});
     out["advice"] = ja;
     std::cout << out.dump(2) << '\n';
     return;
@@ -171,12 +164,12 @@ void runSize(const SizeOptions& o) {
     for (const auto& line : b.lines) std::cout << "  " << line << '\n';
     std::cout << '\n';
   }
-  if (!advice.empty()) {
+  if (!r.advice.empty()) {
     std::cout << "Advice\n";
-    for (const Advice& a : advice) std::cout << "  [" << levelName(a.level) << "] " << a.text << '\n';
+    for (const Advice& a : r.advice) std::cout << "  [" << levelName(a.level) << "] " << a.text << '\n';
   }
   if (!ev.canPlace()) std::cout << "\nThis trade cannot be placed as it stands.\n";
-  else if (std::any_of(advice.begin(), advice.end(), [](const Advice& a) { return a.level == Advice::Level::block; }))
+  else if (r.breaksARule())
     std::cout << "\nA rule is broken: this trade would not be offered for signing.\n";
 }
 

@@ -4,11 +4,9 @@
 #include <vector>
 
 #include "base/text.h"
-#include "trading/advice.h"
-#include "trading/fmt.h"
 #include "language/intent_parser.h"
-#include "trading/risk_calc.h"
-#include "trading/risk_rules.h"
+#include "trading/fmt.h"
+#include "trading/review.h"
 
 namespace orwenna::Agent {
 namespace {
@@ -16,12 +14,7 @@ namespace {
 constexpr std::string_view kMinus = "\u2212";
 
 bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && text::asciiLowercased(a) == text::asciiLowercased(b);
 }
 
 bool endsWithIgnoringAsciiCase(std::string_view s, std::string_view suffix) {
@@ -151,9 +144,9 @@ std::string bookSide(const Market& m, Side side, const MarketLookupInputs& in) {
   asked.asset = m.name;
   asked.side = side;
   asked.autoRules = true;
-  const RulesOutcome rules = RiskRules::apply(asked, &m, in.equity, in.policy);
-  const TradeIntent& t = rules.intent;
-  const Evaluation ev = RiskCalc::evaluate(t, &m);
+  const Review r = review(asked, &m, in.equity, in.policy, in.openRisk);
+  const TradeIntent& t = r.rules.intent;
+  const Evaluation& ev = r.evaluation;
   const bool isLong = side == Side::long_;
 
   std::vector<std::string> lines;
@@ -192,19 +185,17 @@ std::string bookSide(const Market& m, Side side, const MarketLookupInputs& in) {
       lines.push_back("✗ " + *ev.problem);
     } else {
       bool warned = false;
-      bool blocked = false;
-      for (const Advice& a : Advice::check(t, s, m, in.equity, in.policy, in.openRisk)) {
+      for (const Advice& a : r.advice) {
         warned = warned || a.level == Advice::Level::warn;
-        blocked = blocked || a.level == Advice::Level::block;
         lines.push_back(std::string(mark(a.level)) + " " + a.text);
       }
-      state = blocked ? "blocked" : warned ? "with warnings" : "ready";
+      state = r.breaksARule() ? "blocked" : warned ? "with warnings" : "ready";
     }
   } else {
     state = "can't be sized";
     lines.push_back("✗ " + ev.problem.value_or("The rules could not size it."));
   }
-  for (const std::string& n : rules.notes) lines.push_back("· " + n);
+  for (const std::string& n : r.rules.notes) lines.push_back("· " + n);
 
   std::string out = "By the book, " + std::string(sideName(side)) + " (" + state + "):\n";
   for (const std::string& l : lines) out += "  " + l + "\n";

@@ -10,10 +10,7 @@ namespace orwenna::Agent {
 namespace {
 
 std::string joinedOr(const std::vector<std::string>& items, std::string_view separator, std::string_view none) {
-  if (items.empty()) return std::string(none);
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? std::string(separator) : "") + items[i];
-  return out;
+  return items.empty() ? std::string(none) : text::join(items, separator);
 }
 
 std::string closedLine(const ClosedTrade& t) {

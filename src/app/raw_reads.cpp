@@ -15,14 +15,6 @@ namespace {
 
 bool isAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string asciiLowered(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), asciiLower);
-  return out;
-}
-
 std::vector<std::string> spaceSeparated(std::string_view s) {
   std::vector<std::string> out;
   std::size_t i = 0;
@@ -241,8 +233,7 @@ Filtered filteredParts(const Node& node, const Words& words) {
       out.kept += inner.kept;
     }
   }
-  std::string body;
-  for (std::size_t i = 0; i < parts.size(); ++i) body += (i ? "," : "") + parts[i];
+  const std::string body = text::join(parts, ",");
   out.text = node.kind == '[' ? "[" + body + "]" : "{" + body + "}";
   return out;
 }
@@ -284,7 +275,7 @@ std::string findLines(std::string_view text, const Words& words, std::size_t lim
   }
   if (kept.empty()) return "No line of the answer holds every word of " + quotedWords(words) + ".";
   std::string out = fmt::format("{} of {} lines hold every word of {}:\n", kept.size(), seen, quotedWords(words));
-  for (std::size_t i = 0; i < kept.size(); ++i) out += (i ? "\n" : "") + kept[i];
+  out += text::join(kept, "\n");
   return cutToLimit(std::move(out), limit, true);
 }
 
@@ -292,7 +283,7 @@ std::string findLines(std::string_view text, const Words& words, std::size_t lim
 
 bool findWordAt(std::string_view arg, std::size_t i) {
   if (i + 5 > arg.size() || !isAsciiSpace(arg[i])) return false;
-  if (asciiLowered(arg.substr(i + 1, 4)) != "find") return false;
+  if (text::asciiLowercased(arg.substr(i + 1, 4)) != "find") return false;
   return i + 5 == arg.size() || isAsciiSpace(arg[i + 5]);
 }
 
@@ -362,7 +353,7 @@ std::optional<UrlParts> urlParts(std::string_view url) {
   const std::size_t sep = url.find("://");
   if (sep == std::string_view::npos || sep == 0) return std::nullopt;
   UrlParts parts;
-  parts.scheme = asciiLowered(url.substr(0, sep));
+  parts.scheme = text::asciiLowercased(url.substr(0, sep));
   if (!std::all_of(parts.scheme.begin(), parts.scheme.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
     return std::nullopt;
   std::string_view rest = url.substr(sep + 3);
@@ -381,7 +372,7 @@ std::optional<UrlParts> urlParts(std::string_view url) {
       return std::nullopt;
     parts.port = std::stoi(std::string(port));
   }
-  parts.host = asciiLowered(host);
+  parts.host = text::asciiLowercased(host);
   // Plain host names only: no IP-literal brackets, escapes or empty labels.
   if (parts.host.empty() || parts.host.front() == '.' || parts.host.back() == '.' ||
       parts.host.find("..") != std::string::npos)
@@ -484,7 +475,7 @@ LookupHandler hlLookup(Hyperliquid::InfoApi api, UserAddresses me) {
             "hl only reads Hyperliquid's info endpoint: a body with «{}» is an exchange action, so it is refused.",
             key));
     // "me" only as the user asked about: a coin may well be called ME.
-    if (auto user = body->find("user"); user != body->end() && user->is_string() && asciiLowered(user->get<std::string>()) == "me")
+    if (auto user = body->find("user"); user != body->end() && user->is_string() && text::asciiLowercased(user->get<std::string>()) == "me")
       *user = addressFor(me, Chain::evm, "me");
     fillAddresses(*body, Chain::evm, me, false);
     std::string answer;
@@ -521,7 +512,7 @@ LookupHandler rpcLookup(RpcNodes nodes) {
     if (head.size() < 2) throw AgentError(std::string(kRpcUsage));
 
     // Network names may be two words ("BNB Chain").
-    const bool solana = asciiLowered(head[0]) == "solana";
+    const bool solana = text::asciiLowercased(head[0]) == "solana";
     const EVMNetwork* network = nullptr;
     std::size_t used = 1;
     if (!solana) {

@@ -13,6 +13,8 @@ namespace orwenna::Solana {
 namespace {
 
 constexpr const char* kCommitment = "confirmed";
+// A balance read is small; past this the balance is shown as unknown.
+constexpr std::chrono::seconds kBalanceTimeout{15};
 
 [[noreturn]] void emptyAnswer(const Json* answer) {
   if (answer != nullptr && answer->is_object()) {
@@ -31,7 +33,7 @@ constexpr const char* kCommitment = "confirmed";
 Json call(const RpcNode& node, const char* method, Json params) {
   Json body{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", std::move(params)}};
   HttpRequest request = HttpRequest::postJson(node.url, body.dump());
-  request.timeout = std::chrono::seconds(15);
+  request.timeout = kBalanceTimeout;
   HttpResponse response = node.http.send(request);
   auto answer = parseJson(response.body);
   if (!answer && !response.ok()) throw MarketDataError(fmt::format("Solana RPC: HTTP {}", response.status));

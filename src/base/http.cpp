@@ -1,11 +1,12 @@
 #include "base/http.h"
 
-#include <algorithm>
 #include <memory>
 #include <mutex>
 
 #include <curl/curl.h>
 #include <fmt/format.h>
+
+#include "base/text.h"
 
 namespace orwenna {
 
@@ -14,11 +15,6 @@ namespace {
 void globalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 // "https://api.example.com/info" → "api.example.com": what a failure names.
@@ -70,7 +66,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     t->response.headers.clear();  // a new response (after 100 Continue, say)
   } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
-    std::string name = lower(std::string(line.substr(0, colon)));
+    std::string name = text::asciiLowercased(line.substr(0, colon));
     std::string_view value = line.substr(colon + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) value.remove_suffix(1);
@@ -230,7 +226,7 @@ HttpRequest HttpRequest::postJson(std::string url, std::string body) {
 }
 
 std::optional<std::string> HttpResponse::header(std::string_view name) const {
-  std::string wanted = lower(std::string(name));
+  const std::string wanted = text::asciiLowercased(name);
   for (const auto& [k, v] : headers) {
     if (k == wanted) return v;
   }

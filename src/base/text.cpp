@@ -90,6 +90,26 @@ std::string uppercased(std::string_view s) {
   return out;
 }
 
+std::string asciiLowercased(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string join(const std::vector<std::string>& items, std::string_view separator) {
+  std::size_t size = 0;
+  for (const auto& item : items) size += item.size() + separator.size();
+  std::string out;
+  out.reserve(size);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += separator;
+    out += items[i];
+  }
+  return out;
+}
+
 bool isWhitespace(char32_t cp) {
   switch (cp) {
     case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85:

@@ -1,5 +1,6 @@
 // UTF-8 text helpers over utf8proc: Unicode lower-casing (Cyrillic included),
-// trimming, NFKD, user-perceived character counts and general categories.
+// trimming, NFKD, user-perceived character counts and general categories; and
+// joining, and ASCII-only lower-casing for protocol text.
 // Invalid UTF-8 sequences are treated as U+FFFD. Pure functions; thread-safe.
 #pragma once
 
@@ -21,6 +22,11 @@ void appendUtf8(std::string& out, char32_t cp);
 
 std::string lowercased(std::string_view s);
 std::string uppercased(std::string_view s);
+// Only A-Z change; every other byte stays, so hex digits, header names and
+// network keys compare without touching non-ASCII text.
+std::string asciiLowercased(std::string_view s);
+// The items with `separator` between each two; "" for none.
+std::string join(const std::vector<std::string>& items, std::string_view separator);
 // Removes Unicode white space and line breaks at both ends.
 std::string trimmed(std::string_view s);
 bool isWhitespace(char32_t cp);

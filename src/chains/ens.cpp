@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/regex.h"
+#include "base/text.h"
 #include "chains/abi.h"
 #include "chains/evm_rpc.h"
 #include "signing/accounts.h"
@@ -39,10 +40,7 @@ Bytes withNode(std::string_view signature, const Keccak::Digest& node) {
 std::string ENS::resolve(std::string_view name, const EVMRPC& rpc) {
   static const Regex pattern(R"([a-z0-9](?:[a-z0-9-]*[a-z0-9])?(?:\.[a-z0-9](?:[a-z0-9-]*[a-z0-9])?)*\.eth)");
   // ENS normalisation lower-cases ASCII; nothing else is accepted.
-  std::string lowered(name);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string lowered = text::asciiLowercased(name);
   const std::string shown(name);
   if (!pattern.matchesWhole(lowered)) {
     throw WalletError(shown + " isn't an ENS name orwenna reads: plain letters, digits and hyphens, ending in .eth.");

@@ -67,14 +67,6 @@ const std::vector<EVMNetwork>& table() {
   return networks;
 }
 
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 std::span<const EVMNetwork> EVMNetwork::all() { return table(); }
@@ -87,9 +79,9 @@ const EVMNetwork* EVMNetwork::byChainId(std::uint64_t chainId) {
 }
 
 const EVMNetwork* EVMNetwork::byKey(std::string_view keyOrName) {
-  const std::string wanted = asciiLower(text::trimmed(keyOrName));
+  const std::string wanted = text::asciiLowercased(text::trimmed(keyOrName));
   for (const auto& n : table()) {
-    if (n.key == wanted || asciiLower(n.name) == wanted) return &n;
+    if (n.key == wanted || text::asciiLowercased(n.name) == wanted) return &n;
   }
   return nullptr;
 }

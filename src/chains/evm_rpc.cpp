@@ -11,6 +11,10 @@ namespace orwenna {
 
 namespace {
 
+// Per node: simulations and sends can be slow on a busy public node, and the
+// retry moves on to the next one after this.
+constexpr std::chrono::seconds kCallTimeout{30};
+
 std::string first120(std::string_view body) { return std::string(body.substr(0, 120)); }
 
 bool contains(std::string_view haystack, std::string_view needle) { return haystack.find(needle) != std::string_view::npos; }
@@ -18,8 +22,6 @@ bool contains(std::string_view haystack, std::string_view needle) { return hayst
 EVMRPCError badAnswer(const std::string& method, const std::string& what) {
   return EVMRPCError(EVMRPCError::Kind::badAnswer, 0, "EVM RPC " + method + ": " + what);
 }
-
-std::string lowerHexAddress(std::string_view s) { return text::lowercased(s); }
 
 // The address in the low 20 bytes of a 32-byte topic or word, lower case.
 std::optional<std::string> addressOfTopic(const Json& topic) {
@@ -91,8 +93,8 @@ std::string EVMNodeText::insufficientFundsMessage(std::string_view text, std::st
 EVMSimulation EVMSimulation::read(const Json& result, std::string_view wallet, std::string_view wrappedCoin) {
   if (!result.is_array() || result.empty()) throw unexpectedReply();
   EVMSimulation sim;
-  const std::string me = lowerHexAddress(wallet);
-  const std::string wrapped = lowerHexAddress(wrappedCoin);
+  const std::string me = text::asciiLowercased(wallet);
+  const std::string wrapped = text::asciiLowercased(wrappedCoin);
   const std::string native(kNative);
   for (const auto& block : result) {
     if (!block.is_object() || !block.contains("calls") || !block["calls"].is_array()) throw unexpectedReply();
@@ -114,7 +116,7 @@ EVMSimulation EVMSimulation::read(const Json& result, std::string_view wallet, s
       bool traced = false;
       for (const auto& log : logs) {
         if (log.is_object() && log.contains("address") && log["address"].is_string() &&
-            lowerHexAddress(log["address"].get<std::string>()) == native) {
+            text::asciiLowercased(log["address"].get<std::string>()) == native) {
           traced = true;
         }
       }
@@ -123,10 +125,10 @@ EVMSimulation EVMSimulation::read(const Json& result, std::string_view wallet, s
             !log["topics"].is_array()) {
           throw unexpectedReply();
         }
-        const std::string emitter = lowerHexAddress(log["address"].get<std::string>());
+        const std::string emitter = text::asciiLowercased(log["address"].get<std::string>());
         const Json& topics = log["topics"];
         if (topics.empty() || !topics[0].is_string()) continue;
-        const std::string topic0 = text::lowercased(topics[0].get<std::string>());
+        const std::string topic0 = text::asciiLowercased(topics[0].get<std::string>());
         std::optional<Bytes> data = Bytes{};
         if (auto d = log.find("data"); d != log.end()) {
           data = d->is_string() ? fromHex(d->get<std::string>()) : std::nullopt;
@@ -210,7 +212,7 @@ Json EVMRPC::callOn(const std::vector<std::string>& nodes, const std::string& me
   const bool severalNodes = nodes.size() > 1;
   return RPCRetry::run(nodes, clock_, [&](const std::string& url) -> Json {
     HttpRequest req = HttpRequest::postJson(url, body);
-    req.timeout = std::chrono::seconds(30);
+    req.timeout = kCallTimeout;
     HttpResponse res = http_.send(req);
     if (!res.ok()) {
       EVMRPCError error(EVMRPCError::Kind::http, res.status,

@@ -11,6 +11,10 @@ namespace orwenna {
 
 namespace {
 
+// Per node: sending and simulating can be slow on a busy public node, and the
+// retry moves on to the next one after this.
+constexpr std::chrono::seconds kCallTimeout{30};
+
 std::mutex& nodesMutex() {
   static std::mutex m;
   return m;
@@ -216,7 +220,7 @@ Json SolanaRPC::call(const std::string& method, const Json& params) const {
   const bool severalNodes = nodes.size() > 1;
   return RPCRetry::run(nodes, clock_, [&](const std::string& url) -> Json {
     HttpRequest req = HttpRequest::postJson(url, body);
-    req.timeout = std::chrono::seconds(30);
+    req.timeout = kCallTimeout;
     HttpResponse res = http_.send(req);
     if (!res.ok()) {
       SolanaRPCError error(SolanaRPCError::Kind::http, res.status,

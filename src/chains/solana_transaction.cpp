@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text.h"
 #include "signing/base58.h"
 #include "signing/wallet_error.h"
 
@@ -310,11 +311,7 @@ SolanaTransaction::Built SolanaTransaction::build(const std::vector<SolanaInstru
   for (const auto& m : metas) {
     if (m.isSigner && m.key != payer) others.push_back(m.key);
   }
-  if (!others.empty()) {
-    std::string list;
-    for (const auto& k : others) list += (list.empty() ? "" : ", ") + k;
-    throw WalletError("The instructions need other signers: " + list);
-  }
+  if (!others.empty()) throw WalletError("The instructions need other signers: " + text::join(others, ", "));
 
   std::vector<std::string> ordered;
   for (int group = 0; group < 4; ++group) {

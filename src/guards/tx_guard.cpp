@@ -512,9 +512,7 @@ Verdict InjectionGuard::check(std::string_view text, std::string_view source, co
   Verdict v;
   auto f = InjectionHeuristics::scan(text);
   if (!f.commands.empty()) {
-    std::string joined;
-    for (const auto& c : f.commands) joined += (joined.empty() ? "" : "”, “") + c;
-    v.problems.push_back("The text has commands for the assistant: “" + joined + "”.");
+    v.problems.push_back("The text has commands for the assistant: “" + text::join(f.commands, "”, “") + "”.");
   }
   if (!f.addresses.empty()) {
     if (f.transferVerb) {

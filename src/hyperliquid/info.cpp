@@ -14,6 +14,9 @@ namespace orwenna::Hyperliquid {
 
 namespace {
 
+// Info reads are small; past this the chat shows "no data" rather than wait.
+constexpr std::chrono::seconds kInfoTimeout{15};
+
 bool isHttpUrl(std::string_view url) {
   std::string_view rest;
   if (url.starts_with("https://")) {
@@ -72,7 +75,7 @@ std::string post(const InfoApi& api, const Json& body) {
   std::string url = api.root + "/info";
   if (!isHttpUrl(url)) throw MarketDataError("Invalid URL: " + url);
   HttpRequest request = HttpRequest::postJson(url, body.dump());
-  request.timeout = std::chrono::seconds(15);
+  request.timeout = kInfoTimeout;
   HttpResponse response = api.http.send(request);
   if (!response.ok()) {
     std::string detail = response.body.substr(0, 200);

@@ -16,16 +16,12 @@
 
 #include "base/decimal.h"
 #include "base/json.h"
+#include "language/command_case.h"
 #include "language/intent_parser.h"
 #include "language/wallet_command.h"
 #include "trading/market.h"
 
 namespace orwenna {
-
-#define ORW_CASE(Name, ...)                                   \
-  friend bool operator==(const Name&, const Name&) = default; \
-  static constexpr std::string_view kCase = #Name;            \
-  template <class F> void each([[maybe_unused]] F&& f) const { __VA_ARGS__; }
 
 // An order on an open position (the coin is given separately).
 struct PositionCommand {
@@ -131,8 +127,6 @@ struct AlertCommand {
   std::string_view caseName() const;
   Json toJson() const;
 };
-
-#undef ORW_CASE
 
 // Line forms that wrap other commands; their storage and running live elsewhere.
 namespace CommandLines {

@@ -18,6 +18,7 @@
 
 #include "base/decimal.h"
 #include "base/json.h"
+#include "language/command_case.h"
 
 namespace orwenna {
 
@@ -58,11 +59,6 @@ struct ContractCall {
 };
 
 namespace wallet {
-
-#define ORW_CASE(Name, ...)                                          \
-  friend bool operator==(const Name&, const Name&) = default;        \
-  static constexpr std::string_view kCase = #Name;                   \
-  template <class F> void each([[maybe_unused]] F&& f) const { __VA_ARGS__; }
 
 struct buy { SpotAsset asset; OptDecimal usdc; ORW_CASE(buy, f("asset", asset); f("usdc", usdc)) };
 struct buyNear { OptDecimal usdc; ORW_CASE(buyNear, f("usdc", usdc)) };
@@ -119,8 +115,6 @@ struct stopSchedules { ORW_CASE(stopSchedules, ) };
 struct receive { ORW_CASE(receive, ) };
 struct claimRewards { ORW_CASE(claimRewards, ) };
 struct showApprovals { ORW_CASE(showApprovals, ) };
-
-#undef ORW_CASE
 
 }  // namespace wallet
 

@@ -142,7 +142,7 @@ std::vector<std::string> ChatGPTClient::listModels() {
   HttpRequest r;
   r.url = endpoints_.chatgptBackend + "/backend-api/codex/models?client_version=0.200.0";
   r.headers = {{"Authorization", "Bearer " + a.token}, {"chatgpt-account-id", a.accountID}};
-  r.timeout = std::chrono::milliseconds(15'000);
+  r.timeout = kModelListTimeout;
   HttpResponse response = http_.send(r);
   if (!response.ok()) throw LLMError("ChatGPT: " + serviceErrorText(response));
   auto answer = parseObject(response.body);

@@ -27,6 +27,9 @@
 
 namespace orwenna {
 
+// Listing models is one small read, unlike a chat answer.
+inline constexpr std::chrono::milliseconds kModelListTimeout{15'000};
+
 struct ChatTimeouts {
   std::chrono::milliseconds whole{180'000};   // a whole answer
   std::chrono::milliseconds stream{120'000};  // the longest silence in a streamed one

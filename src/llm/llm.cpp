@@ -5,6 +5,7 @@
 #include <openssl/sha.h>
 
 #include "base/bytes.h"
+#include "base/text.h"
 
 namespace orwenna {
 
@@ -142,15 +143,8 @@ bool isAlphabetic(std::string_view w) {
   return true;
 }
 
-std::string lowerAscii(std::string_view w) {
-  std::string out(w);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 std::string casedWord(std::string_view word) {
-  std::string lower = lowerAscii(word);
+  const std::string lower = text::asciiLowercased(word);
   if (lower == "deepseek") return "DeepSeek";
   // Short words that read as words, not initials.
   if (lower == "pro") return "Pro";
@@ -192,12 +186,7 @@ std::string modelDisplayName(std::string_view modelID) {
     lastWasVersion = false;
     words.push_back(casedWord(word));
   }
-  std::string out;
-  for (const auto& w : words) {
-    if (!out.empty()) out += ' ';
-    out += w;
-  }
-  return out;
+  return text::join(words, " ");
 }
 
 }  // namespace orwenna

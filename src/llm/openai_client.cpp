@@ -103,7 +103,7 @@ std::vector<std::string> OpenAIChatClient::listModels() {
   HttpRequest r;
   r.url = baseURL_ + "/models";
   if (key_) r.headers.emplace_back("Authorization", "Bearer " + *key_);
-  r.timeout = std::chrono::milliseconds(15'000);
+  r.timeout = kModelListTimeout;
   HttpResponse response = http_.send(r);
   if (!response.ok()) throw LLMError(kServicePrefix + serviceErrorText(response));
   std::vector<std::string> ids;

@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 #include <secp256k1.h>
 
+#include "base/text.h"
 #include "signing/base58.h"
 #include "signing/keccak.h"
 #include "signing/wallet_error.h"
@@ -70,8 +71,7 @@ std::string EVMAccount::checksummed(std::string_view address) {
   std::string_view body = address;
   if (body.size() >= 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X')) body.remove_prefix(2);
   if (body.size() != 40 || !fromHex(body, false)) return std::string(address);
-  std::string lower(body);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = text::asciiLowercased(body);
   auto hash = Keccak::hash256(std::string_view(lower));
   std::string out = "0x";
   for (std::size_t i = 0; i < lower.size(); ++i) {

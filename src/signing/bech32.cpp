@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/text.h"
+
 namespace orwenna {
 
 namespace {
@@ -72,11 +74,7 @@ std::optional<Bech32::Decoded> Bech32::decode(std::string_view text) {
   if (sep == std::string_view::npos || sep == 0 || sep + 7 > text.size()) return std::nullopt;
 
   Decoded out;
-  out.hrp.reserve(sep);
-  for (std::size_t i = 0; i < sep; ++i) {
-    char c = text[i];
-    out.hrp += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  out.hrp = text::asciiLowercased(text.substr(0, sep));
   std::vector<std::uint8_t> values;
   values.reserve(text.size() - sep - 1);
   for (std::size_t i = sep + 1; i < text.size(); ++i) {

@@ -61,7 +61,7 @@ ImportedKey ImportedKey::parse(std::string_view input) {
   std::string text = text::trimmed(input);
   struct Wiper {
     std::string& s;
-    ~Wiper() { wipeBytes(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(s.data()), s.size())); }
+    ~Wiper() { wipeString(s); }
   } wiper{text};
 
   SecretBytes bytes;

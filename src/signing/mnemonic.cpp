@@ -61,11 +61,6 @@ std::vector<std::string> splitWords(std::string_view text) {
   return words;
 }
 
-void wipeString(std::string& s) {
-  wipeBytes(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(s.data()), s.size()));
-  s.clear();
-}
-
 }  // namespace
 
 const std::vector<std::string_view>& BIP39::words() { return table().words; }
@@ -150,12 +145,7 @@ std::string Mnemonic::normalize(std::string_view phrase) {
     throw WalletError("The phrase checksum doesn't match: check the word order and spelling.");
   }
 
-  std::string out;
-  for (const auto& w : words) {
-    if (!out.empty()) out += ' ';
-    out += w;
-  }
-  return out;
+  return text::join(words, " ");
 }
 
 SecretBytes Mnemonic::seed(std::string_view phrase, std::string_view passphrase) {

@@ -27,4 +27,9 @@ void wipeBytes(std::span<std::uint8_t> bytes) {
   if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
 }
 
+void wipeString(std::string& s) {
+  wipeBytes(std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(s.data()), s.size()));
+  s.clear();
+}
+
 }  // namespace orwenna

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace orwenna {
@@ -45,5 +46,7 @@ class SecretBytes {
 
 // Wipes any buffer that held secret material.
 void wipeBytes(std::span<std::uint8_t> bytes);
+// Wipes a string that held a phrase or a pasted key, then empties it.
+void wipeString(std::string& s);
 
 }  // namespace orwenna

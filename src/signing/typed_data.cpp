@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/bytes.h"
+#include "base/text.h"
 #include "base/uint.h"
 #include "signing/wallet_error.h"
 
@@ -130,14 +131,6 @@ const Json* member(const Json& object, const std::string& key) {
   return it == object.end() ? nullptr : &*it;
 }
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 TypedData TypedData::parse(std::string_view jsonText) {
@@ -186,7 +179,7 @@ TypedData TypedData::parse(std::string_view jsonText) {
 
   out.domainName = displayText(member(*domain, "name"));
   out.chainId = displayText(member(*domain, "chainId"));
-  out.verifyingContract = lower(displayText(member(*domain, "verifyingContract")));
+  out.verifyingContract = text::asciiLowercased(displayText(member(*domain, "verifyingContract")));
   out.digest = EIP712::digest(typed);
   return out;
 }
@@ -194,7 +187,7 @@ TypedData TypedData::parse(std::string_view jsonText) {
 std::optional<std::string> TypedData::refusal(const TypedData& typed) {
   const std::string& primary = typed.primaryType;
   std::vector<std::string> names;
-  for (const auto& f : typed.fields) names.push_back(lower(f.name));
+  for (const auto& f : typed.fields) names.push_back(text::asciiLowercased(f.name));
   auto hasName = [&](std::string_view n) { return std::find(names.begin(), names.end(), n) != names.end(); };
 
   static const std::array<std::string_view, 3> entryPoints{"0x5ff137d4b0fdcd49dca30c7cf57e578a026d2789",
@@ -214,7 +207,7 @@ std::optional<std::string> TypedData::refusal(const TypedData& typed) {
                                                        "PermitBatchWitnessTransferFrom",
                                                        "PermitForAll"};
   if (std::find(permits.begin(), permits.end(), primary) != permits.end() ||
-      lower(primary).find("permit") != std::string::npos || hasName("spender") ||
+      text::asciiLowercased(primary).find("permit") != std::string::npos || hasName("spender") ||
       (hasName("operator") && hasName("approved"))) {
     return primary + ": this is permission to spend your tokens (Permit) — the drainers' main trick. orwenna doesn't sign these.";
   }

@@ -6,6 +6,21 @@ namespace orwenna {
 
 namespace {
 
+// Rules of thumb behind the warnings; the user's own limits are in RiskPolicy.
+// Margin above capital divided by this leaves little free for other trades.
+constexpr int kMarginShareDivisor = 2;
+// A liquidation within this many stop distances is in reach of a stop that slips.
+constexpr int kLiquidationStops = 2;
+// A 24-hour move of this many percent either way is sharp: chasing it is a poor entry.
+constexpr int kSharpMovePct = 5;
+// Funding paid at this many percent a year or more eats a position held for days.
+constexpr int kCostlyFundingYearPct = 30;
+// Hyperliquid quotes funding per hour.
+constexpr int kHoursPerDay = 24;
+constexpr int kHoursPerYear = 24 * 365;
+// The classic take-profit: the whole position at this multiple of the risk.
+constexpr int kClassicTakeR = 2;
+
 Advice ok(std::string text) { return {Advice::Level::ok, std::move(text)}; }
 Advice warn(std::string text) { return {Advice::Level::warn, std::move(text)}; }
 Advice block(std::string text) { return {Advice::Level::block, std::move(text)}; }
@@ -59,7 +74,7 @@ std::vector<Advice> Advice::check(const TradeIntent& intent, const Sizing& sizin
                           "% per trade, i.e. up to " + Fmt::usd(limit) +
                           ". Lower the risk or top up; the limit is in Settings."));
     }
-    if (sizing.margin > *equity / Decimal(2)) {
+    if (sizing.margin > *equity / Decimal(kMarginShareDivisor)) {
       out.push_back(warn("Margin takes " + Fmt::num((sizing.margin / *equity * hundred).rounded(0), 0) +
                          "% of capital: little is left for other trades."));
     }
@@ -98,7 +113,7 @@ std::vector<Advice> Advice::check(const TradeIntent& intent, const Sizing& sizin
   // 7. Liquidation close.
   Decimal stopGap = (sizing.entry - sizing.stopPrice).abs();
   Decimal liqGap = (sizing.entry - sizing.liquidationPrice).abs();
-  if (stopGap.isPositive() && liqGap < Decimal(2) * stopGap) {
+  if (stopGap.isPositive() && liqGap < Decimal(kLiquidationStops) * stopGap) {
     out.push_back(warn("Liquidation (" + priceText(sizing.liquidationPrice) +
                        ") is less than two stops from entry: a slipping stop could reach it. Lower the leverage."));
   }
@@ -106,8 +121,8 @@ std::vector<Advice> Advice::check(const TradeIntent& intent, const Sizing& sizin
   // 8. The 24-hour move.
   if (market.prevDayPx && market.prevDayPx->isPositive()) {
     Decimal change = ((market.markPx - *market.prevDayPx) / *market.prevDayPx * hundred).rounded(1);
-    const bool sharpUp = change >= Decimal(5);
-    const bool sharpDown = change <= Decimal(-5);
+    const bool sharpUp = change >= Decimal(kSharpMovePct);
+    const bool sharpDown = change <= Decimal(-kSharpMovePct);
     const bool limit = intent.entryPx.has_value();
     if (isLong && sharpUp) {
       out.push_back(limit ? ok(market.name + " +" + plainText(change) + "% in 24h, so the entry is a limit below the market.")
@@ -129,9 +144,9 @@ std::vector<Advice> Advice::check(const TradeIntent& intent, const Sizing& sizin
   if (market.funding) {
     const Decimal& f = *market.funding;
     bool pays = (isLong && f.isPositive()) || (!isLong && f.isNegative());
-    Decimal annualPct = (f.abs() * Decimal(24 * 365 * 100)).rounded(0);
-    if (pays && annualPct >= Decimal(30)) {
-      Decimal perDay = (sizing.notional * f.abs() * Decimal(24)).rounded(2, RoundingMode::up);
+    Decimal annualPct = (f.abs() * Decimal(kHoursPerYear * 100)).rounded(0);
+    if (pays && annualPct >= Decimal(kCostlyFundingYearPct)) {
+      Decimal perDay = (sizing.notional * f.abs() * Decimal(kHoursPerDay)).rounded(2, RoundingMode::up);
       out.push_back(warn(std::string("Funding: ") + (isLong ? "longs" : "shorts") + " pay ≈" + Fmt::num(annualPct, 0) +
                          "% a year, ≈ " + Fmt::usd(perDay) + " a day for this position."));
     }
@@ -184,7 +199,7 @@ std::string_view note(TakeStyle style) {
 
 std::optional<Decimal> projectedProfit(TakeStyle style, const Decimal& riskUSD) {
   switch (style) {
-    case TakeStyle::classic: return Decimal(2) * riskUSD;
+    case TakeStyle::classic: return Decimal(kClassicTakeR) * riskUSD;
     case TakeStyle::partial: return riskUSD / Decimal(2) + riskUSD;
     case TakeStyle::trend: return std::nullopt;
   }

@@ -1,5 +1,6 @@
 #include "trading/plan_blocks.h"
 
+#include "base/text.h"
 #include "trading/advice.h"
 #include "trading/fmt.h"
 #include "trading/risk_calc.h"
@@ -19,12 +20,6 @@ std::string_view statusName(Block::Status status) {
 }
 
 namespace {
-
-std::string join(const std::vector<std::string>& items, const char* separator) {
-  std::string out;
-  for (const auto& item : items) out += (out.empty() ? "" : separator) + item;
-  return out;
-}
 
 Block fundingBlock(const Live& live, const std::optional<Sizing>& sizing) {
   Block b{"funding", "Margin", "Funding", {}, Block::Status::info};
@@ -82,7 +77,7 @@ Block positionBlock(const TradeIntent& intent, const Live& live, const Evaluatio
   }
   const Market& m = *live.market;
   if (!ev.missing.empty()) {
-    b.lines.push_back("Needed: " + join(ev.missing, ", ") + ".");
+    b.lines.push_back("Needed: " + text::join(ev.missing, ", ") + ".");
     b.status = Block::Status::needsInput;
     return b;
   }

@@ -7,6 +7,20 @@
 
 namespace orwenna::RiskRules {
 
+namespace {
+
+// A stop from volatility is set to a tenth of a percent, rounded wider so the
+// noise it was sized against stays inside it.
+constexpr int kStopDecimals = 1;
+// A take-profit percentage keeps the two decimals the plan shows.
+constexpr int kTakeDecimals = 2;
+// Dollar risks are whole cents.
+constexpr int kCentDecimals = 2;
+// Both the entry and the exit at the stop pay the taker fee.
+constexpr int kFeeLegs = 2;
+
+}  // namespace
+
 RulesOutcome apply(const TradeIntent& original, const Market* market, const std::optional<Decimal>& equity,
                    const RiskPolicy& policy) {
   RulesOutcome out{original, {}};
@@ -27,7 +41,7 @@ RulesOutcome apply(const TradeIntent& original, const Market* market, const std:
 
   // 2. Stop by volatility.
   if (!t.stopPct && autoRules && market && market->atrPct) {
-    t.stopPct = (policy.atrStopMultiple * *market->atrPct).rounded(1, RoundingMode::up);
+    t.stopPct = (policy.atrStopMultiple * *market->atrPct).rounded(kStopDecimals, RoundingMode::up);
     notes.push_back("Stop by volatility: " + plainText(policy.atrStopMultiple) + " × 4h ATR (" +
                     plainText(market->atrPct->rounded(2)) + "%) ≈ " + plainText(*t.stopPct) + "%.");
   }
@@ -37,7 +51,7 @@ RulesOutcome apply(const TradeIntent& original, const Market* market, const std:
     std::optional<Decimal> r = t.takeR;
     if (!r && autoRules) r = policy.defaultRewardRisk;
     if (r) {
-      t.takePct = (*t.stopPct * *r).rounded(2, RoundingMode::halfAwayFromZero);
+      t.takePct = (*t.stopPct * *r).rounded(kTakeDecimals, RoundingMode::halfAwayFromZero);
       notes.push_back("Take-profit " + plainText(*r) + "R: " + plainText(*r) + " × stop = " + plainText(*t.takePct) +
                       "%.");
     }
@@ -64,14 +78,14 @@ RulesOutcome apply(const TradeIntent& original, const Market* market, const std:
   if (!t.riskUSD) {
     if (!t.amountUSDC) {
       if (autoRules && haveEquity) {
-        t.riskUSD = (*equity * policy.defaultRiskPct / hundred).rounded(2, RoundingMode::down);
+        t.riskUSD = (*equity * policy.defaultRiskPct / hundred).rounded(kCentDecimals, RoundingMode::down);
         riskByRules = true;
         notes.push_back("Risk " + plainText(policy.defaultRiskPct) + "% of " + Fmt::usd(*equity) + " capital = " +
                         Fmt::usd(*t.riskUSD) + ".");
       }
     } else if (t.amountUSDC->isPositive() && t.stopPct) {
       const Decimal amount = *t.amountUSDC;
-      const Decimal f = *t.stopPct / hundred + Decimal(2) * fee;
+      const Decimal f = *t.stopPct / hundred + Decimal(kFeeLegs) * fee;
       if (leverageByRules && haveEquity) {
         Decimal n = (*equity * policy.maxRiskPct / hundred / (amount * f)).rounded(0, RoundingMode::down);
         if (n >= Decimal(1) && n < *t.leverage) {
@@ -81,7 +95,7 @@ RulesOutcome apply(const TradeIntent& original, const Market* market, const std:
         }
       }
       const Decimal leverage = t.leverage.value_or(Decimal(1));
-      t.riskUSD = (amount * leverage * f).rounded(2, RoundingMode::down);
+      t.riskUSD = (amount * leverage * f).rounded(kCentDecimals, RoundingMode::down);
       t.amountUSDC.reset();
       amountGiven = amount;
       riskByRules = true;
@@ -98,7 +112,7 @@ RulesOutcome apply(const TradeIntent& original, const Market* market, const std:
       const Decimal stopPrice = entry * (Decimal(1) - d * s);
       const Decimal perUnit = entry * s + (entry + stopPrice) * fee;
       const Decimal minSize = (RiskCalc::minNotional() / entry).rounded(market->szDecimals, RoundingMode::up);
-      const Decimal minRisk = (minSize * perUnit).rounded(2, RoundingMode::up);
+      const Decimal minRisk = (minSize * perUnit).rounded(kCentDecimals, RoundingMode::up);
       const Decimal leverage = t.leverage.value_or(Decimal(1));
       bool amountReaches = !amountGiven || *amountGiven >= RiskCalc::minNotional() / leverage;
       if (*t.riskUSD < minRisk && minRisk <= *equity * policy.maxRiskPct / hundred && amountReaches) {

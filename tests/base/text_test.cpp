@@ -85,5 +85,20 @@ TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_THROW((void)any.matches(bad), std::runtime_error);
 }
 
+// Protocol text (hex, header names, network keys) lower-cases byte by byte:
+// Cyrillic, the Kelvin sign and broken bytes come through untouched.
+TEST(Text, AsciiLowercasingLeavesOtherBytesAlone) {
+  EXPECT_EQ(text::asciiLowercased("0xAbCDEF Content-Type"), "0xabcdef content-type");
+  EXPECT_EQ(text::asciiLowercased("ЛОНГ K ok\xff\xc3"), "ЛОНГ K ok\xff\xc3");
+  EXPECT_EQ(text::lowercased("K"), "k");
+}
+
+TEST(Text, JoinPutsTheSeparatorOnlyBetweenItems) {
+  EXPECT_EQ(text::join({}, ", "), "");
+  EXPECT_EQ(text::join({"a"}, ", "), "a");
+  EXPECT_EQ(text::join({"", "b", ""}, "; "), "; b; ");
+  EXPECT_EQ(text::join({"line 1", "line 2"}, "\n"), "line 1\nline 2");
+}
+
 }  // namespace
 }  // namespace orwenna

@@ -5,7 +5,8 @@
 // transaction, and (for InjectionGuard) whether outside text tries to steer
 // the assistant. It never blocks on its own; the code checks decide.
 //
-// Without a key the check is off. Any failure or time-out is a JevError that
+// The key and OpenRouter's root come from the caller; nothing here reads the
+// environment. Without a key the check is off. Any failure or time-out is a JevError that
 // callers show as "didn't answer". The key is sent only in the Authorization
 // header and never logged. Thread-safe when the HttpClient is.
 #pragma once
@@ -47,12 +48,10 @@ class JevClassifier final : public InjectionClassifier {
   static constexpr std::chrono::milliseconds kTimeout{15000};
 
   // `apiKey` absent or empty: the check is off. `root` is OpenRouter's root
-  // without a trailing slash.
-  JevClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = defaultRoot(),
+  // (trailing slashes are dropped); the caller passes the one it resolved
+  // (ORWENNA_OPENROUTER_API at the wiring root), else the public one.
+  JevClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = std::string(kDefaultRoot),
                 std::chrono::milliseconds timeout = kTimeout);
-
-  // ORWENNA_OPENROUTER_API when set, else OpenRouter's public root.
-  static std::string defaultRoot();
 
   [[nodiscard]] bool connected() const { return apiKey_.has_value(); }
   std::string name() const override { return std::string(kName); }

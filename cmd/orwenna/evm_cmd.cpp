@@ -1,13 +1,14 @@
 // `orwenna evm …`: read calldata into a known call and its refusal, build a
 // transaction's signing hash and unsigned bytes, read a balance, resolve an
-// ENS name and check a node.
+// ENS name and check a node. Node clients come from Services
+// (app/services.h): ORWENNA_EVM_RPC_<KEY> or the network's public nodes.
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "app/services.h"
 #include "base/bytes.h"
 #include "base/clock.h"
-#include "base/http.h"
 #include "base/uint.h"
 #include "chains/abi.h"
 #include "chains/ens.h"
@@ -132,7 +133,7 @@ CommandRegistrar registrar([](CLI::App& app) {
   balanceCmd->callback([] {
     const EVMNetwork& n = networkNamed(balanceNetwork);
     (void)ABI::addressBytes(balanceAddress);
-    UInt256 wei = EVMRPC::forNetwork(CurlHttpClient::shared(), SystemClock::shared(), n).balance(balanceAddress);
+    UInt256 wei = Services::fromProcess().evm(n).balance(balanceAddress);
     std::cout << formatUnits(wei, 18) << " " << n.gasCoin.value_or(EVMNetwork::gasCoinForGas(n.chainId)) << " ("
               << toDecimalString(wei) << " wei)\n";
   });
@@ -141,7 +142,7 @@ CommandRegistrar registrar([](CLI::App& app) {
   static std::string name;
   resolveCmd->add_option("NAME", name, "e.g. example.eth")->required();
   resolveCmd->callback([] {
-    EVMRPC rpc = EVMRPC::forNetwork(CurlHttpClient::shared(), SystemClock::shared(), *EVMNetwork::byChainId(1));
+    EVMRPC rpc = Services::fromProcess().evm(*EVMNetwork::byChainId(1));
     std::cout << ENS::resolve(name, rpc) << '\n';
   });
 
@@ -151,7 +152,8 @@ CommandRegistrar registrar([](CLI::App& app) {
   nodeCmd->add_option("URL", url)->required();
   nodeCmd->callback([] {
     const EVMNetwork& n = networkNamed(nodeNetwork);
-    if (auto problem = EVMNodes::check(url, n.chainId, CurlHttpClient::shared(), SystemClock::shared())) {
+    const Services services = Services::fromProcess();
+    if (auto problem = EVMNodes::check(url, n.chainId, services.http, services.clock)) {
       throw CommandFailure(*problem);
     }
     std::cout << "The node serves " << n.name << " and the calls orwenna makes.\n";

@@ -2,14 +2,13 @@
 // transaction, and of the outside-text guard on text read from standard
 // input (with the second check when ORWENNA_OPENROUTER_KEY holds a key).
 // A verdict with problems exits with status 2.
-#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/services.h"
 #include "base/bytes.h"
-#include "base/http.h"
 #include "base/json.h"
 #include "chains/solana_transaction.h"
 #include "guards/second_check.h"
@@ -82,10 +81,7 @@ void guardSolana(const SolanaOptions& o) {
 
 void guardText(const std::string& source, bool json) {
   std::string text = readStandardInput();
-  const char* key = std::getenv("ORWENNA_OPENROUTER_KEY");
-  std::optional<std::string> apiKey;
-  if (key != nullptr && *key != '\0') apiKey = key;
-  SecondCheckClassifier classifier(CurlHttpClient::shared(), apiKey);
+  const SecondCheckClassifier classifier = Services::fromProcess().secondCheck();
   if (!classifier.connected() && !json) std::cout << SecondCheckReview::kNotConnected << '\n';
   printVerdict(InjectionGuard::check(text, source, &classifier), json);
 }

@@ -2,12 +2,12 @@
 //
 // The model providers from the command line: see which are connected, sign in
 // (keys come from standard input, never from arguments), sign out, and send
-// one request.
+// one request. Provider endpoints come from Services (app/services.h).
 #include <iostream>
 #include <memory>
 
+#include "app/services.h"
 #include "base/clock.h"
-#include "base/http.h"
 #include "base/text.h"
 #include "llm/catalog.h"
 #include "llm/providers.h"
@@ -18,8 +18,7 @@ namespace orwenna::cmd {
 namespace {
 
 struct Models {
-  LLMEnvironment environment{CurlHttpClient::shared(), SystemClock::shared(), SecureRandom::shared(),
-                             FileCredentialStore::shared()};
+  LLMEnvironment environment = Services::fromProcess().llm(SecureRandom::shared(), FileCredentialStore::shared());
   std::vector<std::unique_ptr<LLMProvider>> providers = makeProviders(environment);
   LLMCredentials credentials{FileCredentialStore::shared()};
 

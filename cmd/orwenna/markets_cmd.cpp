@@ -1,6 +1,7 @@
 // `orwenna markets`, `orwenna size` and `orwenna balance`: the live market
 // table, a trade sized and checked exactly as the chat shows it, and wallet
-// balances. Endpoints come from ORWENNA_HL_API and ORWENNA_SOLANA_RPC.
+// balances. The clients come from Services (app/services.h), so endpoints
+// follow ORWENNA_HL_API and ORWENNA_SOLANA_RPC.
 #include <algorithm>
 #include <iostream>
 #include <optional>
@@ -9,24 +10,21 @@
 
 #include <fmt/format.h>
 
-#include "base/clock.h"
-#include "base/http.h"
+#include "app/services.h"
 #include "base/json.h"
 #include "base/log.h"
-#include "trading/fmt.h"
+#include "chains/solana_rpc.h"
 #include "hyperliquid/info.h"
 #include "language/intent_parser.h"
+#include "trading/advice.h"
+#include "trading/fmt.h"
 #include "trading/plan_blocks.h"
 #include "trading/review.h"
-#include "app/solana_balance.h"
+#include "trading/risk_policy.h"
 #include "orwenna/command.h"
 
 namespace orwenna::cmd {
 namespace {
-
-Hyperliquid::InfoApi infoApi() {
-  return {CurlHttpClient::shared(), SystemClock::shared(), Hyperliquid::InfoApi::rootFromEnvironment()};
-}
 
 Decimal numberOption(const std::string& text, const char* what) {
   auto value = Decimal::tryParse(text);
@@ -64,7 +62,8 @@ struct MarketsOptions {
 };
 
 void runMarkets(const MarketsOptions& o) {
-  Hyperliquid::InfoApi api = infoApi();
+  const Services services = Services::fromProcess();
+  Hyperliquid::InfoApi api = services.hyperliquidInfo();
   std::vector<Market> rows;
   if (o.dex.empty()) {
     MarketTable table = Hyperliquid::loadMarketTable(api);
@@ -110,7 +109,8 @@ struct SizeOptions {
 };
 
 void runSize(const SizeOptions& o) {
-  Hyperliquid::InfoApi api = infoApi();
+  const Services services = Services::fromProcess();
+  Hyperliquid::InfoApi api = services.hyperliquidInfo();
   MarketTable table = Hyperliquid::loadMarketTable(api);
   auto parsed = IntentParser::parse(o.line, table.names(), std::nullopt);
   if (!parsed) throw CommandFailure("That line is not a trade: \"" + o.line + "\".");
@@ -181,9 +181,10 @@ struct BalanceOptions {
 
 void runBalance(const BalanceOptions& o) {
   if (o.hl.empty() && o.solana.empty()) throw CommandFailure("Give --hl ADDRESS, --solana ADDRESS or both.");
+  const Services services = Services::fromProcess();
   Json out = Json::object();
   if (!o.hl.empty()) {
-    Hyperliquid::Balance b = Hyperliquid::balance(infoApi(), o.hl);
+    Hyperliquid::Balance b = Hyperliquid::balance(services.hyperliquidInfo(), o.hl);
     out["hyperliquid"] = {{"accountValue", b.accountValue}, {"withdrawable", b.withdrawable}, {"spotUSDC", b.spotUSDC}};
     if (!o.json) {
       std::cout << "Hyperliquid " << o.hl << "\n  account value " << Fmt::usd(b.accountValue) << ", withdrawable "
@@ -191,7 +192,7 @@ void runBalance(const BalanceOptions& o) {
     }
   }
   if (!o.solana.empty()) {
-    Solana::Balance b = Solana::balance({CurlHttpClient::shared(), Solana::RpcNode::urlFromEnvironment()}, o.solana);
+    SolanaRPC::Holdings b = services.solana().holdings(o.solana);
     Json tokens = Json::array();
     for (const auto& t : b.tokens) {
       tokens.push_back({{"mint", t.mint}, {"program", t.program}, {"amount", t.amount}, {"decimals", t.decimals}});

@@ -1,12 +1,13 @@
 // `orwenna solana …`: decode a transaction, read a balance, derive an
-// associated token account, resolve a .sol name and check a node.
+// associated token account, resolve a .sol name and check a node. Node
+// clients come from Services (app/services.h): ORWENNA_SOLANA_RPC or the
+// public node.
 #include <iostream>
 #include <optional>
 #include <string>
 
+#include "app/services.h"
 #include "base/bytes.h"
-#include "base/clock.h"
-#include "base/http.h"
 #include "chains/sns.h"
 #include "chains/solana_rpc.h"
 #include "chains/solana_transaction.h"
@@ -103,7 +104,7 @@ void decode(const std::string& text) {
   printMessage(SolanaTransaction::parseMessage(parsed.message));
 }
 
-SolanaRPC publicClient() { return SolanaRPC(CurlHttpClient::shared(), SystemClock::shared()); }
+SolanaRPC client() { return Services::fromProcess().solana(); }
 
 CommandRegistrar registrar([](CLI::App& app) {
   CLI::App* solana = app.add_subcommand("solana", "Solana transactions, balances, token accounts, .sol names, nodes");
@@ -119,7 +120,7 @@ CommandRegistrar registrar([](CLI::App& app) {
   balanceCmd->add_option("ADDRESS", balanceAddress)->required();
   balanceCmd->callback([] {
     (void)solanaAddressBytes(balanceAddress);
-    std::uint64_t lamports = publicClient().balance(balanceAddress);
+    std::uint64_t lamports = client().balance(balanceAddress);
     std::cout << lamportsToSol(lamports).toString() << " SOL (" << lamports << " lamports)\n";
   });
 
@@ -137,13 +138,14 @@ CommandRegistrar registrar([](CLI::App& app) {
   auto* resolveCmd = solana->add_subcommand("resolve", "The wallet that owns a .sol name");
   static std::string name;
   resolveCmd->add_option("NAME", name, "e.g. example.sol")->required();
-  resolveCmd->callback([] { std::cout << SNS::resolve(name, publicClient()) << '\n'; });
+  resolveCmd->callback([] { std::cout << SNS::resolve(name, client()) << '\n'; });
 
   auto* nodeCmd = solana->add_subcommand("node-check", "Check that a node is a usable mainnet Solana node");
   static std::string url;
   nodeCmd->add_option("URL", url)->required();
   nodeCmd->callback([] {
-    if (auto problem = SolanaRPC::checkNode(url, CurlHttpClient::shared(), SystemClock::shared())) {
+    const Services services = Services::fromProcess();
+    if (auto problem = SolanaRPC::checkNode(url, services.http, services.clock)) {
       throw CommandFailure(*problem);
     }
     std::cout << "The node answers as a mainnet Solana node.\n";

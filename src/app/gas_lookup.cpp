@@ -99,7 +99,7 @@ std::string gasLookup(std::string_view arg, const GasLookupInputs& in) {
   }
   std::vector<std::future<std::optional<UInt256>>> reads;
   for (const EVMNetwork* n : asked) {
-    std::vector<std::string> nodes = in.nodes ? in.nodes(*n) : n->nodes();
+    std::vector<std::string> nodes = in.nodes ? in.nodes(*n) : n->defaultNodes;
     reads.push_back(std::async(std::launch::async, [&in, n, nodes = std::move(nodes)]() -> std::optional<UInt256> {
       if (nodes.empty()) return std::nullopt;
       try {

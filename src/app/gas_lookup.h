@@ -38,7 +38,8 @@ struct GasLookupInputs {
   // The dollar price of a gas coin ("ETH", "BNB", "POL", "HYPE"); nothing when
   // unknown. May be empty: then every cost is unknown.
   std::function<std::optional<Decimal>(const std::string& coin)> coinPrice;
-  // The node URLs of a network, first the main one; empty means network.nodes().
+  // The node URLs of a network, first the main one (Services::gasInputs gives
+  // the resolved ones); an empty function means network.defaultNodes.
   std::function<std::vector<std::string>(const EVMNetwork&)> nodes;
 };
 

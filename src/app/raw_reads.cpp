@@ -330,14 +330,12 @@ bool isGetter(std::string_view method, std::string_view prefix) {
 // The "result" of one call; no network means Solana.
 Json callNode(const RpcNodes& nodes, const EVMNetwork* network, const std::string& method, const Json& params) {
   if (!network) {
-    SolanaRPC rpc = nodes.solanaNode ? SolanaRPC::pinnedTo(nodes.http, nodes.clock, *nodes.solanaNode)
-                                     : SolanaRPC(nodes.http, nodes.clock);
-    return rpc.call(method, params);
+    return SolanaRPC(nodes.http, nodes.clock, nodes.solana).call(method, params);
   }
-  auto pinned = nodes.evmNodes.find(network->key);
-  EVMRPC rpc = pinned != nodes.evmNodes.end() ? EVMRPC(nodes.http, nodes.clock, pinned->second, network->chainId)
-                                               : EVMRPC::forNetwork(nodes.http, nodes.clock, *network);
-  return rpc.call(method, params);
+  auto listed = nodes.evmNodes.find(network->key);
+  return EVMRPC::forNetwork(nodes.http, nodes.clock, *network,
+                            listed == nodes.evmNodes.end() ? std::vector<std::string>{} : listed->second)
+      .call(method, params);
 }
 
 // --- fetch -------------------------------------------------------------------------

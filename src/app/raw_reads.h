@@ -22,6 +22,7 @@
 #include "app/agent.h"
 #include "base/clock.h"
 #include "base/http.h"
+#include "chains/solana_rpc.h"
 #include "hyperliquid/info.h"
 
 namespace orwenna::Agent {
@@ -59,13 +60,15 @@ std::string findItems(std::string_view answer, std::string_view words, std::size
 // user's EVM address.
 LookupHandler hlLookup(Hyperliquid::InfoApi api, UserAddresses me = {});
 
-// Where rpc reads from.
+// Where rpc reads from: the nodes the caller resolved (Services::rpcNodes).
 struct RpcNodes {
   HttpClient& http;
   Clock& clock;
   UserAddresses me;
-  std::optional<std::string> solanaNode;        // when set, the only Solana node asked
-  std::map<std::string, std::string> evmNodes;  // by network key: the only node asked
+  SolanaNodes solana;  // asked in order
+  // By network key, the main node first; a network not listed is read from
+  // its default nodes.
+  std::map<std::string, std::vector<std::string>> evmNodes;
 };
 
 // The methods rpc allows: Solana get…, isBlockhashValid, minimumLedgerSlot and

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/defaults.h"
 
 namespace orwenna {
 
@@ -84,13 +83,6 @@ const EVMNetwork* EVMNetwork::byKey(std::string_view keyOrName) {
     if (n.key == wanted || text::asciiLowercased(n.name) == wanted) return &n;
   }
   return nullptr;
-}
-
-std::vector<std::string> EVMNetwork::nodes() const {
-  std::string variable = "ORWENNA_EVM_RPC_";
-  for (char c : key) variable += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (auto value = endpointOverride(variable)) return {*value};
-  return defaultNodes;
 }
 
 std::string EVMNetwork::gasCoinForGas(std::uint64_t chainId) {

@@ -1,6 +1,8 @@
 // The EVM networks the system works on: chain ids, gas coins, USDC contracts,
-// fee caps, and the nodes and explorers each one uses by default (overridable
-// through ORWENNA_EVM_RPC_<KEY>). The table is immutable; thread-safe.
+// fee caps, and the public nodes and explorers each one uses by default. Which
+// nodes a client really asks is the caller's (the wiring root resolves
+// ORWENNA_EVM_RPC_<KEY>); nothing here reads the environment. The table is
+// immutable; thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -28,16 +30,12 @@ struct EVMNetwork {
   std::optional<std::string> feeToken;
   int usdcDecimals = 6;
   UInt256 feeCapWei;      // largest gasLimit × maxFeePerGas signed
-  std::vector<std::string> defaultNodes;  // first is the main node, the rest fallbacks
+  std::vector<std::string> defaultNodes;  // public nodes: first the main one, the rest fallbacks
 
   static std::span<const EVMNetwork> all();
   [[nodiscard]] static const EVMNetwork* byChainId(std::uint64_t chainId);
   // By key or display name, case-insensitive.
   [[nodiscard]] static const EVMNetwork* byKey(std::string_view keyOrName);
-
-  // ORWENNA_EVM_RPC_<KEY> when set (it replaces the whole default list), else
-  // the default nodes.
-  std::vector<std::string> nodes() const;
 
   // The coin named when the wallet cannot pay gas: "BNB" on 56, "POL" on
   // 137, "HYPE" on 999, "USD" on 4217, "ETH" elsewhere.

@@ -4,18 +4,12 @@
 
 #include "base/regex.h"
 #include "base/text.h"
-#include "chains/solana_rpc.h"
+#include "chains/rpc_retry.h"
 #include "signing/keccak.h"
 
 namespace orwenna {
 
 namespace {
-
-// Per node: simulations and sends can be slow on a busy public node, and the
-// retry moves on to the next one after this.
-constexpr std::chrono::seconds kCallTimeout{30};
-
-std::string first120(std::string_view body) { return std::string(body.substr(0, 120)); }
 
 bool contains(std::string_view haystack, std::string_view needle) { return haystack.find(needle) != std::string_view::npos; }
 
@@ -193,8 +187,8 @@ EVMRPC::EVMRPC(HttpClient& http, Clock& clock, std::string url, std::uint64_t ch
       sendURL_(std::move(sendURL)),
       followsSettings_(followsSettings) {}
 
-EVMRPC EVMRPC::forNetwork(HttpClient& http, Clock& clock, const EVMNetwork& network) {
-  std::vector<std::string> nodes = network.nodes();
+EVMRPC EVMRPC::forNetwork(HttpClient& http, Clock& clock, const EVMNetwork& network, std::vector<std::string> nodes) {
+  if (nodes.empty()) nodes = network.defaultNodes;
   std::string main = nodes.front();
   nodes.erase(nodes.begin());
   return EVMRPC(http, clock, std::move(main), network.chainId, std::move(nodes), std::nullopt, true);
@@ -208,11 +202,11 @@ Json EVMRPC::call(const std::string& method, const Json& params, std::string_vie
 
 Json EVMRPC::callOn(const std::vector<std::string>& nodes, const std::string& method, const Json& params,
                     std::string_view wallet) const {
-  const std::string body = Json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", params}}.dump();
+  const std::string body = RPCRetry::requestBody(method, params);
   const bool severalNodes = nodes.size() > 1;
   return RPCRetry::run(nodes, clock_, [&](const std::string& url) -> Json {
     HttpRequest req = HttpRequest::postJson(url, body);
-    req.timeout = kCallTimeout;
+    req.timeout = RPCRetry::kTimeout;
     HttpResponse res = http_.send(req);
     if (!res.ok()) {
       EVMRPCError error(EVMRPCError::Kind::http, res.status,
@@ -223,7 +217,7 @@ Json EVMRPC::callOn(const std::vector<std::string>& nodes, const std::string& me
     auto json = parseJson(res.body);
     if (!json || !json->is_object()) {
       throw EVMRPCError(EVMRPCError::Kind::notJson, 0,
-                        "EVM RPC " + method + ", response isn't JSON: " + first120(res.body));
+                        "EVM RPC " + method + ", response isn't JSON: " + RPCRetry::excerpt(res.body));
     }
     if (auto it = json->find("error"); it != json->end() && !it->is_null()) {
       const std::string message = RPCRetry::errorMessage(*it);

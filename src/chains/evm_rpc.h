@@ -1,5 +1,5 @@
 // The EVM JSON-RPC client: a node with fallbacks, the retry rules shared with
-// the Solana client (RPCRetry), the reading of node errors (a wallet short of
+// the Solana client (RPCRetry, chains/rpc_retry.h), the reading of node errors (a wallet short of
 // gas, a refused key, a missing method), fees, gas estimates, sending,
 // receipts and dry runs through eth_simulateV1; and the check of a node the
 // user pastes.
@@ -94,8 +94,11 @@ class EVMRPC {
 
   EVMRPC(HttpClient& http, Clock& clock, std::string url, std::uint64_t chainId, std::vector<std::string> fallbacks = {},
          std::optional<std::string> sendURL = std::nullopt, bool followsSettings = false);
-  // The network's nodes (with the environment override).
-  static EVMRPC forNetwork(HttpClient& http, Clock& clock, const EVMNetwork& network);
+  // A client of `network` that follows the settings: `nodes` in order (the
+  // first the main node, the rest fallbacks), as the caller resolved them;
+  // empty means the network's default nodes.
+  static EVMRPC forNetwork(HttpClient& http, Clock& clock, const EVMNetwork& network,
+                           std::vector<std::string> nodes = {});
 
   const std::string& url() const { return url_; }
   std::uint64_t chainId() const { return chainId_; }

@@ -1,32 +1,16 @@
 #include "chains/solana_rpc.h"
 
-#include <mutex>
+#include <algorithm>
 
-#include "base/text.h"
+#include "chains/rpc_retry.h"
 #include "chains/solana_transaction.h"
-#include "platform/defaults.h"
 #include "signing/base58.h"
 
 namespace orwenna {
 
 namespace {
 
-// Per node: sending and simulating can be slow on a busy public node, and the
-// retry moves on to the next one after this.
-constexpr std::chrono::seconds kCallTimeout{30};
-
-std::mutex& nodesMutex() {
-  static std::mutex m;
-  return m;
-}
-std::optional<std::string>& customNode() {
-  static std::optional<std::string> url;
-  return url;
-}
-
 const Json kConfirmed = {{"commitment", "confirmed"}};
-
-std::string first120(std::string_view body) { return std::string(body.substr(0, 120)); }
 
 SolanaRPCError badAnswer(const std::string& method, const std::string& what) {
   return SolanaRPCError(SolanaRPCError::Kind::badAnswer, 0, "Solana RPC " + method + ": " + what);
@@ -80,71 +64,13 @@ std::optional<Bytes> base64Data(const Json& account) {
 
 }  // namespace
 
-// ---- Nodes and retries -------------------------------------------------------
+// ---- Nodes ---------------------------------------------------------------------
 
-std::optional<std::string> SolanaNodes::custom() {
-  std::lock_guard lock(nodesMutex());
-  return customNode();
-}
-
-void SolanaNodes::setCustom(std::optional<std::string> url) {
-  std::lock_guard lock(nodesMutex());
-  if (url && url->empty()) url.reset();
-  customNode() = std::move(url);
-}
-
-std::string SolanaNodes::publicEndpoint() {
-  return endpointOverride("ORWENNA_SOLANA_RPC").value_or(std::string(kPublicMainnet));
-}
-
-std::vector<std::string> SolanaNodes::list() {
+std::vector<std::string> SolanaNodes::list() const {
   std::vector<std::string> nodes;
-  if (auto own = custom()) nodes.push_back(*own);
-  nodes.push_back(publicEndpoint());
+  if (custom && !custom->empty()) nodes.push_back(*custom);
+  nodes.push_back(publicEndpoint);
   return nodes;
-}
-
-bool RPCRetry::isRetryableStatus(int status, bool severalNodes) {
-  return status == 429 || status >= 500 || (severalNodes && (status == 401 || status == 403));
-}
-
-std::string RPCRetry::errorMessage(const Json& error) {
-  if (error.is_object() && error.contains("message") && error["message"].is_string()) {
-    return error["message"].get<std::string>();
-  }
-  return error.dump();
-}
-
-bool RPCRetry::isRetryableText(std::string_view text) {
-  static constexpr std::string_view kPhrases[] = {
-      "rate limit",    "too many requests", "timeout",        "timed out",      "temporarily",
-      "try again",     "header not found",  "node is behind", "service unavailable", "internal error",
-      "overloaded",    "usage limit",       "quota"};
-  const std::string lower = text::lowercased(text);
-  if (lower.find("revert") != std::string::npos) return false;
-  for (auto phrase : kPhrases) {
-    if (lower.find(phrase) != std::string::npos) return true;
-  }
-  return false;
-}
-
-Json RPCRetry::run(const std::vector<std::string>& nodes, Clock& clock,
-                   const std::function<Json(const std::string& url)>& attempt) {
-  if (nodes.empty()) throw WalletError("No Solana node is set.");
-  std::exception_ptr last;
-  for (std::size_t tryNo = 0; tryNo <= kWaitsMillis.size(); ++tryNo) {
-    if (tryNo > 0) clock.sleepFor(kWaitsMillis[tryNo - 1]);
-    try {
-      return attempt(nodes[tryNo % nodes.size()]);
-    } catch (const Again& again) {
-      if (!again.again) std::rethrow_exception(again.error);
-      last = again.error;
-    } catch (const NetError& e) {
-      if (e.kind() != NetError::Kind::connection && e.kind() != NetError::Kind::timeout) throw;
-      last = std::current_exception();
-    }
-  }
-  std::rethrow_exception(last);
 }
 
 // ---- Simulation reading -------------------------------------------------------
@@ -210,28 +136,32 @@ std::string SolanaSimulation::notEnoughSolMessage(std::string_view address, std:
 
 // ---- The client -----------------------------------------------------------------
 
-SolanaRPC::SolanaRPC(HttpClient& http, Clock& clock, std::string url, bool pinned)
-    : http_(http), clock_(clock), url_(std::move(url)), pinned_(pinned) {}
+SolanaRPC::SolanaRPC(HttpClient& http, Clock& clock, std::vector<std::string> nodes)
+    : http_(http), clock_(clock), nodes_(std::move(nodes)) {}
+
+SolanaRPC::SolanaRPC(HttpClient& http, Clock& clock, const SolanaNodes& nodes) : SolanaRPC(http, clock, nodes.list()) {}
+
+SolanaRPC SolanaRPC::pinnedTo(HttpClient& http, Clock& clock, std::string url) {
+  return SolanaRPC(http, clock, std::vector<std::string>{std::move(url)});
+}
 
 Json SolanaRPC::call(const std::string& method, const Json& params) const {
-  const std::vector<std::string> nodes = pinned_ ? std::vector<std::string>{url_} : SolanaNodes::list();
-  Json request = {{"jsonrpc", "2.0"}, {"id", 1}, {"method", method}, {"params", params}};
-  const std::string body = request.dump();
-  const bool severalNodes = nodes.size() > 1;
-  return RPCRetry::run(nodes, clock_, [&](const std::string& url) -> Json {
+  const std::string body = RPCRetry::requestBody(method, params);
+  const bool severalNodes = nodes_.size() > 1;
+  return RPCRetry::run(nodes_, clock_, [&](const std::string& url) -> Json {
     HttpRequest req = HttpRequest::postJson(url, body);
-    req.timeout = kCallTimeout;
+    req.timeout = RPCRetry::kTimeout;
     HttpResponse res = http_.send(req);
     if (!res.ok()) {
       SolanaRPCError error(SolanaRPCError::Kind::http, res.status,
-                           "Solana RPC " + method + ": HTTP " + std::to_string(res.status) + " " + first120(res.body));
+                           "Solana RPC " + method + ": HTTP " + std::to_string(res.status) + " " + RPCRetry::excerpt(res.body));
       bool retry = RPCRetry::isRetryableStatus(res.status, severalNodes);
       throw RPCRetry::Again(retry, std::make_exception_ptr(error), error.what());
     }
     auto json = parseJson(res.body);
     if (!json || !json->is_object()) {
       throw SolanaRPCError(SolanaRPCError::Kind::notJson, 0,
-                           "Solana RPC " + method + ": response isn't JSON: " + first120(res.body));
+                           "Solana RPC " + method + ": response isn't JSON: " + RPCRetry::excerpt(res.body));
     }
     if (auto it = json->find("error"); it != json->end() && !it->is_null()) {
       const std::string message = RPCRetry::errorMessage(*it);
@@ -249,6 +179,42 @@ std::uint64_t SolanaRPC::balance(const std::string& address) const {
   const Json* value = path(result, {"value"});
   if (!value) throw badAnswer("getBalance", "the answer has no value");
   return requireU64(*value, "getBalance", "the balance");
+}
+
+SolanaRPC::Holdings SolanaRPC::holdings(const std::string& owner) const {
+  const std::string method = "getTokenAccountsByOwner";
+  Holdings out;
+  out.sol = lamportsToSol(balance(owner));
+  for (std::string_view program : {SolanaPrograms::kToken, SolanaPrograms::kToken2022}) {
+    Json result = call(method, Json::array({owner, {{"programId", program}},
+                                            {{"encoding", "jsonParsed"}, {"commitment", "confirmed"}}}));
+    const Json* value = path(result, {"value"});
+    if (!value || !value->is_array()) throw badAnswer(method, "the answer has no list of accounts");
+    for (const auto& entry : *value) {
+      const Json* info = path(entry, {"account", "data", "parsed", "info"});
+      const Json* mint = info ? path(*info, {"mint"}) : nullptr;
+      const Json* amount = info ? path(*info, {"tokenAmount", "amount"}) : nullptr;
+      const Json* decimals = info ? path(*info, {"tokenAmount", "decimals"}) : nullptr;
+      if (!mint || !mint->is_string() || !amount || !decimals) throw badAnswer(method, "a token account isn't parsed");
+      const std::uint64_t places = requireU64(*decimals, method, "decimals");
+      if (places > 30) throw badAnswer(method, "a token's decimals are out of range");
+      const Decimal whole = Decimal(requireU64(*amount, method, "a token amount"))
+                                .scaledByPowerOfTen(-static_cast<int>(places));
+      const std::string& mintId = mint->get_ref<const std::string&>();
+      if (mintId == SolanaPrograms::kUsdcMint) {
+        out.usdc += whole;
+        continue;
+      }
+      if (whole.isZero()) continue;
+      auto same = std::find_if(out.tokens.begin(), out.tokens.end(), [&](const Holding& h) { return h.mint == mintId; });
+      if (same != out.tokens.end()) {
+        same->amount += whole;
+      } else {
+        out.tokens.push_back({mintId, std::string(program), whole, static_cast<int>(places), std::nullopt});
+      }
+    }
+  }
+  return out;
 }
 
 std::vector<SolanaRPC::TokenAccount> SolanaRPC::tokenAccounts(const std::string& owner, const std::string& mint) const {

@@ -1,20 +1,18 @@
-// The Solana JSON-RPC client: which nodes to ask (`SolanaNodes`), how a failed
-// call is retried (`RPCRetry`), the calls the system makes (`SolanaRPC`), the
-// reading of a simulation, and the check of a node the user pastes.
+// The Solana JSON-RPC client: which nodes to ask (`SolanaNodes`, a value the
+// caller builds: the user's own node, then the public one), the calls the
+// system makes (`SolanaRPC`), a wallet's holdings, the reading of a
+// simulation, and the check of a node the user pastes. Retries follow
+// RPCRetry (chains/rpc_retry.h).
 //
-// Calls block the calling thread (run them off the UI thread); they share
-// nothing but the node list, which is copied under its lock at the start of
-// each call, so one SolanaRPC may be used from several threads at once.
-// Waits go through the injected Clock, so tests never really sleep.
+// Calls block the calling thread (run them off the UI thread). A SolanaRPC
+// holds only its node list, fixed at construction, so one may be used from
+// several threads at once as long as the HttpClient may. Waits go through the
+// injected Clock, so tests never really sleep.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <exception>
-#include <functional>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,47 +42,17 @@ class SolanaRPCError : public ChainError {
   int httpStatus_;
 };
 
+// The nodes a client asks, in order: the user's own node when set (a
+// setting), then the public endpoint. Nothing here reads the environment or
+// the settings: the caller fills both in.
 struct SolanaNodes {
   static constexpr std::string_view kPublicMainnet = "https://api.mainnet-beta.solana.com";
-  // The user's own node (from settings); read and written under one lock.
-  static std::optional<std::string> custom();
-  static void setCustom(std::optional<std::string> url);
-  // ORWENNA_SOLANA_RPC when set, else the public mainnet endpoint.
-  static std::string publicEndpoint();
+
+  std::optional<std::string> custom;  // the user's own node; empty text counts as none
+  std::string publicEndpoint = std::string(kPublicMainnet);
+
   // The user's node when set, then the public endpoint.
-  static std::vector<std::string> list();
-};
-
-struct RPCRetry {
-  // Thrown by an attempt to steer the loop: retry (`again`) or give up, with
-  // the underlying error that is rethrown when the loop ends.
-  class Again : public std::runtime_error {
-   public:
-    Again(bool again, std::exception_ptr error, const std::string& message)
-        : std::runtime_error(message), again(again), error(std::move(error)) {}
-    bool again;
-    std::exception_ptr error;
-  };
-
-  static constexpr std::array<std::int64_t, 4> kWaitsMillis{1000, 2000, 4000, 8000};
-
-  // Runs `attempt` against the nodes in list order, wrapping, at most five
-  // times with the waits above between tries. Retried: a NetError of kind
-  // connection or timeout, or Again with `again` true. Anything else, and the
-  // last failure, is thrown. REQUIRES: nodes is not empty.
-  static Json run(const std::vector<std::string>& nodes, Clock& clock,
-                  const std::function<Json(const std::string& url)>& attempt);
-
-  // A node's error text worth retrying: lower-cased, no "revert", and one of
-  // the phrases of overload, rate limits and passing faults.
-  [[nodiscard]] static bool isRetryableText(std::string_view text);
-
-  // An HTTP status worth another try: rate limits and server faults, and a
-  // refused key only when another node can be asked.
-  [[nodiscard]] static bool isRetryableStatus(int status, bool severalNodes);
-
-  // The text of a JSON-RPC "error" member: its "message", or the whole member.
-  static std::string errorMessage(const Json& error);
+  [[nodiscard]] std::vector<std::string> list() const;
 };
 
 // A simulation's value read for the guards: the error text, the logs, and
@@ -135,20 +103,41 @@ class SolanaRPC {
     Bytes data;
   };
 
-  // Unpinned (the node list of SolanaNodes), or pinned to `url` alone.
-  SolanaRPC(HttpClient& http, Clock& clock, std::string url = {}, bool pinned = false);
-  static SolanaRPC pinnedTo(HttpClient& http, Clock& clock, std::string url) {
-    return SolanaRPC(http, clock, std::move(url), true);
-  }
+  // One token other than USDC in a wallet; the amounts of several accounts of
+  // one mint are summed.
+  struct Holding {
+    std::string mint;
+    std::string program;  // the token program that owns its accounts
+    Decimal amount;       // in whole tokens
+    int decimals = 0;
+    std::optional<Decimal> priceUSD;  // filled by token pricing, not by the read
 
-  const std::string& url() const { return url_; }
-  bool pinned() const { return pinned_; }
+    friend bool operator==(const Holding&, const Holding&) = default;
+  };
+  struct Holdings {
+    Decimal sol;
+    Decimal usdc;
+    std::vector<Holding> tokens;  // non-zero holdings, in the node's order
+  };
+
+  // Asks `nodes.list()` in order, falling over to the next on a retryable failure.
+  SolanaRPC(HttpClient& http, Clock& clock, const SolanaNodes& nodes = {});
+  // Asks `url` alone.
+  static SolanaRPC pinnedTo(HttpClient& http, Clock& clock, std::string url);
+
+  const std::vector<std::string>& nodes() const { return nodes_; }
 
   // The "result" of one JSON-RPC call, with retries. Throws SolanaRPCError,
   // or NetError after the last retry.
   Json call(const std::string& method, const Json& params) const;
 
+  // Lamports.
   std::uint64_t balance(const std::string& address) const;
+  // SOL, USDC and every other non-zero token of `owner` under both token
+  // programs (SolanaPrograms::kToken, kToken2022): three calls. Throws what
+  // call() throws; a token account of an unexpected shape is a SolanaRPCError
+  // of kind badAnswer.
+  Holdings holdings(const std::string& owner) const;
   std::vector<TokenAccount> tokenAccounts(const std::string& owner, const std::string& mint) const;
   std::optional<AccountInfo> accountInfo(const std::string& address) const;
   LatestBlockhash latestBlockhash() const;
@@ -168,8 +157,9 @@ class SolanaRPC {
  private:
   HttpClient& http_;
   Clock& clock_;
-  std::string url_;
-  bool pinned_;
+  std::vector<std::string> nodes_;
+
+  SolanaRPC(HttpClient& http, Clock& clock, std::vector<std::string> nodes);
 };
 
 }  // namespace orwenna

@@ -19,7 +19,7 @@
 
 namespace orwenna {
 
-// Well-known program and account ids (Base58).
+// Well-known program and account ids (Base58): the one place each is written.
 struct SolanaPrograms {
   static constexpr std::string_view kSystem = "11111111111111111111111111111111";
   static constexpr std::string_view kComputeBudget = "ComputeBudget111111111111111111111111111111";
@@ -29,6 +29,7 @@ struct SolanaPrograms {
   static constexpr std::string_view kNameService = "namesLPneVptA9Z5rqUDD9tMTWEJwofgaYwp8cawRkX";
   static constexpr std::string_view kSolRoot = "58PwtjSDuFHuUkYjH9BYnnQKHfwo9reZhC2zMJv9JPkx";
   static constexpr std::string_view kAddressLookupTable = "AddressLookupTab1e1111111111111111111111111";
+  static constexpr std::string_view kUsdcMint = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
   static constexpr std::string_view kMainnetGenesisHash = "5eykt4UsFv8P8NJdTREpY1vzqKqZKvdpKuc147dw2N9d";
 
   // A short human name for the programs above ("System", "SPL Token", …).

@@ -1,7 +1,5 @@
 #include "guards/second_check.h"
 
-#include "platform/defaults.h"
-
 namespace orwenna {
 
 SecondCheckClassifier::SecondCheckClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root,
@@ -9,10 +7,6 @@ SecondCheckClassifier::SecondCheckClassifier(HttpClient& http, std::optional<std
     : http_(http), root_(std::move(root)), timeout_(timeout) {
   if (apiKey && !apiKey->empty()) apiKey_ = std::move(apiKey);
   while (!root_.empty() && root_.back() == '/') root_.pop_back();
-}
-
-std::string SecondCheckClassifier::defaultRoot() {
-  return baseURLOr("ORWENNA_OPENROUTER_API", kDefaultRoot);
 }
 
 Json SecondCheckClassifier::requestBody(const Json& state, std::string_view instructions, const Json& criteria) {

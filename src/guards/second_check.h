@@ -5,10 +5,10 @@
 // transaction, and (for InjectionGuard) whether outside text tries to steer
 // the assistant. It never blocks on its own; the code checks decide.
 //
-// Without a key the check is off. Any failure or time-out is a
-// SecondCheckError that callers show as "didn't answer". The key is sent only
-// in the Authorization header and never logged. Thread-safe when the
-// HttpClient is.
+// The key and OpenRouter's root come from the caller; nothing here reads the
+// environment. Without a key the check is off. Any failure or time-out is a SecondCheckError that
+// callers show as "didn't answer". The key is sent only in the Authorization
+// header and never logged. Thread-safe when the HttpClient is.
 #pragma once
 
 #include <chrono>
@@ -49,12 +49,10 @@ class SecondCheckClassifier final : public InjectionClassifier {
   static constexpr std::chrono::milliseconds kTimeout{15000};
 
   // `apiKey` absent or empty: the check is off. `root` is OpenRouter's root
-  // without a trailing slash.
-  SecondCheckClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = defaultRoot(),
-                        std::chrono::milliseconds timeout = kTimeout);
-
-  // ORWENNA_OPENROUTER_API when set, else OpenRouter's public root.
-  static std::string defaultRoot();
+  // (trailing slashes are dropped); the caller passes the one it resolved
+  // (ORWENNA_OPENROUTER_API at the wiring root), else the public one.
+  SecondCheckClassifier(HttpClient& http, std::optional<std::string> apiKey, std::string root = std::string(kDefaultRoot),
+                std::chrono::milliseconds timeout = kTimeout);
 
   [[nodiscard]] bool connected() const { return apiKey_.has_value(); }
   std::string name() const override { return std::string(kName); }

@@ -21,11 +21,11 @@ void Verdict::append(const Verdict& other) {
 
 const std::vector<std::pair<std::string, std::string>>& SolanaPolicy::knownPrograms() {
   static const std::vector<std::pair<std::string, std::string>> table = {
-      {"11111111111111111111111111111111", "System"},
-      {"ComputeBudget111111111111111111111111111111", "Compute Budget"},
-      {"TokenkegQfeZyiNwAJbNbGKPFXCWuBvf9Ss623VQ5DA", "SPL Token"},
-      {"TokenzQdBNbLqP5VEhdkAS6EPFLC1PHnBqCXEpPxuEb", "Token-2022"},
-      {"ATokenGPvbdGVxr1b2hvZbsiqW5xWH25efTNsLJA8knL", "Associated Token"},
+      {std::string(SolanaPrograms::kSystem), "System"},
+      {std::string(SolanaPrograms::kComputeBudget), "Compute Budget"},
+      {std::string(SolanaPrograms::kToken), "SPL Token"},
+      {std::string(SolanaPrograms::kToken2022), "Token-2022"},
+      {std::string(SolanaPrograms::kAssociatedToken), "Associated Token"},
       {"JUP6LkbZbjS1jKKwapdHNy74zcZ3tLUZoi5QNyVTaV4", "Jupiter Swap"},
       {"jup3YeL8QhtSx1e253b2FDvsMNC87fDrgQZivbrndc9", "Jupiter Lend Earn"},
       {"DCA265Vj8a9CEuX1eb1LWRnDT7uK6q1xMipnNyatn23M", "DCA"},
@@ -33,7 +33,7 @@ const std::vector<std::pair<std::string, std::string>>& SolanaPolicy::knownProgr
       {"KLend2g3cP87fffoy8q1mQqGKjrxjC8boSyAYavgmjD", "Kamino Lend"},
       {"KvauGMspG5k6rtzrqqn7WNn3oZdyKqLKwK2XWQ8FLjd", "Kamino Vault"},
       {"FarmsPZpWu9i7Kky8tPN37rs2TpmMrAZrC7S7vJa91Hr", "Kamino Farms"},
-      {"AddressLookupTab1e1111111111111111111111111", "Address Lookup Table"},
+      {std::string(SolanaPrograms::kAddressLookupTable), "Address Lookup Table"},
   };
   return table;
 }

@@ -1,17 +1,9 @@
 #include "hyperliquid/exchange.h"
 
 #include "base/bytes.h"
-#include "platform/defaults.h"
 #include "signing/wallet_error.h"
 
 namespace orwenna {
-
-HLEndpoints HLEndpoints::fromEnvironment() {
-  HLEndpoints e;
-  e.mainnet = baseURLOr("ORWENNA_HL_API", kMainnet);
-  e.testnet = baseURLOr("ORWENNA_HL_TESTNET_API", kTestnet);
-  return e;
-}
 
 Json HLExchange::body(const MsgPack& action, std::uint64_t nonce, const EVMSignature& signature,
                       const std::optional<std::string>& vaultAddress) {

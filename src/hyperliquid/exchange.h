@@ -1,5 +1,5 @@
 // The JSON body of a signed Hyperliquid action and its POST to the exchange
-// endpoint. The reply comes back as the exchange wrote it; reading "status"
+// endpoint of the roots the caller passes (HLEndpoints). The reply comes back as the exchange wrote it; reading "status"
 // and per-order outcomes is the caller's. Thread-safe as far as the HttpClient
 // it is given is.
 #pragma once
@@ -11,25 +11,11 @@
 
 #include "base/http.h"
 #include "base/json.h"
+#include "hyperliquid/endpoints.h"
 #include "signing/evm_signer.h"
 #include "signing/msgpack.h"
 
 namespace orwenna {
-
-// Hyperliquid's API roots (no trailing slash): "/exchange" and "/info" are
-// appended to them.
-struct HLEndpoints {
-  static constexpr const char* kMainnet = "https://api.hyperliquid.xyz";
-  static constexpr const char* kTestnet = "https://api.hyperliquid-testnet.xyz";
-
-  std::string mainnet = kMainnet;
-  std::string testnet = kTestnet;
-
-  // The defaults, each replaced by ORWENNA_HL_API / ORWENNA_HL_TESTNET_API when
-  // that variable is set and not empty.
-  static HLEndpoints fromEnvironment();
-  std::string root(bool isMainnet) const { return isMainnet ? mainnet : testnet; }
-};
 
 struct HLExchange {
   static constexpr std::chrono::seconds kTimeout{20};
@@ -44,8 +30,7 @@ struct HLExchange {
   // time-out. Returns the reply body unparsed, whatever the HTTP status; throws
   // NetError when no reply arrives and WalletError for
   // text that is not UTF-8.
-  static std::string post(HttpClient& http, const Json& body, bool mainnet,
-                          const HLEndpoints& endpoints = HLEndpoints::fromEnvironment());
+  static std::string post(HttpClient& http, const Json& body, bool mainnet, const HLEndpoints& endpoints = {});
 };
 
 }  // namespace orwenna

@@ -8,7 +8,6 @@
 #include <fmt/format.h>
 
 #include "base/log.h"
-#include "platform/defaults.h"
 
 namespace orwenna::Hyperliquid {
 
@@ -66,10 +65,6 @@ auto readingAnswer(std::string_view what, F&& body) -> decltype(body()) {
 }
 
 }  // namespace
-
-std::string InfoApi::rootFromEnvironment() {
-  return baseURLOr("ORWENNA_HL_API", kDefaultApiRoot);
-}
 
 std::string post(const InfoApi& api, const Json& body) {
   std::string url = api.root + "/info";

@@ -1,5 +1,6 @@
 // Read-only requests to Hyperliquid's info endpoint: markets (own and
 // builder-deployed dexes), candles and the 4-hour ATR, and account balances.
+// The root is the caller's (InfoApi::root, one of HLEndpoints).
 //
 // Stateless functions over an injected HttpClient and Clock; every number in an
 // answer is parsed strictly into Decimal, and one bad number fails the whole
@@ -18,20 +19,16 @@
 #include "base/decimal.h"
 #include "base/http.h"
 #include "base/json.h"
+#include "hyperliquid/endpoints.h"
 #include "trading/market.h"
 
 namespace orwenna::Hyperliquid {
-
-inline constexpr const char* kDefaultApiRoot = "https://api.hyperliquid.xyz";
 
 // Where and how the info endpoint is reached.
 struct InfoApi {
   HttpClient& http;
   const Clock& clock;
-  std::string root = kDefaultApiRoot;  // no trailing slash; "/info" is appended
-
-  // The root from ORWENNA_HL_API, else the public endpoint.
-  static std::string rootFromEnvironment();
+  std::string root = HLEndpoints::kMainnet;  // no trailing slash; "/info" is appended
 };
 
 // POSTs `body` as JSON to <root>/info with a 15-second time-out and returns the

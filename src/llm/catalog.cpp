@@ -1,7 +1,5 @@
 #include "llm/catalog.h"
 
-#include "platform/defaults.h"
-
 namespace orwenna {
 
 namespace {
@@ -93,16 +91,6 @@ std::vector<ProviderInfo> buildCatalog() {
   return c;
 }
 
-std::string upperId(const std::string& id) {
-  std::string out;
-  for (char c : id) {
-    if (c >= 'a' && c <= 'z') out += static_cast<char>(c - 'a' + 'A');
-    else if (c == '-') out += '_';
-    else out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 const std::vector<ProviderInfo>& providerCatalog() {
@@ -136,16 +124,6 @@ LLMEndpoints LLMEndpoints::defaults() {
   e.openRouter = "https://openrouter.ai";
   e.chatgptBackend = "https://chatgpt.com";
   e.openaiAuth = "https://auth.openai.com";
-  return e;
-}
-
-LLMEndpoints LLMEndpoints::fromEnvironment() {
-  LLMEndpoints e = defaults();
-  for (auto& [id, base] : e.providerBase)
-    if (auto v = baseURLOverride("ORWENNA_" + upperId(id) + "_API")) base = *v;
-  if (auto v = baseURLOverride("ORWENNA_OPENROUTER_API")) e.openRouter = *v;
-  if (auto v = baseURLOverride("ORWENNA_CHATGPT_BACKEND")) e.chatgptBackend = *v;
-  if (auto v = baseURLOverride("ORWENNA_OPENAI_AUTH")) e.openaiAuth = *v;
   return e;
 }
 

@@ -2,10 +2,11 @@
 // is reached.
 //
 // The catalog is fixed data in menu order; entries with `unavailable` set are
-// listed but cannot be chosen. Endpoint roots default to the real services and
-// are replaced by ORWENNA_<ID>_API, ORWENNA_OPENROUTER_API,
-// ORWENNA_CHATGPT_BACKEND and ORWENNA_OPENAI_AUTH when those are set.
-// Thread-safe (immutable values).
+// listed but cannot be chosen. LLMEndpoints::defaults() holds the real
+// services' roots, the one place they are written; the wiring root replaces
+// them (ORWENNA_<ID>_API, ORWENNA_OPENROUTER_API, ORWENNA_CHATGPT_BACKEND,
+// ORWENNA_OPENAI_AUTH) and passes the value down, so nothing here reads the
+// environment. Thread-safe (immutable values).
 #pragma once
 
 #include <map>
@@ -32,9 +33,8 @@ struct LLMEndpoints {
   std::string chatgptBackend;  // root; "/backend-api/codex/…"
   std::string openaiAuth;      // root; "/oauth/authorize", "/oauth/token"
 
+  // The public services' roots, without trailing slashes.
   static LLMEndpoints defaults();
-  // The defaults with the environment's overrides applied (trailing "/" dropped).
-  static LLMEndpoints fromEnvironment();
 
   // The base URL of an API-key or local provider; "" for others.
   std::string baseURL(const std::string& id) const;

@@ -43,7 +43,7 @@ struct LLMEnvironment {
   Clock& clock;
   Random& random;
   CredentialStore& store;
-  LLMEndpoints endpoints = LLMEndpoints::fromEnvironment();
+  LLMEndpoints endpoints = LLMEndpoints::defaults();  // the wiring root passes the resolved ones
   std::function<void(const std::string& url)> openBrowser;  // openInBrowser when empty
   std::filesystem::path home;                               // homeFolder() when empty
   std::optional<std::string> searchPath;                    // $PATH when unset

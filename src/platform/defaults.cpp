@@ -1,6 +1,5 @@
 #include "platform/defaults.h"
 
-#include <cstdlib>
 #include <mutex>
 
 #include "base/files.h"
@@ -12,11 +11,6 @@ namespace {
 std::mutex& writeMutex() {
   static std::mutex m;
   return m;
-}
-
-std::string withoutTrailingSlash(std::string url) {
-  while (!url.empty() && url.back() == '/') url.pop_back();
-  return url;
 }
 
 }  // namespace
@@ -54,29 +48,6 @@ void Defaults::setValue(std::string_view key, Json value, std::string_view what)
   all[std::string(key)] = std::move(value);
   ensureDirectory(file_.parent_path());
   writeFileAtomically(file_, all.dump(2) + "\n");
-}
-
-std::optional<std::string> endpointOverride(std::string_view variable, const Defaults& defaults) {
-  const std::string name(variable);
-  if (const char* env = std::getenv(name.c_str()); env && *env) return std::string(env);
-  auto endpoints = defaults.value("endpoints");
-  if (!endpoints || !endpoints->is_object()) return std::nullopt;
-  auto it = endpoints->find(name);
-  if (it == endpoints->end() || !it->is_string() || it->get_ref<const std::string&>().empty()) return std::nullopt;
-  return it->get<std::string>();
-}
-
-std::optional<std::string> endpointOverride(std::string_view variable) {
-  return endpointOverride(variable, Defaults::standard());
-}
-
-std::optional<std::string> baseURLOverride(std::string_view variable) {
-  if (auto url = endpointOverride(variable)) return withoutTrailingSlash(std::move(*url));
-  return std::nullopt;
-}
-
-std::string baseURLOr(std::string_view variable, std::string_view fallback) {
-  return baseURLOverride(variable).value_or(withoutTrailingSlash(std::string(fallback)));
 }
 
 }  // namespace orwenna

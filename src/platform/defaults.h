@@ -1,5 +1,6 @@
 // The user's settings file, defaults.json: one JSON object whose keys belong to
-// different modules ("riskPolicy", "agentMemory", "endpoints", …).
+// different modules ("riskPolicy", "agentMemory", "endpoints" — the last read
+// once by the wiring root, app/endpoints.h —, …).
 //
 // A writer replaces only its own key and keeps every other key; the file is
 // rewritten atomically, and a file that exists but is not a JSON object is
@@ -11,7 +12,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "base/json.h"
@@ -37,16 +37,5 @@ class Defaults {
  private:
   std::filesystem::path file_;
 };
-
-// An endpoint override by its variable name ("ORWENNA_HL_API"): the
-// environment variable when set, else the same name under "endpoints" in the
-// defaults file, else nothing. The URL is kept as written: a node URL may
-// need its trailing slash.
-[[nodiscard]] std::optional<std::string> endpointOverride(std::string_view variable);
-[[nodiscard]] std::optional<std::string> endpointOverride(std::string_view variable, const Defaults& defaults);
-// A base URL that paths are appended to: the override without trailing
-// slashes, or nothing / `fallback`.
-[[nodiscard]] std::optional<std::string> baseURLOverride(std::string_view variable);
-std::string baseURLOr(std::string_view variable, std::string_view fallback);
 
 }  // namespace orwenna

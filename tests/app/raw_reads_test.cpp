@@ -253,8 +253,8 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
   evm.result("eth_chainId", "0x38");
   evm.on("eth_call", [](const Json&) { return FakeSolanaNode::rpcError(3, "execution reverted"); });
   FakeClock clock;
-  Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvm, kSol}, solana.url(),
-                        {{"base", evm.url()}, {"bnb", evm.url()}}};
+  Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvm, kSol}, SolanaNodes{std::nullopt, solana.url()},
+                        {{"base", {evm.url()}}, {"bnb", {evm.url()}}}};
   Agent::RpcNodes noSolanaAddress = nodes;
   noSolanaAddress.me.solana.reset();
   const Agent::Lookups lookups({{"rpc", Agent::rpcLookup(nodes)}, {"rpc-evm-only", Agent::rpcLookup(noSolanaAddress)}});

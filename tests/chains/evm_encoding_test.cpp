@@ -197,16 +197,6 @@ TEST(EVMNetworkTest, FeeCapsPerChain) {
   EXPECT_EQ(EVMNetwork::byChainId(56)->usdcDecimals, 18);  // BNB Chain's USDC is not 6
 }
 
-TEST(EVMNetworkTest, NodeOverrideFromEnvironment) {
-  const EVMNetwork* base = EVMNetwork::byKey("base");
-  ASSERT_NE(base, nullptr);
-  ::unsetenv("ORWENNA_EVM_RPC_BASE");
-  EXPECT_EQ(base->nodes(), base->defaultNodes);
-  ::setenv("ORWENNA_EVM_RPC_BASE", "http://127.0.0.1:9/", 1);
-  EXPECT_EQ(base->nodes(), std::vector<std::string>{"http://127.0.0.1:9/"});
-  ::unsetenv("ORWENNA_EVM_RPC_BASE");
-}
-
 TEST(EVMNetworkTest, FormatUnitsIsExact) {
   EXPECT_EQ(formatUnits(0, 18), "0");
   EXPECT_EQ(formatUnits(1, 18), "0.000000000000000001");

@@ -399,5 +399,24 @@ TEST(ENSTest, Resolve) {
   EXPECT_EQ(toHex(ENS::namehash("eth")), "93cdeb708b7545dc668eb9280176169d1c33cfd8ed6f04690a0bcc88a93fc4ae");
 }
 
+TEST(EVMRPCTest, ANetworksClientAsksTheNodesTheCallerGivesElseItsDefaults) {
+  const EVMNetwork& base = *EVMNetwork::byKey("base");
+  FakeClock clock;
+  EVMRPC defaults = EVMRPC::forNetwork(CurlHttpClient::shared(), clock, base);
+  EXPECT_EQ(defaults.url(), base.defaultNodes.front());
+  EXPECT_EQ(defaults.fallbacks(), std::vector<std::string>(base.defaultNodes.begin() + 1, base.defaultNodes.end()));
+  EXPECT_EQ(defaults.chainId(), 8453u);
+  EXPECT_TRUE(defaults.followsSettings());
+
+  FakeNode main, fallback;
+  main.on("eth_chainId", [](const Json&) { return FakeResponse::text("busy", 503); });
+  fallback.result("eth_chainId", "0x2105");
+  EVMRPC given = EVMRPC::forNetwork(CurlHttpClient::shared(), clock, base, {main.url() + "/", fallback.url()});
+  EXPECT_EQ(given.url(), main.url() + "/");  // as written
+  EXPECT_EQ(given.fallbacks(), std::vector<std::string>{fallback.url()});
+  EXPECT_EQ(given.call("eth_chainId", Json::array()), "0x2105");
+  EXPECT_EQ(main.requests().size(), 1u);
+}
+
 }  // namespace
 }  // namespace orwenna

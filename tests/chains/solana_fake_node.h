@@ -4,7 +4,6 @@
 // fake. Thread-safe where the server calls in.
 #pragma once
 
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -108,22 +107,6 @@ struct RedirectClient final : HttpClient {
     return CurlHttpClient::shared().stream(r, h);
   }
   std::string target;
-};
-
-// Points the public endpoint at a fake node (and clears the user's node) for
-// one test, restoring both afterwards.
-class PublicNodeOverride {
- public:
-  explicit PublicNodeOverride(const std::string& url, std::optional<std::string> custom = std::nullopt) {
-    setenv("ORWENNA_SOLANA_RPC", url.c_str(), 1);
-    SolanaNodes::setCustom(std::move(custom));
-  }
-  ~PublicNodeOverride() {
-    unsetenv("ORWENNA_SOLANA_RPC");
-    SolanaNodes::setCustom(std::nullopt);
-  }
-  PublicNodeOverride(const PublicNodeOverride&) = delete;
-  PublicNodeOverride& operator=(const PublicNodeOverride&) = delete;
 };
 
 }  // namespace orwenna::testing

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "chains/rpc_retry.h"
 #include "chains/solana_fake_node.h"
 #include "chains/solana_transaction.h"
 #include "signing/accounts.h"
@@ -21,7 +22,6 @@ using testing::errorOf;
 using testing::FakeClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
-using testing::PublicNodeOverride;
 
 const std::string kOwner = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 const std::string kMint = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
@@ -117,40 +117,46 @@ TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
   own.on("getBalance", [](const Json&) { return FakeResponse::text("invalid api key", 401); });
   pub.result("getBalance", {{"value", 42}});
   {
-    PublicNodeOverride nodes(pub.url(), own.url());
     FakeClock clock;
-    SolanaRPC rpc(CurlHttpClient::shared(), clock);
+    SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
     EXPECT_EQ(rpc.balance(kOwner), 42u);
     EXPECT_EQ(own.requests().size(), 1u);
     EXPECT_EQ(pub.requests().size(), 1u);
   }
   {
-    PublicNodeOverride nodes(own.url());
     FakeClock clock;
-    SolanaRPC rpc(CurlHttpClient::shared(), clock);
+    SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{std::nullopt, own.url()});
     EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 401 invalid api key");
     EXPECT_EQ(own.requests().size(), 2u);  // one more, and no retry
     EXPECT_TRUE(clock.sleeps().empty());
   }
 }
 
-TEST(SolanaNodes, CallsRunConcurrentlyWhileTheUsersNodeChanges) {
+TEST(SolanaNodes, TheUsersNodeComesFirstAndThePublicOneIsTheDefault) {
+  EXPECT_EQ(SolanaNodes{}.list(), std::vector<std::string>{std::string(SolanaNodes::kPublicMainnet)});
+  EXPECT_EQ((SolanaNodes{"https://own.example/", "https://public.example"}.list()),
+            (std::vector<std::string>{"https://own.example/", "https://public.example"}));  // as written
+  EXPECT_EQ((SolanaNodes{std::string(), "https://public.example"}.list()),
+            std::vector<std::string>{"https://public.example"});  // an empty setting is no node
+  FakeClock clock;
+  EXPECT_EQ(SolanaRPC(CurlHttpClient::shared(), clock).nodes(),
+            std::vector<std::string>{std::string(SolanaNodes::kPublicMainnet)});
+  EXPECT_EQ(SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, "https://one.example").nodes(),
+            std::vector<std::string>{"https://one.example"});
+}
+
+TEST(SolanaRPC, OneClientServesSeveralThreadsAtOnce) {
   FakeSolanaNode own, pub;
   own.result("getBalance", {{"value", 1}});
   pub.result("getBalance", {{"value", 2}});
-  PublicNodeOverride nodes(pub.url());
-  std::atomic<bool> stop{false};
-  std::thread flipper([&] {
-    for (int i = 0; !stop.load(); ++i) {
-      SolanaNodes::setCustom(i % 2 ? std::optional<std::string>(own.url()) : std::nullopt);
-    }
-  });
+  FakeClock clock;
+  const SolanaRPC withOwn(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
+  const SolanaRPC publicOnly(CurlHttpClient::shared(), clock, SolanaNodes{std::nullopt, pub.url()});
   std::vector<std::thread> callers;
   std::atomic<int> fromOwn{0}, fromPublic{0}, other{0};
   for (int t = 0; t < 4; ++t) {
-    callers.emplace_back([&] {
-      FakeClock clock;
-      SolanaRPC rpc(CurlHttpClient::shared(), clock);
+    callers.emplace_back([&, t] {
+      const SolanaRPC& rpc = t % 2 ? withOwn : publicOnly;
       for (int i = 0; i < 15; ++i) {
         auto v = rpc.balance(kOwner);
         (v == 1 ? fromOwn : v == 2 ? fromPublic : other)++;
@@ -158,15 +164,9 @@ TEST(SolanaNodes, CallsRunConcurrentlyWhileTheUsersNodeChanges) {
     });
   }
   for (auto& c : callers) c.join();
-  stop = true;
-  flipper.join();
-  EXPECT_EQ(fromOwn + fromPublic, 60);
+  EXPECT_EQ(fromOwn, 30);
+  EXPECT_EQ(fromPublic, 30);
   EXPECT_EQ(other, 0);
-  // The list is the user's node first whenever one is set.
-  SolanaNodes::setCustom(own.url());
-  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{own.url(), pub.url()}));
-  SolanaNodes::setCustom(std::string());
-  EXPECT_EQ(SolanaNodes::list(), (std::vector<std::string>{pub.url()}));
 }
 
 TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {

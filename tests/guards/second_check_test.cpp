@@ -187,11 +187,15 @@ TEST(SecondCheckConnection, WithoutAKeyNothingIsSent) {
   EXPECT_EQ(server.requestCount(), 0u);
 }
 
-TEST(SecondCheckConnection, RootFromTheEnvironment) {
-  ::setenv("ORWENNA_OPENROUTER_API", "http://127.0.0.1:9/", 1);
-  EXPECT_EQ(SecondCheckClassifier::defaultRoot(), "http://127.0.0.1:9");
-  ::unsetenv("ORWENNA_OPENROUTER_API");
-  EXPECT_EQ(SecondCheckClassifier::defaultRoot(), "https://openrouter.ai");
+TEST(SecondCheckConnection, AsksTheRootItIsGivenElseOpenRouter) {
+  EXPECT_EQ(SecondCheckClassifier::kDefaultRoot, "https://openrouter.ai");
+  FakeServer server;
+  server.onJson("POST", "/api/alpha/decisions", R"({"answers":{"answer":{"choice":"data","confidence":0.9}}})");
+  CurlHttpClient http;
+  SecondCheckClassifier classifier(http, std::string("sk-or-test-key"), server.url() + "//");  // trailing slashes dropped
+  EXPECT_EQ(classifier.decide(Json::object(), "Which?", Json{{"data", "plain data"}}).choice, "data");
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(server.requests()[0].path, "/api/alpha/decisions");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "fakes/fake_server.h"
 #include "signing/hl_action.h"
@@ -85,25 +86,27 @@ TEST(HLExchangePost, PostsToTheChosenNetworkAndReturnsTheReplyAsWritten) {
   EXPECT_EQ(mainnet.requestCount(), 1u);
 }
 
-TEST(HLExchangePost, EndpointsComeFromTheEnvironment) {
-  ::unsetenv("ORWENNA_HL_API");
-  ::unsetenv("ORWENNA_HL_TESTNET_API");
-  HLEndpoints defaults = HLEndpoints::fromEnvironment();
+// Answers every request itself and keeps its address: nothing leaves the machine.
+class AnsweringClient : public HttpClient {
+ public:
+  HttpResponse send(const HttpRequest& request) override {
+    urls.push_back(request.url);
+    return HttpResponse{200, {}, R"({"status":"err","response":"Invalid nonce"})"};
+  }
+  HttpResponse stream(const HttpRequest& request, const LineHandler&) override { return send(request); }
+  std::vector<std::string> urls;
+};
+
+TEST(HLExchangePost, WithoutEndpointsTheRootsArePublic) {
+  const HLEndpoints defaults;
   EXPECT_EQ(defaults.root(true), "https://api.hyperliquid.xyz");
   EXPECT_EQ(defaults.root(false), "https://api.hyperliquid-testnet.xyz");
 
-  FakeServer fake;
-  fake.onJson("POST", "/exchange", R"({"status":"err","response":"Invalid nonce"})");
-  ::setenv("ORWENNA_HL_API", (fake.url() + "/").c_str(), 1);
-  ::setenv("ORWENNA_HL_TESTNET_API", "", 1);
-  HLEndpoints overridden = HLEndpoints::fromEnvironment();
-  EXPECT_EQ(overridden.root(true), fake.url());
-  EXPECT_EQ(overridden.root(false), "https://api.hyperliquid-testnet.xyz");
-  EXPECT_EQ(HLExchange::post(CurlHttpClient::shared(), Json::object(), true),
-            R"({"status":"err","response":"Invalid nonce"})");
-  EXPECT_EQ(fake.requests().at(0).body, "{}");
-  ::unsetenv("ORWENNA_HL_API");
-  ::unsetenv("ORWENNA_HL_TESTNET_API");
+  AnsweringClient http;
+  EXPECT_EQ(HLExchange::post(http, Json::object(), true), R"({"status":"err","response":"Invalid nonce"})");
+  EXPECT_EQ(HLExchange::post(http, Json::object(), false), R"({"status":"err","response":"Invalid nonce"})");
+  EXPECT_EQ(http.urls, (std::vector<std::string>{"https://api.hyperliquid.xyz/exchange",
+                                                  "https://api.hyperliquid-testnet.xyz/exchange"}));
 }
 
 }  // namespace

@@ -127,22 +127,16 @@ TEST(Catalog, EntriesAreUniqueAndConsistent) {
   EXPECT_FALSE(findProvider("claude-code")->signInLabel);
 }
 
-TEST(Endpoints, EnvironmentReplacesTheDefaults) {
-  ::setenv("ORWENNA_DEEPSEEK_API", "http://127.0.0.1:9/ds/", 1);
-  ::setenv("ORWENNA_LMSTUDIO_API", "http://127.0.0.1:9/lm", 1);
-  ::setenv("ORWENNA_OPENROUTER_API", "http://127.0.0.1:9", 1);
-  ::setenv("ORWENNA_CHATGPT_BACKEND", "http://127.0.0.1:8", 1);
-  ::setenv("ORWENNA_OPENAI_AUTH", "http://127.0.0.1:7", 1);
-  LLMEndpoints e = LLMEndpoints::fromEnvironment();
-  for (const char* v : {"ORWENNA_DEEPSEEK_API", "ORWENNA_LMSTUDIO_API", "ORWENNA_OPENROUTER_API",
-                        "ORWENNA_CHATGPT_BACKEND", "ORWENNA_OPENAI_AUTH"})
-    ::unsetenv(v);
-  EXPECT_EQ(e.baseURL("deepseek"), "http://127.0.0.1:9/ds");
-  EXPECT_EQ(e.baseURL("lmstudio"), "http://127.0.0.1:9/lm");
+TEST(Endpoints, DefaultsAreThePublicServicesWithoutTrailingSlashes) {
+  LLMEndpoints e = LLMEndpoints::defaults();
+  EXPECT_EQ(e.baseURL("deepseek"), "https://api.deepseek.com");
   EXPECT_EQ(e.baseURL("openai"), "https://api.openai.com/v1");
-  EXPECT_EQ(e.openRouterAPI(), "http://127.0.0.1:9/api/v1");
-  EXPECT_EQ(e.chatgptBackend, "http://127.0.0.1:8");
-  EXPECT_EQ(e.openaiAuth, "http://127.0.0.1:7");
+  EXPECT_EQ(e.baseURL("lmstudio"), "http://127.0.0.1:1234/v1");
+  EXPECT_EQ(e.baseURL("chatgpt"), "");  // not an API-key or local provider
+  EXPECT_EQ(e.openRouterAPI(), "https://openrouter.ai/api/v1");
+  EXPECT_EQ(e.chatgptBackend, "https://chatgpt.com");
+  EXPECT_EQ(e.openaiAuth, "https://auth.openai.com");
+  for (const auto& [id, base] : e.providerBase) EXPECT_FALSE(base.ends_with("/")) << id;
 }
 
 TEST(LLMCredentials, KeepsOneEntryPerProviderInAPrivateFile) {

@@ -20,12 +20,8 @@ class DefaultsTest : public ::testing::Test {
     std::string t = (fs::temp_directory_path() / "orwenna-defaults-XXXXXX").string();
     dir_ = ::mkdtemp(t.data());
     ::setenv("ORWENNA_HOME", dir_.c_str(), 1);
-    ::unsetenv("ORWENNA_HL_API");
   }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    ::unsetenv("ORWENNA_HL_API");
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   fs::path file() const { return Defaults::defaultFile(); }
   fs::path dir_;
 };
@@ -50,21 +46,6 @@ TEST_F(DefaultsTest, AFileThatIsNotAnObjectIsNeverOverwritten) {
               file().string() + " is not a JSON object; the memory was not saved.");
     EXPECT_EQ(*readFile(file()), text);
   }
-}
-
-TEST_F(DefaultsTest, EndpointsComeFromTheEnvironmentFirstThenTheFile) {
-  Defaults d(file());
-  EXPECT_FALSE(endpointOverride("ORWENNA_HL_API", d));
-  d.setValue("endpoints", Json{{"ORWENNA_HL_API", "http://127.0.0.1:9/"}, {"ORWENNA_SOLANA_RPC", ""}}, "endpoints");
-  EXPECT_EQ(endpointOverride("ORWENNA_HL_API", d), "http://127.0.0.1:9/");  // a node URL stays as written
-  EXPECT_FALSE(endpointOverride("ORWENNA_SOLANA_RPC", d));  // empty means unset
-  ::setenv("ORWENNA_HL_API", "http://127.0.0.1:8//", 1);
-  EXPECT_EQ(endpointOverride("ORWENNA_HL_API", d), "http://127.0.0.1:8//");
-  EXPECT_EQ(baseURLOr("ORWENNA_HL_API", "https://x"), "http://127.0.0.1:8");
-  d.setValue("endpoints", Json::array(), "endpoints");
-  ::unsetenv("ORWENNA_HL_API");
-  EXPECT_FALSE(endpointOverride("ORWENNA_HL_API", d));
-  EXPECT_EQ(baseURLOr("ORWENNA_HL_API", "https://api.example/"), "https://api.example");
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+// Every network endpoint the app reaches, as one value resolved once at the
+// wiring root and passed down: Hyperliquid's API roots, the public Solana
+// node, each EVM network's nodes, and the model providers' and OpenRouter's
+// roots. Libraries take the root or node list they need from here as a
+// parameter and never read the environment or the settings for endpoints.
+//
+// Endpoints::resolve is the one place that knows the ORWENNA_* variable names
+// and their precedence: the variable from the environment when set and not
+// empty, else the same name under "endpoints" in defaults.json when it is a
+// non-empty string, else the public default, which each library keeps beside
+// its client (HLEndpoints, SolanaNodes::kPublicMainnet,
+// EVMNetwork::defaultNodes, LLMEndpoints::defaults). Base URLs lose their
+// trailing slashes; node URLs (ORWENNA_SOLANA_RPC, ORWENNA_EVM_RPC_<KEY>) are
+// kept as written, since a node may need its slash.
+//
+// A plain value. resolve() reads only the lookup and the settings file it is
+// given; it is thread-safe when the lookup is.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "chains/evm_network.h"
+#include "chains/solana_rpc.h"
+#include "hyperliquid/endpoints.h"
+#include "llm/catalog.h"
+#include "platform/defaults.h"
+
+namespace orwenna {
+
+struct Endpoints {
+  // An environment variable by name; nothing when it is not set.
+  using Environment = std::function<std::optional<std::string>(const std::string& variable)>;
+
+  HLEndpoints hyperliquid;  // ORWENNA_HL_API, ORWENNA_HL_TESTNET_API
+  std::string solanaRpc = std::string(SolanaNodes::kPublicMainnet);  // ORWENNA_SOLANA_RPC
+  // By network key: ORWENNA_EVM_RPC_<KEY> (the key in upper case) replaces the
+  // network's default list with that one node. A network not listed uses its
+  // default nodes.
+  std::map<std::string, std::vector<std::string>> evmNodes;
+  // ORWENNA_<ID>_API per API-key or local provider (the catalog id in upper
+  // case, "-" as "_"), ORWENNA_OPENROUTER_API, ORWENNA_CHATGPT_BACKEND,
+  // ORWENNA_OPENAI_AUTH.
+  LLMEndpoints llm = LLMEndpoints::defaults();
+
+  // The nodes of `network`, the main one first.
+  [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;
+  // OpenRouter's root, shared by the OpenRouter model provider and the second check.
+  [[nodiscard]] const std::string& openRouter() const { return llm.openRouter; }
+
+  // The endpoints by the precedence above; every EVM network gets its entry.
+  // A settings file that is missing, unreadable or not a JSON object, or an
+  // "endpoints" value that is not an object, gives no overrides.
+  [[nodiscard]] static Endpoints resolve(const Environment& environment, const Defaults& defaults);
+  // This process's environment, read through getenv.
+  [[nodiscard]] static Environment processEnvironment();
+  // resolve(processEnvironment(), Defaults::standard()).
+  [[nodiscard]] static Endpoints fromProcess();
+};
+
+}  // namespace orwenna

@@ -81,7 +81,7 @@ void printCall(const EVMCall& c) {
   }
 }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar evmRegistrar([](CLI::App& app) {
   CLI::App* evm = app.add_subcommand("evm", "EVM calldata, transactions, balances, ENS names, nodes");
   evm->require_subcommand(1);
 

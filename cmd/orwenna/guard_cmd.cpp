@@ -86,7 +86,7 @@ void guardText(const std::string& source, bool json) {
   printVerdict(InjectionGuard::check(text, source, &classifier), json);
 }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar guardRegistrar([](CLI::App& app) {
   CLI::App* guard = app.add_subcommand("guard", "What the guards find in a transaction or in outside text");
   guard->require_subcommand(1);
 

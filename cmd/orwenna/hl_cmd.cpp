@@ -101,7 +101,7 @@ void runTypedData(const TypedOptions& o) {
             << "Digest: " << digest << '\n';
 }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar hlRegistrar([](CLI::App& app) {
   CLI::App* hl = app.add_subcommand("hl", "Hyperliquid action bytes, hashes and typed data");
   hl->require_subcommand(1);
 

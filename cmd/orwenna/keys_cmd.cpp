@@ -159,7 +159,7 @@ void addAddressCheck(CLI::App& app) {
   });
 }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar keysRegistrar([](CLI::App& app) {
   auto* keys = app.add_subcommand("keys", "Recovery phrases, their accounts, and imported keys");
   keys->require_subcommand(1);
   addKeysNew(*keys);

@@ -168,7 +168,7 @@ void registerAsk(CLI::App& app) {
   });
 }
 
-const CommandRegistrar registrar([](CLI::App& app) {
+const CommandRegistrar llmRegistrar([](CLI::App& app) {
   registerModels(app);
   registerLogin(app);
   registerLogout(app);

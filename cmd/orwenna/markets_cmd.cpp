@@ -206,7 +206,7 @@ void runBalance(const BalanceOptions& o) {
   if (o.json) std::cout << out.dump(2) << '\n';
 }
 
-const CommandRegistrar registrar([](CLI::App& app) {
+const CommandRegistrar marketsRegistrar([](CLI::App& app) {
   auto markets = std::make_shared<MarketsOptions>();
   CLI::App* m = app.add_subcommand("markets", "Hyperliquid perpetual markets, own and builder-deployed");
   m->add_option("--dex", markets->dex, "only the markets of this builder dex");

@@ -106,7 +106,7 @@ void decode(const std::string& text) {
 
 SolanaRPC client() { return Services::fromProcess().solana(); }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar solanaRegistrar([](CLI::App& app) {
   CLI::App* solana = app.add_subcommand("solana", "Solana transactions, balances, token accounts, .sol names, nodes");
   solana->require_subcommand(1);
 

@@ -53,7 +53,7 @@ void run(const Options& options) {
   }
 }
 
-CommandRegistrar registrar([](CLI::App& app) {
+CommandRegistrar typedDataRegistrar([](CLI::App& app) {
   auto options = std::make_shared<Options>();
   CLI::App* sub = app.add_subcommand(
       "typed-data", "print the digest, fields and refusal of an eth_signTypedData_v4 JSON file");

@@ -7,7 +7,6 @@ namespace orwenna {
 
 namespace {
 
-constexpr const char* kEmptyReply = "The model returned an empty reply.";
 
 // Appends one answer object's text; throws on its error.
 void takeMessage(const Json& answer, std::string& text) {

@@ -9,7 +9,6 @@ namespace orwenna {
 namespace {
 
 constexpr const char* kServicePrefix = "The model service: ";
-constexpr const char* kEmptyReply = "The model returned an empty reply.";
 
 Json messagesJson(const LLMRequest& request) {
   Json messages = Json::array();

@@ -14,6 +14,9 @@
 
 namespace orwenna {
 
+// What a chat client says when the model answered with nothing but white space.
+inline constexpr const char* kEmptyReply = "The model returned an empty reply.";
+
 // The human part of an error answer: error.message, error (text),
 // error_description, message or detail of a JSON body, else the body itself
 // (trimmed, cut at 300 characters), else "HTTP <status>".

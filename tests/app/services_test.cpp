@@ -18,8 +18,8 @@ using testing::FakeServer;
 using testing::FakeSolanaNode;
 using testing::RecordedRequest;
 
-const std::string kEvm = "0x1111111111111111111111111111111111111111";
-const std::string kSol = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
+const std::string kEvmAddress = "0x1111111111111111111111111111111111111111";
+const std::string kSolanaAddress = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 
 TEST(Services, BuildsEachClientOnTheEndpointsItHolds) {
   FakeClock clock;
@@ -85,7 +85,7 @@ TEST(AddressPortfolio, ReadsTheGivenAddressesThroughTheServices) {
   services.endpoints.hyperliquid.mainnet = hl.url();
   services.endpoints.solanaRpc = solana.url();
 
-  Agent::AddressPortfolio both(services, {kEvm, kSol});
+  Agent::AddressPortfolio both(services, {kEvmAddress, kSolanaAddress});
   Agent::PortfolioSnapshot s = both.snapshot();
   EXPECT_EQ(s.balances, (std::vector<std::string>{
                             "Hyperliquid: $1,500.50 account value, $1,200.00 withdrawable, $25.25 spot USDC",

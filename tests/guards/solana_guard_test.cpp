@@ -17,7 +17,7 @@ std::string address(std::string_view seed) {
   return Base58::encode(ByteView(digest.data(), digest.size()));
 }
 
-const std::string kOwner = address("owner");
+const std::string kSolanaOwner = address("owner");
 const std::string kFriend = address("friend");
 const std::string kStranger = address("stranger");
 const std::string kUSDC = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
@@ -29,7 +29,7 @@ SolanaPolicy policy(std::vector<std::string_view> programs = {SolanaPrograms::kS
                                                              SolanaPrograms::kToken2022,
                                                              SolanaPrograms::kAssociatedToken}) {
   SolanaPolicy p;
-  p.owner = kOwner;
+  p.owner = kSolanaOwner;
   p.recipients = {kFriend};
   p.programs = SolanaPolicy::allow(programs);
   p.maxPriorityFee = Decimal::parse("0.001");
@@ -38,7 +38,7 @@ SolanaPolicy policy(std::vector<std::string_view> programs = {SolanaPrograms::kS
 
 // Builds, serialises and parses back, so the guard reads real wire bytes.
 Verdict judge(const std::vector<SolanaInstruction>& instructions, const SolanaPolicy& p, std::uint64_t price = 1000,
-              const std::string& payer = kOwner) {
+              const std::string& payer = kSolanaOwner) {
   auto built = SolanaTransaction::build(instructions, payer, kBlockhash, price);
   auto parsed = SolanaTransaction::parse(built.transaction);
   auto message = SolanaTransaction::parseMessage(parsed.message);
@@ -49,7 +49,7 @@ SolanaInstruction tokenInstruction(std::vector<std::string> accounts, Bytes data
                                    std::string_view program = SolanaPrograms::kToken) {
   SolanaInstruction ix{std::string(program), {}, std::move(data)};
   for (std::size_t i = 0; i < accounts.size(); ++i) {
-    ix.accounts.push_back({accounts[i], accounts[i] == kOwner, i == 0});
+    ix.accounts.push_back({accounts[i], accounts[i] == kSolanaOwner, i == 0});
   }
   return ix;
 }
@@ -70,11 +70,11 @@ std::string ata(const std::string& wallet, std::string_view program = SolanaProg
 }
 
 std::vector<SolanaInstruction> usdcTo(const std::string& recipient, std::string_view program = SolanaPrograms::kToken) {
-  return SPL::transferInstructions({kOwner, recipient, kUSDC, std::string(program), 1'500'000, 6, true});
+  return SPL::transferInstructions({kSolanaOwner, recipient, kUSDC, std::string(program), 1'500'000, 6, true});
 }
 
 TEST(SolanaGuard, SignerAndFeePayerMustBeTheOwnerAlone) {
-  auto v = judge({SolanaTransaction::solTransfer(kStranger, kOwner, 5)}, policy(), 1000, kStranger);
+  auto v = judge({SolanaTransaction::solTransfer(kStranger, kSolanaOwner, 5)}, policy(), 1000, kStranger);
   EXPECT_EQ(v.problems, std::vector<std::string>{"Only your wallet may sign and pay for the transaction."});
   EXPECT_TRUE(v.checks.empty());
 
@@ -82,7 +82,7 @@ TEST(SolanaGuard, SignerAndFeePayerMustBeTheOwnerAlone) {
   // compiles one, so the message is written out).
   SolanaMessage m;
   m.requiredSignatures = 2;
-  m.staticKeys = {kOwner, kStranger, std::string(SolanaPrograms::kSystem)};
+  m.staticKeys = {kSolanaOwner, kStranger, std::string(SolanaPrograms::kSystem)};
   m.readonlyUnsignedAccounts = 1;
   m.recentBlockhash = kBlockhash;
   m.instructions = {{2, {1, 0}, le64(5, {2, 0, 0, 0})}};
@@ -99,13 +99,13 @@ TEST(SolanaGuard, SolTransfersOnlyToOwnerOrRecipients) {
     std::string check;
   };
   const Case cases[] = {
-      {kOwner, {}, "Instruction 2: SOL → your wallet."},
+      {kSolanaOwner, {}, "Instruction 2: SOL → your wallet."},
       {kFriend, {}, "Instruction 2: SOL → approved address " + kFriend + "."},
       {kStranger, {"SOL goes to someone else's address " + kStranger}, ""},
   };
   for (const auto& c : cases) {
     SolanaInstruction transfer{std::string(SolanaPrograms::kSystem),
-                               {{kOwner, true, true}, {c.to, false, true}},
+                               {{kSolanaOwner, true, true}, {c.to, false, true}},
                                le64(1'000'000, {2, 0, 0, 0})};
     auto v = judge({transfer}, policy());
     EXPECT_EQ(v.problems, c.problems) << c.to;
@@ -115,7 +115,7 @@ TEST(SolanaGuard, SolTransfersOnlyToOwnerOrRecipients) {
     }
   }
   // Any other System instruction (here CreateAccount) is refused.
-  auto create = tokenInstruction({kOwner, kStranger}, le64(0, {0, 0, 0, 0}), SolanaPrograms::kSystem);
+  auto create = tokenInstruction({kSolanaOwner, kStranger}, le64(0, {0, 0, 0, 0}), SolanaPrograms::kSystem);
   create.data.resize(52);
   EXPECT_EQ(judge({create}, policy()).problems,
             std::vector<std::string>{"Instruction 2: System is allowed only for SOL transfers."});
@@ -136,19 +136,19 @@ TEST(SolanaGuard, TokenTransfersMustCreditOwnerOrRecipient) {
   // TransferChecked from a second account of the owner into its own associated account.
   Bytes checked = le64(7, {12});
   checked.push_back(6);
-  auto own = judge({tokenInstruction({address("owner-other"), kUSDC, ata(kOwner), kOwner}, checked)}, policy());
+  auto own = judge({tokenInstruction({address("owner-other"), kUSDC, ata(kSolanaOwner), kSolanaOwner}, checked)}, policy());
   EXPECT_TRUE(own.clean());
   EXPECT_EQ(own.checks.at(1), "Instruction 2: tokens → your token account.");
 
   // A plain Transfer carries no mint: only accounts this message ties to a wallet count.
-  auto plainToKnown = judge({usdcTo(kFriend)[0], tokenInstruction({ata(kOwner), ata(kFriend), kOwner}, le64(5, {3}))},
+  auto plainToKnown = judge({usdcTo(kFriend)[0], tokenInstruction({ata(kSolanaOwner), ata(kFriend), kSolanaOwner}, le64(5, {3}))},
                             policy());
   EXPECT_TRUE(plainToKnown.clean());
-  auto plainToUnknown = judge({tokenInstruction({ata(kOwner), address("somewhere"), kOwner}, le64(5, {3}))}, policy());
+  auto plainToUnknown = judge({tokenInstruction({ata(kSolanaOwner), address("somewhere"), kSolanaOwner}, le64(5, {3}))}, policy());
   EXPECT_EQ(plainToUnknown.problems,
             std::vector<std::string>{"Tokens go to someone else's account " + address("somewhere")});
 
-  auto cut = judge({tokenInstruction({ata(kOwner), ata(kFriend)}, le64(5, {3}))}, policy());
+  auto cut = judge({tokenInstruction({ata(kSolanaOwner), ata(kFriend)}, le64(5, {3}))}, policy());
   EXPECT_EQ(cut.problems, std::vector<std::string>{"Instruction 2: incomplete token transfer."});
 }
 
@@ -168,7 +168,7 @@ TEST(SolanaGuard, ForbiddenTokenOperations) {
   };
   for (const auto& c : cases) {
     for (auto program : {SolanaPrograms::kToken, SolanaPrograms::kToken2022}) {
-      auto v = judge({tokenInstruction({ata(kOwner), kStranger, kOwner}, c.data, program)}, policy());
+      auto v = judge({tokenInstruction({ata(kSolanaOwner), kStranger, kSolanaOwner}, c.data, program)}, policy());
       EXPECT_EQ(v.problems, std::vector<std::string>{"Instruction 2: token operation " + std::to_string(c.op) +
                                                      " is forbidden (approvals, owner changes and the like)."})
           << c.name;
@@ -178,11 +178,11 @@ TEST(SolanaGuard, ForbiddenTokenOperations) {
 
 TEST(SolanaGuard, CloseAccountAndSyncNative) {
   auto closeTo = [](const std::string& destination) {
-    return judge({tokenInstruction({ata(kOwner), kOwner}, {17}),
-                  tokenInstruction({ata(kOwner), destination, kOwner}, {9})},
+    return judge({tokenInstruction({ata(kSolanaOwner), kSolanaOwner}, {17}),
+                  tokenInstruction({ata(kSolanaOwner), destination, kSolanaOwner}, {9})},
                  policy());
   };
-  auto own = closeTo(kOwner);
+  auto own = closeTo(kSolanaOwner);
   EXPECT_TRUE(own.clean());
   EXPECT_EQ(own.checks, (std::vector<std::string>{"Only your wallet signs and pays the fee.", "wSOL sync.",
                                                   "Temporary account closes, remainder → your token account",
@@ -194,7 +194,7 @@ TEST(SolanaGuard, CloseAccountAndSyncNative) {
 
 TEST(SolanaGuard, ProgramsOutsideTheListAndBehindLookupTables) {
   const std::string jupiter = "JUP6LkbZbjS1jKKwapdHNy74zcZ3tLUZoi5QNyVTaV4";
-  SolanaInstruction swap{jupiter, {{kOwner, true, true}}, {1, 2, 3}};
+  SolanaInstruction swap{jupiter, {{kSolanaOwner, true, true}}, {1, 2, 3}};
   EXPECT_EQ(judge({swap}, policy()).problems,
             std::vector<std::string>{"Instruction 2: program " + jupiter + " is not on the allowed list."});
   auto allowed = judge({swap}, policy({SolanaPrograms::kComputeBudget, jupiter}));
@@ -205,7 +205,7 @@ TEST(SolanaGuard, ProgramsOutsideTheListAndBehindLookupTables) {
   SolanaMessage m;
   m.version = 0;
   m.requiredSignatures = 1;
-  m.staticKeys = {kOwner, std::string(SolanaPrograms::kComputeBudget)};
+  m.staticKeys = {kSolanaOwner, std::string(SolanaPrograms::kComputeBudget)};
   m.readonlyUnsignedAccounts = 1;
   m.recentBlockhash = kBlockhash;
   m.instructions = {{1, {}, le64(1000, {3})}, {2, {0}, {17}}};
@@ -219,7 +219,7 @@ TEST(SolanaGuard, ProgramsOutsideTheListAndBehindLookupTables) {
   trusting.trustLookupTables = true;
   EXPECT_TRUE(SolanaGuard::check(parsed, accounts, trusting).clean());
   // Trusted or not, an unresolved entry is never judged as an allowed program.
-  EXPECT_FALSE(SolanaGuard::check(parsed, {kOwner, std::string(SolanaPrograms::kComputeBudget)}, trusting).clean());
+  EXPECT_FALSE(SolanaGuard::check(parsed, {kSolanaOwner, std::string(SolanaPrograms::kComputeBudget)}, trusting).clean());
 }
 
 TEST(SolanaGuard, RelayDepositsOnlyFromTheOwner) {
@@ -229,7 +229,7 @@ TEST(SolanaGuard, RelayDepositsOnlyFromTheOwner) {
     data.resize(48, 0xAB);  // the 32-byte deposit id
     return SolanaInstruction{kRelay,
                              {{address("depository"), false, false},
-                              {kOwner, true, true},
+                              {kSolanaOwner, true, true},
                               {depositor, false, false},
                               {address("vault"), false, true},
                               {std::string(SolanaPrograms::kSystem), false, false}},
@@ -237,14 +237,14 @@ TEST(SolanaGuard, RelayDepositsOnlyFromTheOwner) {
   };
   const Bytes native{13, 158, 13, 223, 95, 213, 28, 6}, token{11, 156, 96, 218, 39, 163, 180, 19};
   for (const auto& kind : {native, token}) {
-    auto own = judge({deposit(kOwner, kind)}, p);
+    auto own = judge({deposit(kSolanaOwner, kind)}, p);
     EXPECT_TRUE(own.clean());
     EXPECT_EQ(own.checks.at(1), "Relay deposit: 250000000 units from your wallet. The quote sets the recipient.");
     EXPECT_EQ(judge({deposit(kStranger, kind)}, p).problems,
               std::vector<std::string>{"Relay deposit is not from your wallet."});
   }
   // execute_transfer and other instructions of the program are not deposits.
-  EXPECT_EQ(judge({deposit(kOwner, {233, 126, 160, 184, 235, 206, 31, 119})}, p).problems,
+  EXPECT_EQ(judge({deposit(kSolanaOwner, {233, 126, 160, 184, 235, 206, 31, 119})}, p).problems,
             std::vector<std::string>{"Instruction 2: only deposits are allowed on Relay."});
 }
 
@@ -254,15 +254,15 @@ TEST(SolanaGuard, LookupTableProgram) {
     Bytes data{static_cast<std::uint8_t>(op), 0, 0, 0};
     data.resize(13, 0);
     return SolanaInstruction{std::string(SolanaPrograms::kAddressLookupTable),
-                             {{address("table"), false, true}, {authority, authority == kOwner, false},
-                              {kOwner, true, true}},
+                             {{address("table"), false, true}, {authority, authority == kSolanaOwner, false},
+                              {kSolanaOwner, true, true}},
                              data};
   };
-  EXPECT_EQ(judge({alt(0, kOwner)}, p).checks.at(1), "Creates your lookup table (rent in SOL).");
-  EXPECT_EQ(judge({alt(2, kOwner)}, p).checks.at(1), "Extends your lookup table.");
+  EXPECT_EQ(judge({alt(0, kSolanaOwner)}, p).checks.at(1), "Creates your lookup table (rent in SOL).");
+  EXPECT_EQ(judge({alt(2, kSolanaOwner)}, p).checks.at(1), "Extends your lookup table.");
   const std::string refused = "Instruction 2: the lookup table is not yours, or the operation is not create/extend.";
   EXPECT_EQ(judge({alt(0, kStranger)}, p).problems, std::vector<std::string>{refused});
-  EXPECT_EQ(judge({alt(4, kOwner)}, p).problems, std::vector<std::string>{refused});  // close
+  EXPECT_EQ(judge({alt(4, kSolanaOwner)}, p).problems, std::vector<std::string>{refused});  // close
 }
 
 TEST(SolanaGuard, PriorityFeeCap) {

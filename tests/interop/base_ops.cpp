@@ -6,12 +6,6 @@ namespace orwenna::interop {
 
 namespace {
 
-Bytes hexArg(const Json& request) {
-  auto b = fromHex(requireString(request, "hex"), false);
-  if (!b) throw std::runtime_error("bad hex");
-  return *b;
-}
-
 OpRegistrar codecs("codecs", [](const Json& request) {
   Bytes b = hexArg(request);
   return Json{{"hex", toHex(b)}, {"base64", toBase64(b)}, {"base64url", toBase64Url(b)},

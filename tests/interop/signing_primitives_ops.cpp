@@ -7,12 +7,6 @@ namespace orwenna::interop {
 
 namespace {
 
-Bytes hexArg(const Json& request) {
-  auto b = fromHex(requireString(request, "hex"), false);
-  if (!b) throw std::runtime_error("bad hex");
-  return *b;
-}
-
 OpRegistrar keccak("keccak256", [](const Json& request) { return Json(toHex(Keccak::hash256(hexArg(request)))); });
 OpRegistrar base58("base58", [](const Json& request) {
   Bytes b = hexArg(request);

@@ -11,17 +11,17 @@ using std::nullopt;
 
 Decimal d(const char* text) { return Decimal::parse(text); }
 
-const MarketNames kMarkets = {"BTC", "ETH", "SOL", "NEAR", "LINK", "kPEPE", "kBONK", "CL",
+const MarketNames kParserMarkets = {"BTC", "ETH", "SOL", "NEAR", "LINK", "kPEPE", "kBONK", "CL",
                               "BRENTOIL", "GOLD", "xyz:TSLA", "HYPE"};
 
-struct Case {
+struct ParseCase {
   const char* text;
   const char* want;  // the intent's JSON, as a merge patch onto the current plan; nullptr: no intent
 };
 
-void check(const std::vector<Case>& cases, const MarketNames& markets,
+void check(const std::vector<ParseCase>& cases, const MarketNames& markets,
            const std::optional<TradeIntent>& current = nullopt) {
-  for (const Case& c : cases) {
+  for (const ParseCase& c : cases) {
     auto got = IntentParser::parse(c.text, markets, current);
     ASSERT_EQ(got.has_value(), c.want != nullptr) << c.text;
     if (!got) continue;
@@ -62,7 +62,7 @@ TEST(IntentParserTest, WholeTradesInEnglishAndRussian) {
           {"лонг BTC тейк 1к2,5", R"({"asset":"BTC","side":"long","takeR":2.5})"},
           {"long", R"({"asset":"","side":"long"})"},  // a whole trade without a market: empty asset
       },
-      kMarkets);
+      kParserMarkets);
 }
 
 TEST(IntentParserTest, LeverageSigns) {
@@ -79,7 +79,7 @@ TEST(IntentParserTest, LeverageSigns) {
           {"long BTC 5xyz", none},
           {"лонг BTC 5хорошо", none},
       },
-      kMarkets);
+      kParserMarkets);
 }
 
 TEST(IntentParserTest, ChangesMergeIntoThePlan) {
@@ -98,7 +98,7 @@ TEST(IntentParserTest, ChangesMergeIntoThePlan) {
           {"what do you think about this?", nullptr},
           {"ok", nullptr},
       },
-      kMarkets, plan());
+      kParserMarkets, plan());
 
   // The other way round: a take in R clears the percent, a pullback the limit.
   TradeIntent fixed = plan();
@@ -107,7 +107,7 @@ TEST(IntentParserTest, ChangesMergeIntoThePlan) {
   fixed.pullbackPct.reset();
   fixed.entryPx = d("61000");
   check({{"тейк 2R", R"({"takeR":2,"takePct":null})"}, {"откат 1,5%", R"({"pullbackPct":1.5,"entryPx":null})"}},
-        kMarkets, fixed);
+        kParserMarkets, fixed);
 }
 
 TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {
@@ -129,7 +129,7 @@ TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {
           {"move stop 2%", R"({"stopPct":2})"},
           {"sell BTC short 50 usdc", R"({"side":"short","amountUSDC":50})"},
       },
-      kMarkets, current);
+      kParserMarkets, current);
 }
 
 TEST(IntentParserTest, MarketsByWord) {
@@ -149,7 +149,7 @@ TEST(IntentParserTest, MarketsByWord) {
           {"long $doge", R"({"asset":"","side":"long"})"},  // cashtag not listed, no word either
           {"long hype", R"({"asset":"HYPE","side":"long"})"},
       },
-      kMarkets);
+      kParserMarkets);
 
   // With nothing loaded only BTC, ETH and SOL are known by word; aliases stand alone.
   check(
@@ -161,10 +161,10 @@ TEST(IntentParserTest, MarketsByWord) {
       },
       {});
 
-  EXPECT_EQ(IntentParser::market("kpepe", kMarkets), "kPEPE");
+  EXPECT_EQ(IntentParser::market("kpepe", kParserMarkets), "kPEPE");
   EXPECT_EQ(IntentParser::market("Btc", {}), "BTC");
   EXPECT_EQ(IntentParser::market("DOGE", {}), nullopt);
-  EXPECT_EQ(IntentParser::market("TSLA", kMarkets), "xyz:TSLA");
+  EXPECT_EQ(IntentParser::market("TSLA", kParserMarkets), "xyz:TSLA");
 }
 
 TEST(IntentParserTest, CommandLineReadsBack) {
@@ -175,7 +175,7 @@ TEST(IntentParserTest, CommandLineReadsBack) {
            R"({"asset":"xyz:TSLA","side":"long","riskUSD":12.5})",
        }) {
     TradeIntent t = TradeIntent::fromJson(*parseJson(json));
-    auto back = IntentParser::parse(t.command(), kMarkets, nullopt);
+    auto back = IntentParser::parse(t.command(), kParserMarkets, nullopt);
     ASSERT_TRUE(back) << t.command();
     EXPECT_EQ(*back, t) << t.command();
   }

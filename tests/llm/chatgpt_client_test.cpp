@@ -12,9 +12,9 @@ namespace {
 using testing::FakeResponse;
 using testing::FakeServer;
 using testing::FixedClock;
+using testing::kNow;
 using testing::RecordedRequest;
 
-constexpr std::int64_t kNow = 1796541540000;
 
 std::string event(const std::string& type, const Json& data) {
   Json d = data;

@@ -24,6 +24,8 @@
 
 namespace orwenna::testing {
 
+inline constexpr std::int64_t kNow = 1796541540000;  // 2026-12-06T07:19:00Z
+
 class FixedClock final : public Clock {
  public:
   explicit FixedClock(std::int64_t now) : now_(now) {}

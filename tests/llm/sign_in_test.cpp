@@ -24,11 +24,11 @@ using testing::FakeResponse;
 using testing::FakeServer;
 using testing::failureOf;
 using testing::FixedClock;
+using testing::kNow;
 using testing::RecordedRequest;
 using testing::ScriptedRandom;
 using testing::TempDir;
 
-constexpr std::int64_t kNow = 1796541540000;  // 2026-12-06T07:19:00Z
 
 // Plays the user's browser: records the address it was given, then runs a
 // script against the loopback port on its own thread.

@@ -14,6 +14,8 @@
 namespace orwenna {
 namespace {
 
+using testing::expectFailure;
+
 Bytes hexField(const Json& j, const char* key) { return *fromHex(j[key].get<std::string>(), false); }
 
 EVMSignature signatureOf(const Json& v) {
@@ -23,10 +25,6 @@ EVMSignature signatureOf(const Json& v) {
   std::copy(s.begin(), s.end(), sig.s.begin());
   sig.v = v["v"].get<int>();
   return sig;
-}
-
-void expectWalletError(const std::function<void()>& f, const std::string& message) {
-  EXPECT_EQ(testing::errorOf(f), message);
 }
 
 TEST(EVMSigner, ReproducesPublishedSignatures) {
@@ -75,17 +73,17 @@ TEST(EVMSigner, RefusesWhatIsNotASignatureOverAHash) {
   for (int badV : {0, 1, 26, 29, 255}) {
     EVMSignature sig = signatureOf(v);
     sig.v = badV;
-    expectWalletError([&] { (void)EVMSigner::recover(sig, hash); }, notSig);
+    expectFailure([&] { (void)EVMSigner::recover(sig, hash); }, notSig);
   }
   for (std::size_t n : {0, 31, 33}) {
-    expectWalletError([&] { (void)EVMSigner::recover(signatureOf(v), Bytes(n, 7)); }, notSig);
-    expectWalletError([&] { (void)EVMSigner::sign(Bytes(n, 7), key.span()); }, "Only a 32-byte hash can be signed.");
+    expectFailure([&] { (void)EVMSigner::recover(signatureOf(v), Bytes(n, 7)); }, notSig);
+    expectFailure([&] { (void)EVMSigner::sign(Bytes(n, 7), key.span()); }, "Only a 32-byte hash can be signed.");
   }
   EVMSignature zeroR = signatureOf(v);
   zeroR.r.fill(0);
-  expectWalletError([&] { (void)EVMSigner::recover(zeroR, hash); }, "No key recovers from this signature.");
-  expectWalletError([&] { (void)EVMSigner::sign(hash, Bytes(32, 0)); }, "The private key isn't a valid secp256k1 key.");
-  expectWalletError([&] { (void)EVMSigner::sign(hash, Bytes(31, 1)); }, "The private key isn't a valid secp256k1 key.");
+  expectFailure([&] { (void)EVMSigner::recover(zeroR, hash); }, "No key recovers from this signature.");
+  expectFailure([&] { (void)EVMSigner::sign(hash, Bytes(32, 0)); }, "The private key isn't a valid secp256k1 key.");
+  expectFailure([&] { (void)EVMSigner::sign(hash, Bytes(31, 1)); }, "The private key isn't a valid secp256k1 key.");
 }
 
 TEST(EVMSignature, TravelsAsBase64HalvesAndANumber) {
@@ -105,7 +103,7 @@ TEST(EVMSignature, TravelsAsBase64HalvesAndANumber) {
   Json noS = j;
   noS.erase("s");
   for (const Json& bad : {shortR, textV, noS, Json::array()}) {
-    expectWalletError([&] { (void)EVMSignature::fromJson(bad); }, "Not a signature over a 32-byte hash.");
+    expectFailure([&] { (void)EVMSignature::fromJson(bad); }, "Not a signature over a 32-byte hash.");
   }
 }
 

@@ -2,6 +2,8 @@
 // and the message of an expected failure.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +31,11 @@ inline std::string errorOf(const std::function<void()>& f) {
     return e.what();
   }
   return "";
+}
+
+// Fails the test unless `f` throws with exactly this message.
+inline void expectFailure(const std::function<void()>& f, const std::string& message) {
+  EXPECT_EQ(errorOf(f), message);
 }
 
 }  // namespace orwenna::testing

@@ -1,11 +1,12 @@
 #include "trading/fmt.h"
+#include "support/core_fixtures.h"
 
 #include <gtest/gtest.h>
 
 namespace orwenna {
 namespace {
 
-Decimal d(const char* text) { return Decimal::parse(text); }
+using testing::D;
 
 TEST(FmtTest, UsdGroupsAndSigns) {
   struct Case {
@@ -23,7 +24,7 @@ TEST(FmtTest, UsdGroupsAndSigns) {
       {"100000", "$100,000.00"},
       {"12", "$12.00"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Fmt::usd(d(c.value)), c.want) << c.value;
+  for (const auto& c : cases) EXPECT_EQ(Fmt::usd(D(c.value)), c.want) << c.value;
 }
 
 // num keeps at most `digits` of fraction (more for small prices); sig keeps
@@ -62,7 +63,7 @@ TEST(FmtTest, NumAndSig) {
       {Fmt::sig, "0", 4, "0"},
       {Fmt::sig, "1.5", 4, "1.5"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.format(d(c.value), c.digits), c.want) << c.value << " " << c.digits;
+  for (const auto& c : cases) EXPECT_EQ(c.format(D(c.value), c.digits), c.want) << c.value << " " << c.digits;
 }
 
 }  // namespace

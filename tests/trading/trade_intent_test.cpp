@@ -1,25 +1,26 @@
 #include "trading/trade_intent.h"
+#include "support/core_fixtures.h"
 
 #include <gtest/gtest.h>
 
 namespace orwenna {
 namespace {
 
-Decimal d(const char* text) { return Decimal::parse(text); }
+using testing::D;
 
 TradeIntent fullIntent() {
   TradeIntent t;
   t.asset = "xyz:TSLA";
   t.side = Side::short_;
-  t.riskUSD = d("50");
-  t.stopPct = d("1.5");
-  t.takePct = d("4.25");
-  t.leverage = d("10");
-  t.amountUSDC = d("200.5");
+  t.riskUSD = D("50");
+  t.stopPct = D("1.5");
+  t.takePct = D("4.25");
+  t.leverage = D("10");
+  t.amountUSDC = D("200.5");
   t.autoRules = true;
-  t.entryPx = d("0.000012345");
+  t.entryPx = D("0.000012345");
   t.partialTake = false;
-  t.trailingPct = d("0.7");
+  t.trailingPct = D("0.7");
   return t;
 }
 
@@ -41,8 +42,8 @@ TEST(TradeIntentJsonTest, RoundTripsAndReadsLenientNumbers) {
   }
   auto read = TradeIntent::fromJson(
       *parseJson(R"({"asset":"ETH","side":"long","riskUSD":"12.50","takeR":null,"stopPct":0.1})"));
-  EXPECT_EQ(read.riskUSD, d("12.5"));
-  EXPECT_EQ(read.stopPct, d("0.1"));  // a JSON double reads back as its shortest text
+  EXPECT_EQ(read.riskUSD, D("12.5"));
+  EXPECT_EQ(read.stopPct, D("0.1"));  // a JSON double reads back as its shortest text
   EXPECT_FALSE(read.takeR.has_value());
 }
 
@@ -72,9 +73,9 @@ TEST(TradeIntentCommandTest, WritesTheCommandLine) {
 
   TradeIntent r;
   r.asset = "kPEPE";
-  r.takeR = d("3");
-  r.pullbackPct = d("2");
-  r.entryPx = d("100");  // pullback wins when both are somehow present
+  r.takeR = D("3");
+  r.pullbackPct = D("2");
+  r.entryPx = D("100");  // pullback wins when both are somehow present
   r.partialTake = true;
   r.autoRules = false;
   EXPECT_EQ(r.command(), "long kPEPE take 3R pullback 2% take in parts");
@@ -83,23 +84,23 @@ TEST(TradeIntentCommandTest, WritesTheCommandLine) {
 TEST(TradeIntentChangesTest, ListsEachDifferenceInOrder) {
   TradeIntent before;
   before.asset = "BTC";
-  before.riskUSD = d("50");
-  before.stopPct = d("2");
-  before.takeR = d("3");
-  before.pullbackPct = d("1");
+  before.riskUSD = D("50");
+  before.stopPct = D("2");
+  before.takeR = D("3");
+  before.pullbackPct = D("1");
 
   TradeIntent after = before;
   after.asset = "ETH";
   after.side = Side::short_;
-  after.riskUSD = d("1234.5");
-  after.stopPct = d("1.456");
+  after.riskUSD = D("1234.5");
+  after.stopPct = D("1.456");
   after.takeR.reset();
-  after.takePct = d("5");
-  after.leverage = d("3");
-  after.amountUSDC = d("100");
-  after.trailingPct = d("0.5");
+  after.takePct = D("5");
+  after.leverage = D("3");
+  after.amountUSDC = D("100");
+  after.trailingPct = D("0.5");
   after.pullbackPct.reset();
-  after.entryPx = d("0.0123456");
+  after.entryPx = D("0.0123456");
 
   std::vector<std::string> want = {
       "market ETH", "short", "risk $1,234.50", "stop 1.46%", "take 5%", "leverage 3\u00d7",

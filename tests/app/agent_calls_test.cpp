@@ -8,6 +8,7 @@
 
 #include "app/agent.h"
 #include "base/files.h"
+#include "support/test_support.h"
 
 namespace orwenna {
 namespace {
@@ -193,10 +194,8 @@ TEST(AgentPlanTest, ACommentThatFailsIsDroppedAndTheReadersCombine) {
 }
 
 TEST(AgentMemoryTest, PhrasesAreStoredUnderTheirKeyAndSurviveABadValue) {
-  namespace fs = std::filesystem;
-  std::string t = (fs::temp_directory_path() / "orwenna-memory-XXXXXX").string();
-  fs::path dir = ::mkdtemp(t.data());
-  Defaults defaults(dir / "defaults.json");
+  testing::TempDir dir;
+  Defaults defaults(dir.path() / "defaults.json");
   defaults.setValue("riskPolicy", Json{{"maxRiskPct", 2}}, "the risk policy");
 
   auto memory = Agent::Memory::load(defaults);
@@ -213,7 +212,6 @@ TEST(AgentMemoryTest, PhrasesAreStoredUnderTheirKeyAndSurviveABadValue) {
     defaults.setValue("agentMemory", bad, "the memory");
     EXPECT_TRUE(Agent::Memory::load(defaults).phrases().empty()) << bad.dump();
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace

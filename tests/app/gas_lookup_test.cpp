@@ -12,12 +12,12 @@
 #include <map>
 #include <mutex>
 
-#include "chains/solana_fake_node.h"  // FakeClock and a plain JSON-RPC node
+#include "chains/solana_fake_node.h"  // FixedClock and a plain JSON-RPC node
 
 namespace orwenna {
 namespace {
 
-using testing::FakeClock;
+using testing::FixedClock;
 using FakeNode = testing::FakeSolanaNode;
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -91,7 +91,7 @@ TEST(GasLookupTest, EveryNetworkOnItsOwnNodeWithOneFailing) {
                                                 {"polygon", polygon.url()},   {"bnb", bnb.url()},
                                                 {"tempo", tempo.url()}};
   std::vector<std::string> pricesAsked;
-  FakeClock clock;
+  FixedClock clock;
   Agent::GasLookupInputs inputs{
       CurlHttpClient::shared(), clock,
       [&](const std::string& coin) -> std::optional<Decimal> {
@@ -142,7 +142,7 @@ TEST(GasLookupTest, EveryNetworkOnItsOwnNodeWithOneFailing) {
 TEST(GasLookupTest, OneNetworkByNameAndUnknownNames) {
   FakeNode node;
   node.result("eth_gasPrice", "0x3b9aca00");
-  FakeClock clock;
+  FixedClock clock;
   std::vector<std::string> nodesAsked;
   Agent::GasLookupInputs inputs{CurlHttpClient::shared(), clock, nullptr, [&](const EVMNetwork& n) {
                                   nodesAsked.push_back(n.key);

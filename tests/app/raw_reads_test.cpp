@@ -12,7 +12,7 @@
 namespace orwenna {
 namespace {
 
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeServer;
 using testing::FakeSolanaNode;
@@ -201,7 +201,7 @@ TEST(RawReadsTest, HlPostsReadOnlyInfoRequestsAndFilters) {
   server.onJson("POST", "/info",
                 R"({"assetPositions":[{"type":"oneWay","position":{"coin":"BTC","szi":"0.01"}},)"
                 R"({"type":"oneWay","position":{"coin":"ETH","szi":"-1.5"}}],"withdrawable":"12.5"})");
-  FakeClock clock;
+  FixedClock clock;
   const Hyperliquid::InfoApi api{CurlHttpClient::shared(), clock, server.url()};
   const Agent::Lookups lookups({{"hl", Agent::hlLookup(api, {kEvm, std::nullopt})},
                                 {"hl-anonymous", Agent::hlLookup(api)}});
@@ -252,7 +252,7 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
   evm.result("eth_getBalance", "0xde0b6b3a7640000");
   evm.result("eth_chainId", "0x38");
   evm.on("eth_call", [](const Json&) { return FakeSolanaNode::rpcError(3, "execution reverted"); });
-  FakeClock clock;
+  FixedClock clock;
   Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvm, kSol}, SolanaNodes{std::nullopt, solana.url()},
                         {{"base", {evm.url()}}, {"bnb", {evm.url()}}}};
   Agent::RpcNodes noSolanaAddress = nodes;
@@ -411,7 +411,7 @@ TEST(RawReadsTest, BrokenBytesFromAServiceNeverSinkTheReading) {
       return FakeResponse::json(R"({"name":"Bad )" + std::string("\xFF") + R"( name","vaultAddress":")" + vault + R"("})");
     return FakeResponse::text(std::string(199, '-') + "é", 500);
   });
-  FakeClock clock;
+  FixedClock clock;
   const Agent::Lookups lookups({{"hl", Agent::hlLookup({CurlHttpClient::shared(), clock, server.url()})}});
   std::vector<std::string> answers{
       R"({"route":"lookup","lookups":[{"tool":"hl","arg":"{\"type\":\"vaultDetails\"}"},)"

@@ -12,7 +12,7 @@
 namespace orwenna {
 namespace {
 
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeServer;
 using testing::FakeSolanaNode;
@@ -22,7 +22,7 @@ const std::string kEvmAddress = "0x1111111111111111111111111111111111111111";
 const std::string kSolanaAddress = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 
 TEST(Services, BuildsEachClientOnTheEndpointsItHolds) {
-  FakeClock clock;
+  FixedClock clock;
   Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
   services.endpoints.hyperliquid.mainnet = "http://127.0.0.1:9/hl";
   services.endpoints.solanaRpc = "http://127.0.0.1:9/solana/";
@@ -55,7 +55,7 @@ TEST(Services, BuildsEachClientOnTheEndpointsItHolds) {
 TEST(Services, TheSecondCheckUsesTheKeyAndOpenRoutersRoot) {
   FakeServer openRouter;
   openRouter.onJson("POST", "/api/alpha/decisions", R"({"answers":{"answer":{"choice":"data","confidence":0.9}}})");
-  FakeClock clock;
+  FixedClock clock;
   Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
   services.endpoints.llm.openRouter = openRouter.url();
   EXPECT_FALSE(services.secondCheck().connected());
@@ -80,7 +80,7 @@ TEST(AddressPortfolio, ReadsTheGivenAddressesThroughTheServices) {
   FakeSolanaNode solana;
   solana.result("getBalance", {{"value", 1500000000}});
   solana.result("getTokenAccountsByOwner", {{"value", Json::array()}});
-  FakeClock clock;
+  FixedClock clock;
   Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
   services.endpoints.hyperliquid.mainnet = hl.url();
   services.endpoints.solanaRpc = solana.url();

@@ -2,6 +2,7 @@
 #include "base/clock.h"
 #include "base/files.h"
 #include "base/json.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,23 +14,7 @@ namespace orwenna {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string t = (fs::temp_directory_path() / "orwenna-test-XXXXXX").string();
-    path_ = ::mkdtemp(t.data());
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, ec);
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::TempDir;
 
 TEST(Json, KeepsKeyOrderAndNamesWhatIsMissing) {
   auto j = parseJson(R"({"z":1,"a":"2.50","m":true})");
@@ -64,7 +49,7 @@ TEST(Json, WritesAndReadsIso8601Times) {
 }
 
 TEST(Files, WritesWholeFilesAtomicallyAndAppendsDurably) {
-  TempFolder tmp;
+  TempDir tmp;
   fs::path file = tmp.path() / "defaults.json";
   writeFileAtomically(file, "{\"a\":1}");
   EXPECT_EQ(readFile(file), "{\"a\":1}");
@@ -87,7 +72,7 @@ TEST(Files, WritesWholeFilesAtomicallyAndAppendsDurably) {
 TEST(Files, AFailedWriteLeavesTheOldContent) {
   if (::geteuid() == 0) {
     // root ignores folder permissions; make the rename fail instead by replacing a folder.
-    TempFolder tmp;
+    TempDir tmp;
     fs::path target = tmp.path() / "journal";
     fs::create_directory(target);
     fs::create_directory(target / "keep");
@@ -96,7 +81,7 @@ TEST(Files, AFailedWriteLeavesTheOldContent) {
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
     return;
   }
-  TempFolder tmp;
+  TempDir tmp;
   fs::path file = tmp.path() / "alerts.json";
   writeFileAtomically(file, "old");
   fs::permissions(tmp.path(), fs::perms::owner_read | fs::perms::owner_exec);

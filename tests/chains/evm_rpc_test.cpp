@@ -16,7 +16,7 @@ namespace orwenna {
 namespace {
 
 using testing::errorOf;
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeResponse;
 using FakeNode = testing::FakeRpcNode;
 
@@ -27,7 +27,7 @@ const std::string kOther = "0x2222222222222222222222222222222222222222";
 class EVMNode : public ::testing::Test {
  protected:
   FakeNode node;
-  FakeClock clock;
+  FixedClock clock;
   EVMRPC rpc{CurlHttpClient::shared(), clock, node.url(), 1};
 };
 
@@ -72,7 +72,7 @@ TEST(EVMRPCTest, FallbacksAndRetries) {
     FakeNode first, second;
     first.on("eth_gasPrice", [&](const Json&) { return httpStatus(c.firstStatus); });
     second.result("eth_gasPrice", "0x3b9aca00");
-    FakeClock clock;
+    FixedClock clock;
     std::vector<std::string> fallbacks;
     if (c.twoNodes) fallbacks.push_back(second.url());
     EVMRPC rpc(CurlHttpClient::shared(), clock, first.url(), 1, fallbacks);
@@ -100,7 +100,7 @@ TEST(EVMRPCTest, NodeErrorTexts) {
     FakeNode first, second;
     first.on("eth_gasPrice", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
     second.on("eth_gasPrice", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
-    FakeClock clock;
+    FixedClock clock;
     EVMRPC rpc(CurlHttpClient::shared(), clock, first.url(), 1,
                c.twoNodes ? std::vector<std::string>{second.url()} : std::vector<std::string>{});
     EXPECT_EQ(errorOf([&] { (void)rpc.gasPrice(); }), "EVM RPC eth_gasPrice: " + c.text);
@@ -143,7 +143,7 @@ TEST(EVMRPCTest, InsufficientFundsReadings) {
     FakeNode first, second;
     first.on("eth_estimateGas", [&](const Json&) { return FakeNode::rpcError(-32000, c.text); });
     second.result("eth_estimateGas", "0x5208");
-    FakeClock clock;
+    FixedClock clock;
     EVMRPC rpc(CurlHttpClient::shared(), clock, first.url(), c.chain, {second.url()});
     EVMRPC::CallRequest call{c.from, kOther, 5, {}};
     try {
@@ -168,7 +168,7 @@ TEST_F(EVMNode, SendingUsesTheSendNodeAndReadsAlreadyKnown) {
       EXPECT_EQ(params, Json::array({toHex0x(raw)}));
       return FakeNode::rpcError(-32000, text);
     });
-    FakeClock clock;
+    FixedClock clock;
     EVMRPC rpc(CurlHttpClient::shared(), clock, main.url(), 1, {}, sender.url());
     EXPECT_EQ(rpc.sendRaw(raw), ours) << text;
     EXPECT_TRUE(main.requests().empty());
@@ -219,7 +219,7 @@ TEST_F(EVMNode, ReceiptsArePolledUntilTheyCarryAStatus) {
   EXPECT_FALSE(rpc.waitForReceipt("0xabc", 60, 2000).success);
 
   node.result("eth_getTransactionReceipt", nullptr);
-  FakeClock later;
+  FixedClock later;
   EVMRPC slow(CurlHttpClient::shared(), later, node.url(), 1);
   EXPECT_EQ(errorOf([&] { (void)slow.waitForReceipt("0xabc", 10, 3000); }), "No receipt after 10 seconds for 0xabc.");
 }
@@ -341,10 +341,10 @@ TEST(EVMNodesTest, Check) {
     FakeNode n;
     c.setup(n);
     testing::RedirectClient redirect(n.url());
-    FakeClock clock;
+    FixedClock clock;
     EXPECT_EQ(EVMNodes::check("https://base.example/v2/key", 8453, redirect, clock), c.problem);
   }
-  FakeClock clock;
+  FixedClock clock;
   EXPECT_EQ(EVMNodes::check("http://127.0.0.1:1/", 8453, CurlHttpClient::shared(), clock),
             "A node's address starts with https://.");
 }
@@ -384,7 +384,7 @@ TEST(ENSTest, Resolve) {
       if (!c.addressWord) return FakeNode::rpcError(3, "execution reverted");
       return FakeNode::ok(*c.addressWord);
     });
-    FakeClock clock;
+    FixedClock clock;
     EVMRPC rpc(CurlHttpClient::shared(), clock, node.url(), 1);
     EXPECT_EQ(errorOf([&] { std::string a = ENS::resolve(c.name, rpc); throw std::runtime_error(a); }), c.result);
     if (c.name == "vitalik.eth") {
@@ -401,7 +401,7 @@ TEST(ENSTest, Resolve) {
 
 TEST(EVMRPCTest, ANetworksClientAsksTheNodesTheCallerGivesElseItsDefaults) {
   const EVMNetwork& base = *EVMNetwork::byKey("base");
-  FakeClock clock;
+  FixedClock clock;
   EVMRPC defaults = EVMRPC::forNetwork(CurlHttpClient::shared(), clock, base);
   EXPECT_EQ(defaults.url(), base.defaultNodes.front());
   EXPECT_EQ(defaults.fallbacks(), std::vector<std::string>(base.defaultNodes.begin() + 1, base.defaultNodes.end()));

@@ -14,7 +14,7 @@ namespace orwenna {
 namespace {
 
 using testing::errorOf;
-using testing::FakeClock;
+using testing::FixedClock;
 
 TEST(RPCRetry, WritesTheEnvelopeAndReadsErrors) {
   EXPECT_EQ(RPCRetry::requestBody("getSlot", Json::array()), R"({"jsonrpc":"2.0","id":1,"method":"getSlot","params":[]})");
@@ -37,7 +37,7 @@ TEST(RPCRetry, TellsWhichFailuresAreWorthAnotherTry) {
 }
 
 TEST(RPCRetry, AsksTheNodesInTurnWithGrowingWaits) {
-  FakeClock clock;
+  FixedClock clock;
   std::vector<std::string> asked;
   auto failing = [&](const std::string& url) -> Json {
     asked.push_back(url);

@@ -1,7 +1,6 @@
 // A local fake JSON-RPC 2.0 node (Solana's, and any EVM node's: both speak
-// POST "/" on 127.0.0.1, one handler per method), a clock whose sleeps only
-// move its own time, and a client that sends an https address's calls to a
-// fake. Thread-safe where the server calls in.
+// POST "/" on 127.0.0.1, one handler per method), and a client that sends an
+// https address's calls to a fake. Thread-safe where the server calls in.
 #pragma once
 
 #include <functional>
@@ -15,28 +14,9 @@
 #include "base/json.h"
 #include "chains/solana_rpc.h"
 #include "fakes/fake_server.h"
+#include "support/test_support.h"
 
 namespace orwenna::testing {
-
-class FakeClock final : public Clock {
- public:
-  std::int64_t nowMillis() const override { return 1'800'000'000'000 + now_; }
-  std::int64_t monotonicMillis() const override { return now_; }
-  void sleepFor(std::int64_t millis) override {
-    std::lock_guard lock(mutex_);
-    sleeps_.push_back(millis);
-    now_ += millis;
-  }
-  std::vector<std::int64_t> sleeps() const {
-    std::lock_guard lock(mutex_);
-    return sleeps_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::int64_t now_ = 0;
-  std::vector<std::int64_t> sleeps_;
-};
 
 class FakeSolanaNode {
  public:

@@ -15,7 +15,7 @@ namespace orwenna {
 namespace {
 
 using testing::errorOf;
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
 
@@ -49,7 +49,7 @@ Json accounts(std::vector<Json> list) {
 // A node answering getBalance and, per token program, getTokenAccountsByOwner.
 struct WalletNode {
   FakeSolanaNode node;
-  FakeClock clock;
+  FixedClock clock;
 
   void balance(std::uint64_t lamports) {
     node.result("getBalance", {{"context", {{"slot", 341197053}}}, {"value", lamports}});
@@ -119,7 +119,7 @@ TEST(SolanaHoldings, GoesThroughTheClientsRetriesAndNodes) {
   own.on("getTokenAccountsByOwner", [](const Json&) { return FakeResponse::text("invalid api key", 401); });
   pub.result("getBalance", {{"value", 5}});
   pub.result("getTokenAccountsByOwner", accounts({}));
-  FakeClock clock;
+  FixedClock clock;
   SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
   EXPECT_EQ(rpc.holdings(kHolder).sol, D("0.000000005"));
   EXPECT_EQ(own.requests().size(), 3u);

@@ -19,7 +19,7 @@ namespace orwenna {
 namespace {
 
 using testing::errorOf;
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
 
@@ -34,7 +34,7 @@ struct Signed {
 class PinnedNode : public ::testing::Test {
  protected:
   FakeSolanaNode node;
-  FakeClock clock;
+  FixedClock clock;
   SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
 };
 
@@ -117,14 +117,14 @@ TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
   own.on("getBalance", [](const Json&) { return FakeResponse::text("invalid api key", 401); });
   pub.result("getBalance", {{"value", 42}});
   {
-    FakeClock clock;
+    FixedClock clock;
     SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
     EXPECT_EQ(rpc.balance(kOwner), 42u);
     EXPECT_EQ(own.requests().size(), 1u);
     EXPECT_EQ(pub.requests().size(), 1u);
   }
   {
-    FakeClock clock;
+    FixedClock clock;
     SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{std::nullopt, own.url()});
     EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 401 invalid api key");
     EXPECT_EQ(own.requests().size(), 2u);  // one more, and no retry
@@ -138,7 +138,7 @@ TEST(SolanaNodes, TheUsersNodeComesFirstAndThePublicOneIsTheDefault) {
             (std::vector<std::string>{"https://own.example/", "https://public.example"}));  // as written
   EXPECT_EQ((SolanaNodes{std::string(), "https://public.example"}.list()),
             std::vector<std::string>{"https://public.example"});  // an empty setting is no node
-  FakeClock clock;
+  FixedClock clock;
   EXPECT_EQ(SolanaRPC(CurlHttpClient::shared(), clock).nodes(),
             std::vector<std::string>{std::string(SolanaNodes::kPublicMainnet)});
   EXPECT_EQ(SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, "https://one.example").nodes(),
@@ -149,7 +149,7 @@ TEST(SolanaRPC, OneClientServesSeveralThreadsAtOnce) {
   FakeSolanaNode own, pub;
   own.result("getBalance", {{"value", 1}});
   pub.result("getBalance", {{"value", 2}});
-  FakeClock clock;
+  FixedClock clock;
   const SolanaRPC withOwn(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
   const SolanaRPC publicOnly(CurlHttpClient::shared(), clock, SolanaNodes{std::nullopt, pub.url()});
   std::vector<std::thread> callers;
@@ -183,7 +183,7 @@ TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
   };
   for (const auto& c : cases) {
     FakeSolanaNode node;
-    FakeClock clock;
+    FixedClock clock;
     node.on("getBalance", [&](const Json&) { return FakeSolanaNode::rpcError(-32005, c.message); });
     SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
     EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: " + c.message);
@@ -209,7 +209,7 @@ TEST_F(PinnedNode, AnswersThatAreNotJsonAndUnreachableNodes) {
   }
 
   // A port nobody listens on: a connection failure, retried with the waits.
-  FakeClock clock2;
+  FixedClock clock2;
   SolanaRPC nowhere = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, "http://127.0.0.1:1");
   EXPECT_THROW((void)nowhere.balance(kOwner), NetError);
   EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
@@ -257,7 +257,7 @@ TEST_F(PinnedNode, ConfirmationEndsConfirmedFailedOrExpiredAndOtherwiseTimesOut)
   // Seen but only processed, the blockhash still valid: the time-out.
   node.result("getSignatureStatuses", {{"value", {{{"confirmationStatus", "processed"}, {"err", nullptr}}}}});
   height = 0;
-  FakeClock clock2;
+  FixedClock clock2;
   SolanaRPC rpc2 = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, node.url());
   EXPECT_EQ(errorOf([&] { (void)rpc2.waitForConfirmation("sig4", 1'000'000, 10); }),
             "Transaction status still unknown after 10 s: sig4");
@@ -335,7 +335,7 @@ TEST_F(PinnedNode, ReadsLookupTablesFromByte56) {
 
 TEST(SolanaNodeCheck, AcceptsAMainnetNodeAndNamesEachProblem) {
   FakeSolanaNode node;
-  FakeClock clock;
+  FixedClock clock;
   // The check insists on https, so a plain-http fake can only show that refusal.
   EXPECT_EQ(SolanaRPC::checkNode(node.url(), CurlHttpClient::shared(), clock), "A node's address starts with https://.");
 
@@ -374,7 +374,7 @@ TEST(SolanaNodeCheck, AcceptsAMainnetNodeAndNamesEachProblem) {
     FakeSolanaNode n;
     c.setup(n);
     testing::RedirectClient redirect(n.url());
-    FakeClock c2;
+    FixedClock c2;
     EXPECT_EQ(SolanaRPC::checkNode("https://node.example/?api-key=k", redirect, c2), c.problem);
     if (!c.problem) {
       auto asked = n.requests();

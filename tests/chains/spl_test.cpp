@@ -16,7 +16,7 @@ namespace orwenna {
 namespace {
 
 using testing::errorOf;
-using testing::FakeClock;
+using testing::FixedClock;
 using testing::FakeSolanaNode;
 
 Bytes hex(std::string_view h) { return *fromHex(h); }
@@ -134,7 +134,7 @@ Json nameRecord(ByteView parent, ByteView owner) {
 
 TEST(SNS, ResolvesAWalletOwnerAndRefusesTheRest) {
   FakeSolanaNode node;
-  FakeClock clock;
+  FixedClock clock;
   SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
   auto root = Base58::decode(SolanaPrograms::kSolRoot);
   auto wallet = Ed25519::publicKey(Bytes(32, 8));

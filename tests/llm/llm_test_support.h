@@ -1,6 +1,5 @@
-// Shared pieces of the model tests: a settable clock, scripted randomness,
-// JWT building, temporary folders, a raw HTTP request to a loopback port, and
-// the sentence of a model failure.
+// Shared pieces of the model tests: JWT building, a raw HTTP request to a
+// loopback port, and the sentence of a model failure.
 #pragma once
 
 #include <arpa/inet.h>
@@ -21,35 +20,11 @@
 #include "base/clock.h"
 #include "base/json.h"
 #include "llm/llm.h"
+#include "support/test_support.h"
 
 namespace orwenna::testing {
 
 inline constexpr std::int64_t kNow = 1796541540000;  // 2026-12-06T07:19:00Z
-
-class FixedClock final : public Clock {
- public:
-  explicit FixedClock(std::int64_t now) : now_(now) {}
-  std::int64_t nowMillis() const override { return now_.load(); }
-  std::int64_t monotonicMillis() const override { return now_.load(); }
-  void sleepFor(std::int64_t millis) override { now_ += millis; }
-
- private:
-  std::atomic<std::int64_t> now_;
-};
-
-// Hands out the given bytes, then counts upward from 1.
-class ScriptedRandom final : public Random {
- public:
-  explicit ScriptedRandom(std::vector<std::uint8_t> bytes = {}) : bytes_(std::move(bytes)) {}
-  void fill(std::span<std::uint8_t> out) override {
-    for (auto& b : out) b = next_ < bytes_.size() ? bytes_[next_++] : static_cast<std::uint8_t>(++counter_);
-  }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t next_ = 0;
-  std::uint8_t counter_ = 0;
-};
 
 // A JWT of OpenAI's shape: expiry in seconds, account id in the auth claim.
 inline std::string openAIToken(std::int64_t expSeconds, const std::string& accountID) {
@@ -59,22 +34,6 @@ inline std::string openAIToken(std::int64_t expSeconds, const std::string& accou
   return toBase64Url(asBytes(R"({"alg":"RS256","typ":"JWT"})")) + "." + toBase64Url(asBytes(payload.dump())) +
          ".c2lnbmF0dXJl";
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orwenna-llm-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());

@@ -1,14 +1,14 @@
-// Small helpers shared by the core tests: decimals from text, a market with
-// the fields sizing reads, a clock that stands still, and the message of an
-// expected failure of one type.
+// Small helpers shared by the trading, language, router and app tests:
+// decimals from text, a market with the fields sizing reads, and the message
+// of an expected failure of one type.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "base/clock.h"
 #include "base/decimal.h"
 #include "trading/market.h"
+#include "support/test_support.h"
 
 namespace orwenna::testing {
 
@@ -22,17 +22,6 @@ inline Market market(const char* name, const char* markPx, int szDecimals, int m
   m.maxLeverage = maxLeverage;
   return m;
 }
-
-class FixedClock final : public Clock {
- public:
-  explicit FixedClock(std::int64_t now) : now_(now) {}
-  std::int64_t nowMillis() const override { return now_; }
-  std::int64_t monotonicMillis() const override { return now_; }
-  void sleepFor(std::int64_t) override {}
-
- private:
-  std::int64_t now_;
-};
 
 // The message of the E that `f` throws; "" when it returns normally. Any other
 // exception escapes and fails the test, so the type is checked too.

@@ -95,7 +95,10 @@ std::string signedPct(const Decimal& pct) {
 // Six significant digits are more than any Hyperliquid price carries; small
 // prices keep about four.
 std::string dollars(const Decimal& price) {
-  return "$" + (price.abs() >= Decimal(1) ? Fmt::sig(price, 6) : priceText(price));
+  // Appending rather than "$" + temporary: g++ 12 at -O3 misreads the latter as an overlapping copy.
+  std::string out = "$";
+  out += price.abs() >= Decimal(1) ? Fmt::sig(price, 6) : priceText(price);
+  return out;
 }
 
 std::string fundingLine(const Market& m) {

@@ -51,9 +51,7 @@ std::vector<std::string> lowerWords(std::string_view s) {
   // "what's" is one word: split at the apostrophe, its "s" would name the
   // coin S. A typographic apostrophe counts as the plain one.
   static const Regex word(R"([\p{L}\p{N}]+(?:'[\p{L}\p{N}]+)*)");
-  std::string lower = text::lowercased(s);
-  for (std::size_t at = lower.find("\u2019"); at != std::string::npos; at = lower.find("\u2019", at))
-    lower.replace(at, 3, "'");
+  std::string lower = text::replacedAll(text::lowercased(s), "\u2019", "'");
   std::vector<std::string> out;
   for (auto& m : word.allMatches(lower)) out.emplace_back(m.whole());
   return out;

@@ -175,8 +175,7 @@ Words wordsOf(std::string_view words) {
   Words out;
   std::string lower = text::lowercased(words);
   for (std::string_view guillemet : {"«", "»"})  // words the model quoted
-    for (std::size_t at = lower.find(guillemet); at != std::string::npos; at = lower.find(guillemet, at))
-      lower.replace(at, guillemet.size(), " ");
+    lower = text::replacedAll(lower, guillemet, " ");
   for (std::string w : spaceSeparated(lower)) {
     auto quote = [](char c) { return c == '"' || c == '\''; };
     while (!w.empty() && quote(w.front())) w.erase(w.begin());

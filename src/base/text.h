@@ -25,6 +25,8 @@ std::string uppercased(std::string_view s);
 // Only A-Z change; every other byte stays, so hex digits, header names and
 // network keys compare without touching non-ASCII text.
 std::string asciiLowercased(std::string_view s);
+// Every occurrence of `from` (not empty) replaced by `to`, left to right.
+std::string replacedAll(std::string_view s, std::string_view from, std::string_view to);
 // The items with `separator` between each two; "" for none.
 std::string join(const std::vector<std::string>& items, std::string_view separator);
 // Removes Unicode white space and line breaks at both ends.

@@ -100,5 +100,13 @@ TEST(Text, JoinPutsTheSeparatorOnlyBetweenItems) {
   EXPECT_EQ(text::join({"line 1", "line 2"}, "\n"), "line 1\nline 2");
 }
 
+TEST(Text, ReplacedAllDoesNotRescanWhatItPutIn) {
+  EXPECT_EQ(text::replacedAll("«BTC» and «ETH»", "«", " "), " BTC» and  ETH»");
+  EXPECT_EQ(text::replacedAll("aaa", "a", "aa"), "aaaaaa");  // a loop that rescans never ends here
+  EXPECT_EQ(text::replacedAll("what\u2019s up\u2019", "\u2019", "'"), "what's up'");
+  EXPECT_EQ(text::replacedAll("abc", "", "x"), "abc");
+  EXPECT_EQ(text::replacedAll("", "a", "b"), "");
+}
+
 }  // namespace
 }  // namespace orwenna

@@ -224,7 +224,12 @@ std::optional<TradeIntent> parse(std::string_view text, const MarketNames& marke
   }
 
   static const Regex atMarket(R"(по\s+рынку|market)");
+  // Only a request for a market entry counts as a change on its own: a bare
+  // mention of the market ("the market is slow") must not drop a limit.
+  static const Regex marketRequest(
+      R"((?<!\p{L})(?:по\s+рынку|(?:at|by|to)\s+(?:the\s+)?market|market\s+(?:order|entry|price))(?!\p{L}))");
   if (atMarket.matches(lower)) {
+    if ((intent.entryPx || intent.pullbackPct) && marketRequest.matches(lower)) changed = true;
     intent.entryPx.reset();
     intent.pullbackPct.reset();
   }

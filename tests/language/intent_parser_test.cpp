@@ -110,6 +110,39 @@ TEST(IntentParserTest, ChangesMergeIntoThePlan) {
         kParserMarkets, fixed);
 }
 
+TEST(IntentParserTest, AtMarketClearsALimitOrAPullback) {
+  TradeIntent limited = plan();
+  limited.pullbackPct.reset();
+  limited.entryPx = d("61000");
+  const std::vector<ParseCase> clearing = {
+      {"at market", "{}"},
+      {"At market.", "{}"},
+      {"по рынку", "{}"},
+      {"вход по рынку", "{}"},
+      {"enter at the market", "{}"},
+      {"market order", "{}"},
+      {"by market", "{}"},
+      {"market", nullptr},  // a bare word is no request
+      {"the market is slow today", nullptr},
+      {"рынок сегодня вялый", nullptr},
+      {"marketing budget", nullptr},
+  };
+  for (const TradeIntent& current : {plan(), limited}) {
+    std::vector<ParseCase> cases;
+    for (const ParseCase& c : clearing) {
+      cases.push_back({c.text, c.want ? R"({"pullbackPct":null,"entryPx":null})" : nullptr});
+    }
+    check(cases, kParserMarkets, current);
+  }
+
+  // Nothing to clear: a plan already at market, or no plan at all.
+  TradeIntent atMarket = plan();
+  atMarket.pullbackPct.reset();
+  for (const std::optional<TradeIntent>& current : {std::optional<TradeIntent>(atMarket), std::optional<TradeIntent>()}) {
+    check({{"at market", nullptr}, {"по рынку", nullptr}}, kParserMarkets, current);
+  }
+}
+
 TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {
   TradeIntent current;
   current.asset = "BTC";

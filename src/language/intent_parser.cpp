@@ -128,6 +128,13 @@ std::optional<std::string> asset(std::string_view text, const MarketNames& marke
   return findAsset(text, text::lowercased(text), markets);
 }
 
+bool closesPosition(std::string_view text) {
+  static const Regex re(
+      R"((?<!\p{L})(?:закр\w*|(?:выйд\w*|выйти|выход\w*)\s+из|close|exit|flatten|cover)(?!\p{L})\s+(?:\S+\s+){0,3}?(?:лонг\w*|шорт\w*|(?:long|short)s?(?!\p{L})))",
+      Regex::kCaseInsensitive);
+  return re.matches(text);
+}
+
 std::optional<Decimal> number(std::string_view text) {
   static const Regex shape(R"(\d+(?:[.,]\d+)?)");
   if (!shape.matchesWhole(text)) return std::nullopt;
@@ -153,7 +160,7 @@ std::optional<std::string> market(std::string_view word, const MarketNames& mark
 std::optional<TradeIntent> parse(std::string_view text, const MarketNames& markets,
                                  const std::optional<TradeIntent>& current) {
   std::string lower = text::lowercased(text);
-  if (isOtherMoneyMessage(lower)) return std::nullopt;
+  if (isOtherMoneyMessage(lower) || closesPosition(lower)) return std::nullopt;
 
   TradeIntent intent = current.value_or(TradeIntent{});
   bool changed = false;

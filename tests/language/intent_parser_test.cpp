@@ -143,6 +143,22 @@ TEST(IntentParserTest, AtMarketClearsALimitOrAPullback) {
   }
 }
 
+TEST(IntentParserTest, ClosingAPositionIsNoSide) {
+  const std::vector<ParseCase> cases = {
+      {"close the short", nullptr},
+      {"close my long", nullptr},
+      {"exit the short", nullptr},
+      {"flatten the long", nullptr},
+      {"закрой шорт", nullptr},
+      {"не закрывай шорт", nullptr},
+      {"выйди из лонга", nullptr},
+      {"short", R"({"side":"short"})"},
+      {"шорт", R"({"side":"short"})"},
+      {"enter short near the close stop 2%", R"({"side":"short","stopPct":2})"},
+  };
+  check(cases, kParserMarkets, plan());
+}
+
 TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {
   TradeIntent current;
   current.asset = "BTC";

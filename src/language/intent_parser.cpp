@@ -190,12 +190,12 @@ std::optional<TradeIntent> parse(std::string_view text, const MarketNames& marke
   }
 
   static const Regex leverageWord(R"((?:плеч|leverage|\blev\b)[^\d]{0,10}?(\d+(?:[.,]\d+)?))");
-  static const Regex leverageSign(R"((\d+(?:[.,]\d+)?)\s*[xх×](?!\p{L}))");
-  if (auto v = capture(leverageWord, lower)) {
-    set(intent.leverage, v);
-  } else if (auto w = capture(leverageSign, lower)) {
-    set(intent.leverage, w);
-  }
+  // The sign stands after a whole number: "0x4200…" is an address, not 0 times.
+  static const Regex leverageSign(R"((?<![\p{L}\p{N}.,])(\d+(?:[.,]\d+)?)\s*[xх×](?![\p{L}\p{N}]))");
+  std::optional<Decimal> lev = capture(leverageWord, lower);
+  if (!lev) lev = capture(leverageSign, lower);
+  // No position is opened at zero times its margin.
+  if (lev && !lev->isZero()) set(intent.leverage, lev);
 
   static const Regex amount(R"((\d+(?:[.,]\d+)?)\s*usdc)");
   if (auto v = capture(amount, lower)) set(intent.amountUSDC, v);

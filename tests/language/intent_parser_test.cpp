@@ -82,6 +82,30 @@ TEST(IntentParserTest, LeverageSigns) {
       kParserMarkets);
 }
 
+TEST(IntentParserTest, AddressesAndZeroAreNoLeverage) {
+  const char* five = R"({"asset":"BTC","side":"long","leverage":5})";
+  const char* none = R"({"asset":"BTC","side":"long"})";
+  const std::vector<ParseCase> whole = {
+      {"0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", nullptr},
+      {"what is 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913?", nullptr},
+      {"что за токен 0x4200000000000000000000000000000000000042", nullptr},
+      {"0x1", nullptr},
+      {"long BTC 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", none},
+      {"long BTC 0x", none},
+      {"long BTC leverage 0", none},
+      {"лонг BTC плечо 0", none},
+      {"long BTC 0 x", none},
+      {"long BTC 5x 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", five},
+      {"лонг BTC 5х", five},
+      {"long BTC 0.5x", R"({"asset":"BTC","side":"long","leverage":0.5})"},
+      {"long BTC 10x", R"({"asset":"BTC","side":"long","leverage":10})"},
+  };
+  check(whole, kParserMarkets);
+  // On a plan, an address line changes nothing.
+  check({{"0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", nullptr}, {"leverage 0", nullptr}, {"3x", R"({"leverage":3})"}},
+        kParserMarkets, plan());
+}
+
 TEST(IntentParserTest, ChangesMergeIntoThePlan) {
   check(
       {

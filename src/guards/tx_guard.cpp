@@ -486,8 +486,10 @@ InjectionHeuristics::Findings InjectionHeuristics::scan(std::string_view text) {
   }();
   static const Regex evmAddress("0x[0-9a-fA-F]{40}");
   static const Regex solanaAddress("[1-9A-HJ-NP-Za-km-z]{32,44}");
+  // Whole words only: "pays", "repay" and "payout" in a token's description
+  // ask nobody to send anything. The nouns stay, as in "payments go to …".
   static const Regex transfer(
-      R"((send|transfer|withdraw|bridge|deposit|approve|pay|отправ\w*|перевед\w*|перевест\w*|переведи|выведи|вывест\w*|скинь|пополн\w*|оплат\w*))");
+      R"((?<![\p{L}\p{N}_])(?:send|transfers?|withdraw|withdrawals?|bridge|deposits?|approve|pay|payments?|отправ\p{L}*|перевед\p{L}*|перевест\p{L}*|переведи|выведи|вывест\p{L}*|скинь|пополн\p{L}*|оплат\p{L}*)(?![\p{L}\p{N}_]))");
 
   Findings f;
   // Pages arrive in any encoding; invalid UTF-8 must not hide a command.

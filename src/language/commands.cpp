@@ -69,7 +69,7 @@ std::optional<PositionCommand> PositionCommand::parse(std::string_view text) {
       kCI);
   static const Regex longShort(R"(лонг|шорт|\blong\b|\bshort\b)", kCI);
   static const Regex trailRe(R"((?:трейл\w*|trail\w*)[^\d]{0,15}?(\d+(?:[.,]\d+)?)\s*%)", kCI);
-  static const Regex closeRe(R"(закр\w*|выйди|выход\w*\s+из|\bclose\b|\bexit\b)", kCI);
+  static const Regex closeRe(R"(закр\w*|выйди|выход\w*\s+из|\bclose\b|\bexit\b|\bflatten\b)", kCI);
   // "150%" is not a half: the 50 must stand alone.
   static const Regex half(R"(половин|(?<![\d.,])50\s*%|\bhalf\b)", kCI);
   static const Regex third(R"(треть|\bthird\b)", kCI);
@@ -84,11 +84,7 @@ std::optional<PositionCommand> PositionCommand::parse(std::string_view text) {
   if (auto m = takePrice.firstMatch(text)) {
     if (auto p = number(*m->group(1))) return PositionCommand{takeTo{*p}};
   }
-  if (longShort.matches(text)) return std::nullopt;
-  if (auto m = trailRe.firstMatch(text)) {
-    if (auto p = number(*m->group(1))) return PositionCommand{trail{*p}};
-  }
-  if (closeRe.matches(text)) {
+  auto closeShare = [&]() -> std::optional<PositionCommand> {
     if (half.matches(text)) return PositionCommand{close{Decimal::parse("0.5")}};
     if (third.matches(text)) return PositionCommand{close{oneThird()}};
     if (quarter.matches(text)) return PositionCommand{close{Decimal::parse("0.25")}};
@@ -99,7 +95,14 @@ std::optional<PositionCommand> PositionCommand::parse(std::string_view text) {
       return PositionCommand{close{*p / Decimal(100)}};
     }
     return PositionCommand{close{Decimal(1)}};
+  };
+  // "close the short" names the position; any other long or short word is a plan.
+  if (IntentParser::closesPosition(text)) return closeShare();
+  if (longShort.matches(text)) return std::nullopt;
+  if (auto m = trailRe.firstMatch(text)) {
+    if (auto p = number(*m->group(1))) return PositionCommand{trail{*p}};
   }
+  if (closeRe.matches(text)) return closeShare();
   return std::nullopt;
 }
 

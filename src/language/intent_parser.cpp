@@ -128,6 +128,13 @@ std::optional<std::string> asset(std::string_view text, const MarketNames& marke
   return findAsset(text, text::lowercased(text), markets);
 }
 
+bool closesPosition(std::string_view text) {
+  static const Regex re(
+      R"((?<!\p{L})(?:закр\w*|(?:выйд\w*|выйти|выход\w*)\s+из|close|exit|flatten|cover)(?!\p{L})\s+(?:\S+\s+){0,3}?(?:лонг\w*|шорт\w*|(?:long|short)s?(?!\p{L})))",
+      Regex::kCaseInsensitive);
+  return re.matches(text);
+}
+
 std::optional<Decimal> number(std::string_view text) {
   static const Regex shape(R"(\d+(?:[.,]\d+)?)");
   if (!shape.matchesWhole(text)) return std::nullopt;
@@ -153,7 +160,7 @@ std::optional<std::string> market(std::string_view word, const MarketNames& mark
 std::optional<TradeIntent> parse(std::string_view text, const MarketNames& markets,
                                  const std::optional<TradeIntent>& current) {
   std::string lower = text::lowercased(text);
-  if (isOtherMoneyMessage(lower)) return std::nullopt;
+  if (isOtherMoneyMessage(lower) || closesPosition(lower)) return std::nullopt;
 
   TradeIntent intent = current.value_or(TradeIntent{});
   bool changed = false;
@@ -183,12 +190,12 @@ std::optional<TradeIntent> parse(std::string_view text, const MarketNames& marke
   }
 
   static const Regex leverageWord(R"((?:плеч|leverage|\blev\b)[^\d]{0,10}?(\d+(?:[.,]\d+)?))");
-  static const Regex leverageSign(R"((\d+(?:[.,]\d+)?)\s*[xх×](?!\p{L}))");
-  if (auto v = capture(leverageWord, lower)) {
-    set(intent.leverage, v);
-  } else if (auto w = capture(leverageSign, lower)) {
-    set(intent.leverage, w);
-  }
+  // The sign stands after a whole number: "0x4200…" is an address, not 0 times.
+  static const Regex leverageSign(R"((?<![\p{L}\p{N}.,])(\d+(?:[.,]\d+)?)\s*[xх×](?![\p{L}\p{N}]))");
+  std::optional<Decimal> lev = capture(leverageWord, lower);
+  if (!lev) lev = capture(leverageSign, lower);
+  // No position is opened at zero times its margin.
+  if (lev && !lev->isZero()) set(intent.leverage, lev);
 
   static const Regex amount(R"((\d+(?:[.,]\d+)?)\s*usdc)");
   if (auto v = capture(amount, lower)) set(intent.amountUSDC, v);
@@ -224,7 +231,12 @@ std::optional<TradeIntent> parse(std::string_view text, const MarketNames& marke
   }
 
   static const Regex atMarket(R"(по\s+рынку|market)");
+  // Only a request for a market entry counts as a change on its own: a bare
+  // mention of the market ("the market is slow") must not drop a limit.
+  static const Regex marketRequest(
+      R"((?<!\p{L})(?:по\s+рынку|(?:at|by|to)\s+(?:the\s+)?market|market\s+(?:order|entry|price))(?!\p{L}))");
   if (atMarket.matches(lower)) {
+    if ((intent.entryPx || intent.pullbackPct) && marketRequest.matches(lower)) changed = true;
     intent.entryPx.reset();
     intent.pullbackPct.reset();
   }

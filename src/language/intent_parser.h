@@ -34,6 +34,11 @@ namespace IntentParser {
 // only in capitals).
 [[nodiscard]] std::optional<std::string> asset(std::string_view text, const MarketNames& markets);
 
+// Whether the text asks to close, exit or flatten a long or a short ("close the
+// short", «закрой шорт»): the position word then names what to close, never the
+// side of a plan.
+[[nodiscard]] bool closesPosition(std::string_view text);
+
 // A decimal number as the command language writes it: digits with an optional
 // "." or "," fraction. Nothing for anything else.
 [[nodiscard]] std::optional<Decimal> number(std::string_view text);

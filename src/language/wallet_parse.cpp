@@ -114,7 +114,7 @@ R contractCall(std::string_view t) {
 
 R revokeApproval(std::string_view t) {
   static const Regex re(
-      R"(\b(?:revoke|cancel|отзов\w*|отмен\w*)\s+(?:the\s+)?(?:approval|разрешени\w*)\s+(?:of|на|для)?\s*(0x[0-9a-fA-F]{40})\s+(?:to|для|у)\s+(0x[0-9a-fA-F]{40})\s+(?:on|на|в)\s+(base|бейс\w*|arbitrum|арбитрум\w*|polygon|полигон\w*|ethereum|эфириум\w*|mainnet|robinhood|робинхуд\w*)\b)",
+      R"(\b(?:revoke|cancel|отзов\w*|отмен\w*)\s+(?:the\s+)?(?:permit2\s+)?(?:approval|разрешени\w*)\s+(?:of|на|для)?\s*(0x[0-9a-fA-F]{40})\s+(?:to|для|у)\s+(0x[0-9a-fA-F]{40})\s+(?:on|на|в)\s+(base|бейс\w*|arbitrum|арбитрум\w*|polygon|полигон\w*|ethereum|эфириум\w*|mainnet|robinhood|робинхуд\w*)\b)",
       kCI);
   static const Regex permit2(R"(permit2)", kCI);
   auto m = re.firstMatch(t);

@@ -44,5 +44,48 @@ TEST(CommandReaderTest, EachLineGoesToTheFirstParserThatReadsIt) {
   }
 }
 
+TEST(CommandReaderTest, ClosingAPositionIsNeverAPlanOnTheOtherSide) {
+  const MarketNames markets = {"BTC", "ETH", "SOL"};
+  TradeIntent longPlan;
+  longPlan.asset = "BTC";
+  longPlan.side = Side::long_;
+  longPlan.riskUSD = Decimal(50);
+  struct Case {
+    const char* text;
+    const char* line;  // the command written back; nullptr: nothing reads it
+  } cases[] = {
+      {"close the short", "close"},
+      {"Close my long", "close"},
+      {"exit the short", "close"},
+      {"exit my BTC long position", "close"},
+      {"flatten", "close"},
+      {"flatten the short", "close"},
+      {"cover my short", "close"},
+      {"close half of my long", "close 50%"},
+      {"close 30% of the short", "close 30%"},
+      {"закрой шорт", "close"},
+      {"закрой лонг по BTC", "close"},
+      {"закрой половину шорта", "close 50%"},
+      {"выйди из шорта", "close"},
+      {"выход из лонга", "close"},
+      // Hesitation and impossible shares read as nothing, never as a plan.
+      {"don't close the short", nullptr},
+      {"не закрывай шорт", nullptr},
+      {"should I close my long?", nullptr},
+      {"close 150% of the short", nullptr},
+      // Neighbours that still are plans.
+      {"short BTC", "short BTC risk $50"},
+      {"шорт эфир", "short ETH risk $50"},
+      {"long BTC close to the low stop 2%", "long BTC risk $50 stop 2%"},
+  };
+  for (const Case& c : cases) {
+    auto got = CommandReader::read(c.text, markets, longPlan);
+    EXPECT_EQ(got ? CommandReader::line(*got) : "nothing", std::string(c.line ? c.line : "nothing")) << c.text;
+    if (got && std::string_view(c.line) == "close") {
+      EXPECT_EQ(CommandReader::typeName(*got), "PositionCommand") << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orwenna

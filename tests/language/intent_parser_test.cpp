@@ -82,6 +82,30 @@ TEST(IntentParserTest, LeverageSigns) {
       kParserMarkets);
 }
 
+TEST(IntentParserTest, AddressesAndZeroAreNoLeverage) {
+  const char* five = R"({"asset":"BTC","side":"long","leverage":5})";
+  const char* none = R"({"asset":"BTC","side":"long"})";
+  const std::vector<ParseCase> whole = {
+      {"0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", nullptr},
+      {"what is 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913?", nullptr},
+      {"что за токен 0x4200000000000000000000000000000000000042", nullptr},
+      {"0x1", nullptr},
+      {"long BTC 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", none},
+      {"long BTC 0x", none},
+      {"long BTC leverage 0", none},
+      {"лонг BTC плечо 0", none},
+      {"long BTC 0 x", none},
+      {"long BTC 5x 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", five},
+      {"лонг BTC 5х", five},
+      {"long BTC 0.5x", R"({"asset":"BTC","side":"long","leverage":0.5})"},
+      {"long BTC 10x", R"({"asset":"BTC","side":"long","leverage":10})"},
+  };
+  check(whole, kParserMarkets);
+  // On a plan, an address line changes nothing.
+  check({{"0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913", nullptr}, {"leverage 0", nullptr}, {"3x", R"({"leverage":3})"}},
+        kParserMarkets, plan());
+}
+
 TEST(IntentParserTest, ChangesMergeIntoThePlan) {
   check(
       {
@@ -108,6 +132,55 @@ TEST(IntentParserTest, ChangesMergeIntoThePlan) {
   fixed.entryPx = d("61000");
   check({{"тейк 2R", R"({"takeR":2,"takePct":null})"}, {"откат 1,5%", R"({"pullbackPct":1.5,"entryPx":null})"}},
         kParserMarkets, fixed);
+}
+
+TEST(IntentParserTest, AtMarketClearsALimitOrAPullback) {
+  TradeIntent limited = plan();
+  limited.pullbackPct.reset();
+  limited.entryPx = d("61000");
+  const std::vector<ParseCase> clearing = {
+      {"at market", "{}"},
+      {"At market.", "{}"},
+      {"по рынку", "{}"},
+      {"вход по рынку", "{}"},
+      {"enter at the market", "{}"},
+      {"market order", "{}"},
+      {"by market", "{}"},
+      {"market", nullptr},  // a bare word is no request
+      {"the market is slow today", nullptr},
+      {"рынок сегодня вялый", nullptr},
+      {"marketing budget", nullptr},
+  };
+  for (const TradeIntent& current : {plan(), limited}) {
+    std::vector<ParseCase> cases;
+    for (const ParseCase& c : clearing) {
+      cases.push_back({c.text, c.want ? R"({"pullbackPct":null,"entryPx":null})" : nullptr});
+    }
+    check(cases, kParserMarkets, current);
+  }
+
+  // Nothing to clear: a plan already at market, or no plan at all.
+  TradeIntent atMarket = plan();
+  atMarket.pullbackPct.reset();
+  for (const std::optional<TradeIntent>& current : {std::optional<TradeIntent>(atMarket), std::optional<TradeIntent>()}) {
+    check({{"at market", nullptr}, {"по рынку", nullptr}}, kParserMarkets, current);
+  }
+}
+
+TEST(IntentParserTest, ClosingAPositionIsNoSide) {
+  const std::vector<ParseCase> cases = {
+      {"close the short", nullptr},
+      {"close my long", nullptr},
+      {"exit the short", nullptr},
+      {"flatten the long", nullptr},
+      {"закрой шорт", nullptr},
+      {"не закрывай шорт", nullptr},
+      {"выйди из лонга", nullptr},
+      {"short", R"({"side":"short"})"},
+      {"шорт", R"({"side":"short"})"},
+      {"enter short near the close stop 2%", R"({"side":"short","stopPct":2})"},
+  };
+  check(cases, kParserMarkets, plan());
 }
 
 TEST(IntentParserTest, MoneyMessagesThatAreNotTrades) {

@@ -42,6 +42,33 @@ TEST(WalletCommandTest, CorpusFormsParseToTheirCaseAndWriteBack) {
   }
 }
 
+TEST(WalletCommandTest, RevokeInEitherWordOrderForPermit2) {
+  const std::string token = "0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913";
+  const std::string spender = "0x000000000022D473030F116dDEE9F6B43aC78BA3";
+  const std::string viaPermit2 = "revoke approval of " + token + " to " + spender + " on base via permit2";
+  const std::string direct = "revoke approval of " + token + " to " + spender + " on base";
+  struct Case {
+    std::string text;
+    std::string line;  // empty: not read
+  } cases[] = {
+      {"revoke permit2 approval of " + token + " to " + spender + " on base", viaPermit2},
+      {"Revoke the Permit2 approval of " + token + " to " + spender + " on base", viaPermit2},
+      {"отзови permit2 разрешение на " + token + " для " + spender + " на бейсе", viaPermit2},
+      {viaPermit2, viaPermit2},
+      {direct, direct},
+      {"revoke permit2 approval of " + token + " on base", ""},
+      {"revoke permit2 approval of " + token + " to " + spender, ""},
+  };
+  for (const Case& c : cases) {
+    auto parsed = WalletCommand::parse(c.text);
+    EXPECT_EQ(parsed ? parsed->line() : "", c.line) << c.text;
+    if (!parsed) continue;
+    EXPECT_EQ(parsed->caseName(), "revokeApproval") << c.text;
+    auto back = WalletCommand::parse(parsed->line());
+    EXPECT_TRUE(back && *back == *parsed) << c.text;
+  }
+}
+
 TEST(WalletCommandTest, KnownSpotAssetsCarryTheirMints) {
   struct Case {
     const char* ticker;

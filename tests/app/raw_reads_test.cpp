@@ -16,9 +16,9 @@ using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeServer;
 using testing::FakeSolanaNode;
+using testing::kEvmWallet;
+using testing::kSolanaWallet;
 
-const std::string kEvm = "0x1111111111111111111111111111111111111111";
-const std::string kSol = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 
 // One search answer as a DEX aggregator writes it: pretty-printed, with a
 // price that a double would not keep.
@@ -51,7 +51,7 @@ TEST(RawReadsTest, FetchReachesOnlyThePublicDataApisOverHttpsOnTheDefaultPort) {
       {"https://api.llama.fi:443/tvl/aave", ""},
       {"https://api.llama.fi/x?next=@evil.com#@evil.com", ""},
       {"https://api.jup.ag/price/v2?ids=JUP", ""},
-      {"https://eth.blockscout.com/api/v2/addresses/" + kEvm, ""},
+      {"https://eth.blockscout.com/api/v2/addresses/" + kEvmWallet, ""},
       {"https://api.dexscreener.com/latest/dex/search?q=SOL", ""},
       {"https://evil-llama.fi/x", "«evil-llama.fi» isn't one of them"},
       {"https://llama.fi.evil.com/x", "«llama.fi.evil.com» isn't one of them"},
@@ -203,17 +203,17 @@ TEST(RawReadsTest, HlPostsReadOnlyInfoRequestsAndFilters) {
                 R"({"type":"oneWay","position":{"coin":"ETH","szi":"-1.5"}}],"withdrawable":"12.5"})");
   FixedClock clock;
   const Hyperliquid::InfoApi api{CurlHttpClient::shared(), clock, server.url()};
-  const Agent::Lookups lookups({{"hl", Agent::hlLookup(api, {kEvm, std::nullopt})},
+  const Agent::Lookups lookups({{"hl", Agent::hlLookup(api, {kEvmWallet, std::nullopt})},
                                 {"hl-anonymous", Agent::hlLookup(api)}});
 
   EXPECT_EQ(lookups.run("hl", R"({"type":"clearinghouseState","user":"me"} find eth)"),
             "1 of 2 items hold every word of «eth»:\n"
             R"({"assetPositions":[{"type":"oneWay","position":{"coin":"ETH","szi":"-1.5"}}],"withdrawable":"12.5"})");
   ASSERT_EQ(server.requestCount(), 1u);
-  EXPECT_EQ(server.requests()[0].body, R"({"type":"clearinghouseState","user":")" + kEvm + R"("})");
+  EXPECT_EQ(server.requests()[0].body, R"({"type":"clearinghouseState","user":")" + kEvmWallet + R"("})");
   // A coin called ME stays a coin; "{evm}" is filled in anywhere.
   (void)lookups.run("hl", R"({"type":"userFills","coin":"me","note":"{evm}"})");
-  EXPECT_EQ(server.requests()[1].body, R"({"type":"userFills","coin":"me","note":")" + kEvm + R"("})");
+  EXPECT_EQ(server.requests()[1].body, R"({"type":"userFills","coin":"me","note":")" + kEvmWallet + R"("})");
 
   const std::string needsObject =
       R"(hl needs one JSON object with a "type", like {"type":"clearinghouseState","user":"me"}.)";
@@ -253,7 +253,7 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
   evm.result("eth_chainId", "0x38");
   evm.on("eth_call", [](const Json&) { return FakeSolanaNode::rpcError(3, "execution reverted"); });
   FixedClock clock;
-  Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvm, kSol}, SolanaNodes{std::nullopt, solana.url()},
+  Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvmWallet, kSolanaWallet}, SolanaNodes{std::nullopt, solana.url()},
                         {{"base", {evm.url()}}, {"bnb", {evm.url()}}}};
   Agent::RpcNodes noSolanaAddress = nodes;
   noSolanaAddress.me.solana.reset();
@@ -265,10 +265,10 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
   };
   const std::vector<Read> reads{
       {R"(solana getBalance ["me"])", R"({"context":{"slot":321},"value":18446744073709551615})", "getBalance",
-       Json::array({kSol})},
+       Json::array({kSolanaWallet})},
       {"solana getSlot", "321", "getSlot", Json::array()},
       {R"(base eth_getBalance ["me", "latest"])", R"("0xde0b6b3a7640000")", "eth_getBalance",
-       Json::array({kEvm, "latest"})},
+       Json::array({kEvmWallet, "latest"})},
       {"BNB Chain eth_chainId", R"("0x38")", "eth_chainId", Json::array()},
   };
   for (const auto& r : reads) {
@@ -325,7 +325,7 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
 TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   FakeServer server;
   server.onJson("GET", "/latest/dex/search", kPairs);
-  server.onJson("GET", "/api/v2/addresses/" + kEvm + "/tokens", R"({"items":[],"next_page_params":null})");
+  server.onJson("GET", "/api/v2/addresses/" + kEvmWallet + "/tokens", R"({"items":[],"next_page_params":null})");
   server.on("GET", "/missing", [](const auto&) { return FakeResponse::json(R"({"error":"Not found"})", 404); });
   server.on("GET", "/teapot", [](const auto&) { return FakeResponse::text("", 418); });
   server.on("GET", "/moved", [&server](const auto&) {
@@ -345,8 +345,8 @@ TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   policy.maxBytes = 1000;
   policy.limit = 300;
   const Agent::Lookups lookups(
-      {{"fetch", Agent::fetchLookup(policy, CurlHttpClient::shared(), {kEvm, std::nullopt})},
-       {"fetch-public", Agent::fetchLookup(Agent::FetchPolicy::publicDataApis(), CurlHttpClient::shared(), {kEvm, kSol})}});
+      {{"fetch", Agent::fetchLookup(policy, CurlHttpClient::shared(), {kEvmWallet, std::nullopt})},
+       {"fetch-public", Agent::fetchLookup(Agent::FetchPolicy::publicDataApis(), CurlHttpClient::shared(), {kEvmWallet, kSolanaWallet})}});
   const std::string base = server.url();
 
   EXPECT_EQ(lookups.run("fetch", base + "/latest/dex/search?q=SOL find SOL usdt"),

@@ -16,10 +16,10 @@ using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeServer;
 using testing::FakeSolanaNode;
+using testing::kEvmWallet;
+using testing::kSolanaWallet;
 using testing::RecordedRequest;
 
-const std::string kEvmAddress = "0x1111111111111111111111111111111111111111";
-const std::string kSolanaAddress = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 
 TEST(Services, BuildsEachClientOnTheEndpointsItHolds) {
   FixedClock clock;
@@ -85,7 +85,7 @@ TEST(AddressPortfolio, ReadsTheGivenAddressesThroughTheServices) {
   services.endpoints.hyperliquid.mainnet = hl.url();
   services.endpoints.solanaRpc = solana.url();
 
-  Agent::AddressPortfolio both(services, {kEvmAddress, kSolanaAddress});
+  Agent::AddressPortfolio both(services, {kEvmWallet, kSolanaWallet});
   Agent::PortfolioSnapshot s = both.snapshot();
   EXPECT_EQ(s.balances, (std::vector<std::string>{
                             "Hyperliquid: $1,500.50 account value, $1,200.00 withdrawable, $25.25 spot USDC",

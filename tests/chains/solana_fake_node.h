@@ -18,6 +18,10 @@
 
 namespace orwenna::testing {
 
+// A user's wallets as the node and lookup tests address them.
+inline const std::string kSolanaWallet = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
+inline const std::string kEvmWallet = "0x1111111111111111111111111111111111111111";
+
 class FakeSolanaNode {
  public:
   // Answers one call: given the params, the whole HTTP answer.

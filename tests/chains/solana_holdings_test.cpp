@@ -18,8 +18,8 @@ using testing::errorOf;
 using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
+using testing::kSolanaWallet;
 
-const std::string kHolder = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 const std::string kUsdc(SolanaPrograms::kUsdcMint);
 const std::string kToken(SolanaPrograms::kToken);
 const std::string kToken2022(SolanaPrograms::kToken2022);
@@ -29,7 +29,7 @@ Decimal D(const char* text) { return Decimal::parse(text); }
 Json tokenAccount(const std::string& mint, const Json& amount, const Json& decimals, const std::string& program) {
   Json info{{"isNative", false},
             {"mint", mint},
-            {"owner", kHolder},
+            {"owner", kSolanaWallet},
             {"state", "initialized"},
             {"tokenAmount", {{"amount", amount}, {"decimals", decimals}, {"uiAmount", 1.0}, {"uiAmountString", "1"}}}};
   return Json{{"account",
@@ -74,7 +74,7 @@ TEST(SolanaHoldings, ReadsSolUsdcAndTokensFromBothPrograms) {
                                tokenAccount(bonk, "100000", 5, kToken)})},
             {kToken2022, accounts({tokenAccount(pyusd, "7500000", 6, kToken2022)})}});
 
-  SolanaRPC::Holdings h = w.rpc().holdings(kHolder);
+  SolanaRPC::Holdings h = w.rpc().holdings(kSolanaWallet);
   EXPECT_EQ(h.sol, D("1.500000001"));
   EXPECT_EQ(h.usdc, Decimal(25));
   ASSERT_EQ(h.tokens.size(), 2u);  // the empty account is no holding; two bonk accounts are one
@@ -84,10 +84,10 @@ TEST(SolanaHoldings, ReadsSolUsdcAndTokensFromBothPrograms) {
   auto bodies = w.node.bodies();
   ASSERT_EQ(bodies.size(), 3u);
   EXPECT_EQ(w.node.requests()[0].body,
-            R"({"jsonrpc":"2.0","id":1,"method":"getBalance","params":[")" + kHolder + R"(",{"commitment":"confirmed"}]})");
+            R"({"jsonrpc":"2.0","id":1,"method":"getBalance","params":[")" + kSolanaWallet + R"(",{"commitment":"confirmed"}]})");
   for (std::size_t i : {1u, 2u}) {
     EXPECT_EQ(w.node.requests()[i].body, R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":[")" +
-                                             kHolder + R"(",{"programId":")" + (i == 1 ? kToken : kToken2022) +
+                                             kSolanaWallet + R"(",{"programId":")" + (i == 1 ? kToken : kToken2022) +
                                              R"("},{"encoding":"jsonParsed","commitment":"confirmed"}]})");
   }
 }
@@ -96,7 +96,7 @@ TEST(SolanaHoldings, AnEmptyWalletHoldsNothing) {
   WalletNode w;
   w.balance(0);
   w.tokens(Json::object());
-  SolanaRPC::Holdings h = w.rpc().holdings(kHolder);
+  SolanaRPC::Holdings h = w.rpc().holdings(kSolanaWallet);
   EXPECT_TRUE(h.sol.isZero());
   EXPECT_TRUE(h.usdc.isZero());
   EXPECT_TRUE(h.tokens.empty());
@@ -110,7 +110,7 @@ TEST(SolanaHoldings, GoesThroughTheClientsRetriesAndNodes) {
     return ++calls == 1 ? FakeResponse::text("slow down", 429) : FakeSolanaNode::ok({{"value", 1000000000}});
   });
   w.tokens(Json::object());
-  EXPECT_EQ(w.rpc().holdings(kHolder).sol, Decimal(1));
+  EXPECT_EQ(w.rpc().holdings(kSolanaWallet).sol, Decimal(1));
   EXPECT_EQ(w.clock.sleeps(), (std::vector<std::int64_t>{1000}));
 
   // The user's node turns the key away: the public node answers each call.
@@ -121,7 +121,7 @@ TEST(SolanaHoldings, GoesThroughTheClientsRetriesAndNodes) {
   pub.result("getTokenAccountsByOwner", accounts({}));
   FixedClock clock;
   SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
-  EXPECT_EQ(rpc.holdings(kHolder).sol, D("0.000000005"));
+  EXPECT_EQ(rpc.holdings(kSolanaWallet).sol, D("0.000000005"));
   EXPECT_EQ(own.requests().size(), 3u);
   EXPECT_EQ(pub.requests().size(), 3u);
 }
@@ -156,7 +156,7 @@ TEST(SolanaHoldings, AnswersWithoutAUsableResultFailWithASentence) {
     w.node.on("getBalance", [&](const Json&) { return c.balanceAnswer; });
     w.tokens(Json::object());
     SolanaRPC rpc = w.rpc();
-    EXPECT_EQ(errorOf([&] { (void)rpc.holdings(kHolder); }), c.message);
+    EXPECT_EQ(errorOf([&] { (void)rpc.holdings(kSolanaWallet); }), c.message);
     EXPECT_EQ(w.node.requests().size(), c.requests);
   }
 }
@@ -190,7 +190,7 @@ TEST(SolanaHoldings, ATokenAccountOfAnUnexpectedShapeFailsTheRead) {
     w.balance(0);
     w.tokens({{kToken, c.answer}});
     SolanaRPC rpc = w.rpc();
-    EXPECT_EQ(errorOf([&] { (void)rpc.holdings(kHolder); }), c.message);
+    EXPECT_EQ(errorOf([&] { (void)rpc.holdings(kSolanaWallet); }), c.message);
   }
 }
 

@@ -22,8 +22,8 @@ using testing::errorOf;
 using testing::FixedClock;
 using testing::FakeResponse;
 using testing::FakeSolanaNode;
+using testing::kSolanaWallet;
 
-const std::string kOwner = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
 const std::string kMint = "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v";
 
 struct Signed {
@@ -41,7 +41,7 @@ class PinnedNode : public ::testing::Test {
 Signed signedTransfer() {
   Bytes secret(32, 3);
   std::string wallet = SolanaAccount::address(secret);
-  auto built = SolanaTransaction::build({SolanaTransaction::solTransfer(wallet, kOwner, 10)}, wallet, kMint, 5);
+  auto built = SolanaTransaction::build({SolanaTransaction::solTransfer(wallet, kSolanaWallet, 10)}, wallet, kMint, 5);
   auto sig = Ed25519::sign(secret, built.message);
   return {SolanaTransaction::attach(built.transaction, sig), Base58::encode(sig)};
 }
@@ -62,13 +62,13 @@ TEST_F(PinnedNode, SendsEachMethodWithItsExactBody) {
   };
   const std::string b64 = toBase64(tx.transaction);
   const Case cases[] = {
-      {[&] { EXPECT_EQ(rpc.balance(kOwner), 1500000000u); },
-       R"({"jsonrpc":"2.0","id":1,"method":"getBalance","params":[")" + kOwner + R"(",{"commitment":"confirmed"}]})"},
-      {[&] { EXPECT_TRUE(rpc.tokenAccounts(kOwner, kMint).empty()); },
-       R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":[")" + kOwner + R"(",{"mint":")" + kMint +
+      {[&] { EXPECT_EQ(rpc.balance(kSolanaWallet), 1500000000u); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getBalance","params":[")" + kSolanaWallet + R"(",{"commitment":"confirmed"}]})"},
+      {[&] { EXPECT_TRUE(rpc.tokenAccounts(kSolanaWallet, kMint).empty()); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getTokenAccountsByOwner","params":[")" + kSolanaWallet + R"(",{"mint":")" + kMint +
            R"("},{"encoding":"jsonParsed","commitment":"confirmed"}]})"},
-      {[&] { EXPECT_FALSE(rpc.accountInfo(kOwner)); },
-       R"({"jsonrpc":"2.0","id":1,"method":"getAccountInfo","params":[")" + kOwner +
+      {[&] { EXPECT_FALSE(rpc.accountInfo(kSolanaWallet)); },
+       R"({"jsonrpc":"2.0","id":1,"method":"getAccountInfo","params":[")" + kSolanaWallet +
            R"(",{"encoding":"base64","commitment":"confirmed"}]})"},
       {[&] {
          auto h = rpc.latestBlockhash();
@@ -79,10 +79,10 @@ TEST_F(PinnedNode, SendsEachMethodWithItsExactBody) {
       {[&] { EXPECT_EQ(rpc.send(tx.transaction), tx.signature); },
        R"({"jsonrpc":"2.0","id":1,"method":"sendTransaction","params":[")" + b64 +
            R"(",{"encoding":"base64","preflightCommitment":"confirmed","maxRetries":5}]})"},
-      {[&] { EXPECT_TRUE(rpc.simulate(tx.transaction, false, {kOwner}).is_object()); },
+      {[&] { EXPECT_TRUE(rpc.simulate(tx.transaction, false, {kSolanaWallet}).is_object()); },
        R"({"jsonrpc":"2.0","id":1,"method":"simulateTransaction","params":[")" + b64 +
            R"(",{"encoding":"base64","sigVerify":false,"commitment":"confirmed","accounts":{"encoding":"jsonParsed","addresses":[")" +
-           kOwner + R"("]}}]})"},
+           kSolanaWallet + R"("]}}]})"},
       {[&] { EXPECT_EQ(rpc.waitForConfirmation(tx.signature, 10, 30).kind, SolanaRPC::Outcome::Kind::confirmed); },
        R"({"jsonrpc":"2.0","id":1,"method":"getSignatureStatuses","params":[[")" + tx.signature +
            R"("],{"searchTransactionHistory":true}]})"},
@@ -103,11 +103,11 @@ TEST_F(PinnedNode, RetriesRateLimitsWithGrowingWaitsThenGivesTheLastError) {
   node.on("getBalance", [&](const Json&) {
     return ++calls == 1 ? FakeResponse::text("slow down", 429) : FakeSolanaNode::ok({{"value", 7}});
   });
-  EXPECT_EQ(rpc.balance(kOwner), 7u);
+  EXPECT_EQ(rpc.balance(kSolanaWallet), 7u);
   EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{1000}));
 
   node.on("getBalance", [](const Json&) { return FakeResponse::text(std::string(300, 'x'), 503); });
-  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 503 " + std::string(120, 'x'));
+  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kSolanaWallet); }), "Solana RPC getBalance: HTTP 503 " + std::string(120, 'x'));
   EXPECT_EQ(node.requests().size(), 2u + 5u);
   EXPECT_EQ(clock.sleeps(), (std::vector<std::int64_t>{1000, 1000, 2000, 4000, 8000}));
 }
@@ -119,14 +119,14 @@ TEST(SolanaRPC, ARefusedKeyMovesToTheNextNodeOnlyWhenThereIsOne) {
   {
     FixedClock clock;
     SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{own.url(), pub.url()});
-    EXPECT_EQ(rpc.balance(kOwner), 42u);
+    EXPECT_EQ(rpc.balance(kSolanaWallet), 42u);
     EXPECT_EQ(own.requests().size(), 1u);
     EXPECT_EQ(pub.requests().size(), 1u);
   }
   {
     FixedClock clock;
     SolanaRPC rpc(CurlHttpClient::shared(), clock, SolanaNodes{std::nullopt, own.url()});
-    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: HTTP 401 invalid api key");
+    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kSolanaWallet); }), "Solana RPC getBalance: HTTP 401 invalid api key");
     EXPECT_EQ(own.requests().size(), 2u);  // one more, and no retry
     EXPECT_TRUE(clock.sleeps().empty());
   }
@@ -158,7 +158,7 @@ TEST(SolanaRPC, OneClientServesSeveralThreadsAtOnce) {
     callers.emplace_back([&, t] {
       const SolanaRPC& rpc = t % 2 ? withOwn : publicOnly;
       for (int i = 0; i < 15; ++i) {
-        auto v = rpc.balance(kOwner);
+        auto v = rpc.balance(kSolanaWallet);
         (v == 1 ? fromOwn : v == 2 ? fromPublic : other)++;
       }
     });
@@ -186,7 +186,7 @@ TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
     FixedClock clock;
     node.on("getBalance", [&](const Json&) { return FakeSolanaNode::rpcError(-32005, c.message); });
     SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, node.url());
-    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: " + c.message);
+    EXPECT_EQ(errorOf([&] { (void)rpc.balance(kSolanaWallet); }), "Solana RPC getBalance: " + c.message);
     EXPECT_EQ(node.requests().size(), c.retried ? 5u : 1u) << c.message;
   }
   EXPECT_TRUE(RPCRetry::isRetryableText("QUOTA exceeded"));
@@ -196,11 +196,11 @@ TEST(SolanaRPC, NodeErrorsAreRetriedByTheirWordsUnlessTheyRevert) {
 
 TEST_F(PinnedNode, AnswersThatAreNotJsonAndUnreachableNodes) {
   node.on("getBalance", [](const Json&) { return FakeResponse::text("<html>gateway</html>"); });
-  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kOwner); }), "Solana RPC getBalance: response isn't JSON: <html>gateway</html>");
+  EXPECT_EQ(errorOf([&] { (void)rpc.balance(kSolanaWallet); }), "Solana RPC getBalance: response isn't JSON: <html>gateway</html>");
   EXPECT_EQ(node.requests().size(), 1u);
   // The node failed, not our key code: a catch of WalletError must let it by.
   try {
-    (void)rpc.balance(kOwner);
+    (void)rpc.balance(kSolanaWallet);
     ADD_FAILURE() << "no failure";
   } catch (const WalletError&) {
     ADD_FAILURE() << "a node's failure caught as a WalletError";
@@ -211,7 +211,7 @@ TEST_F(PinnedNode, AnswersThatAreNotJsonAndUnreachableNodes) {
   // A port nobody listens on: a connection failure, retried with the waits.
   FixedClock clock2;
   SolanaRPC nowhere = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock2, "http://127.0.0.1:1");
-  EXPECT_THROW((void)nowhere.balance(kOwner), NetError);
+  EXPECT_THROW((void)nowhere.balance(kSolanaWallet), NetError);
   EXPECT_EQ(clock2.sleeps(), (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
 }
 
@@ -314,7 +314,7 @@ TEST(SolanaSimulation, ReadsBalancesAndTellsWhenTheFeePayerIsShort) {
 TEST_F(PinnedNode, ReadsLookupTablesFromByte56) {
   Bytes data(56, 0xee);
   for (std::uint8_t i = 1; i <= 3; ++i) data.insert(data.end(), 32, i);
-  const std::string table = kMint, shortTable = kOwner, missing = "11111111111111111111111111111111";
+  const std::string table = kMint, shortTable = kSolanaWallet, missing = "11111111111111111111111111111111";
   node.on("getAccountInfo", [&](const Json& params) {
     std::string address = params[0].get<std::string>();
     if (address == missing) return FakeSolanaNode::ok({{"value", nullptr}});

@@ -235,6 +235,13 @@ void spawnDetached(const std::filesystem::path& program, const std::vector<std::
   }).detach();
 }
 
+std::filesystem::path executableDirectory() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) throw ProcessError(fmt::format("Couldn't find this program's folder: {}.", error.message()));
+  return path.parent_path();
+}
+
 std::vector<std::string> currentEnvironment() {
   std::vector<std::string> out;
   for (char** e = environ; e && *e; ++e) out.emplace_back(*e);

@@ -58,6 +58,10 @@ std::vector<std::string> currentEnvironment();
 std::vector<std::string> withVariable(std::vector<std::string> environment, std::string_view name,
                                       std::optional<std::string_view> value);
 
+// The folder holding this process's executable (from /proc/self/exe).
+// Throws ProcessError when it cannot be read.
+std::filesystem::path executableDirectory();
+
 [[nodiscard]] bool isExecutableFile(const std::filesystem::path& path);
 // The first executable `name` in the ":"-separated folders of `searchPath`.
 [[nodiscard]] std::optional<std::filesystem::path> findOnPath(std::string_view name, std::string_view searchPath);

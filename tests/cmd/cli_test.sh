@@ -52,6 +52,22 @@ JSON
 expect typed-data-flat 0 '0x[0-9a-f]{64}' -- "$bin" typed-data "$flat"
 expect typed-data-missing 1 '.' -- "$bin" typed-data "$home/absent.json"
 
+# The journal: an empty one, then entries with a torn last line as a crash leaves it.
+expect journal-empty 0 '^The journal is empty\.$' -- "$bin" journal
+mkdir -p "$home/data"
+cat >"$home/data/journal.jsonl" <<'JSONL'
+{"at":"2026-12-06T07:19:00Z","chain":"hyperliquid","id":"1733000000000","kind":"signed","note":"entry"}
+{"at":"2026-12-06T07:19:01Z","chain":"hyperliquid","id":"1733000000000","kind":"confirmed","note":"filled 0.5 @ 3000"}
+{"at":"2026-12-06T07:20:00Z","chain":"relay","id":"0xreq","kind":"signed","note":"Bridge 100 USDC"}
+{"at":"2026-12-06T07:21:00Z","chain":"solana","id":"5sig
+JSONL
+expect journal-all 0 'hyperliquid +confirmed +1733000000000  filled 0\.5 @ 3000' -- "$bin" journal
+expect journal-torn 0 '^1 unreadable line skipped\.$' -- "$bin" journal
+expect journal-open 0 '^2026-12-06T07:20:00Z  relay +signed +0xreq  Bridge 100 USDC$' -- "$bin" journal --open
+open_json=$("$bin" journal --open --json)
+[ "$(grep -c '"kind": "signed"' <<<"$open_json")" -eq 1 ] || fail "journal --open --json: $open_json"
+grep -q '"skippedLines": 1' <<<"$open_json" || fail "journal --json skipped count: $open_json"
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures command-line check(s) failed"
   exit 1

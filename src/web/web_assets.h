@@ -1,0 +1,12 @@
+// The page's files (web/*.html, *.css, *.js), built into the binary.
+#pragma once
+
+#include <vector>
+
+#include "web/web_server.h"
+
+namespace orwenna {
+
+std::vector<WebAsset> webAssets();
+
+}  // namespace orwenna

@@ -70,6 +70,8 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.llm.openRouter = overrides.base("ORWENNA_OPENROUTER_API", e.llm.openRouter);
   e.llm.chatgptBackend = overrides.base("ORWENNA_CHATGPT_BACKEND", e.llm.chatgptBackend);
   e.llm.openaiAuth = overrides.base("ORWENNA_OPENAI_AUTH", e.llm.openaiAuth);
+  e.relay = overrides.base("ORWENNA_RELAY_API", HttpBridgeStatus::kRelayDefault);
+  e.oneClick = overrides.base("ORWENNA_ONECLICK_API", HttpBridgeStatus::kOneClickDefault);
   return e;
 }
 

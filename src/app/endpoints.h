@@ -1,8 +1,9 @@
 // Every network endpoint the app reaches, as one value resolved once at the
 // wiring root and passed down: Hyperliquid's API roots, the public Solana
-// node, each EVM network's nodes, and the model providers' and OpenRouter's
-// roots. Libraries take the root or node list they need from here as a
-// parameter and never read the environment or the settings for endpoints.
+// node, each EVM network's nodes, the bridge services, and the model
+// providers' and OpenRouter's roots. Libraries take the root or node list
+// they need from here as a parameter and never read the environment or the
+// settings for endpoints.
 //
 // Endpoints::resolve is the one place that knows the ORWENNA_* variable names
 // and their precedence: the variable from the environment when set and not
@@ -25,6 +26,7 @@
 
 #include "chains/evm_network.h"
 #include "chains/solana_rpc.h"
+#include "execution/bridge_recovery.h"
 #include "hyperliquid/endpoints.h"
 #include "llm/catalog.h"
 #include "platform/defaults.h"
@@ -45,6 +47,9 @@ struct Endpoints {
   // case, "-" as "_"), ORWENNA_OPENROUTER_API, ORWENNA_CHATGPT_BACKEND,
   // ORWENNA_OPENAI_AUTH.
   LLMEndpoints llm = LLMEndpoints::defaults();
+  // Bridge services: ORWENNA_RELAY_API, ORWENNA_ONECLICK_API.
+  std::string relay = HttpBridgeStatus::kRelayDefault;
+  std::string oneClick = HttpBridgeStatus::kOneClickDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

@@ -34,6 +34,10 @@ class BridgeStatusSource {
 // GET {oneClick}/v0/status?depositAddress=…, each answering {"status": …}.
 class HttpBridgeStatus final : public BridgeStatusSource {
  public:
+  // The services' public roots (ORWENNA_RELAY_API, ORWENNA_ONECLICK_API).
+  static constexpr const char* kRelayDefault = "https://api.relay.link";
+  static constexpr const char* kOneClickDefault = "https://1click.chaindefuser.com";
+
   static constexpr std::chrono::milliseconds kTimeLimit{15000};
   HttpBridgeStatus(HttpClient& http, std::string relayBase, std::string oneClickBase);
   std::string relayStatus(const std::string& requestId) override;

@@ -298,11 +298,9 @@ Workspace::Workspace(Services services) : s_(std::move(services)), memory_() {
     canvases_.back().updated = now;
     canvases_.back().title = "New canvas";
   }
-  // The canvas worked on last comes back.
-  current_ = static_cast<std::size_t>(
-      std::max_element(canvases_.begin(), canvases_.end(),
-                       [](const CanvasSession& a, const CanvasSession& b) { return a.updated < b.updated; }) -
-      canvases_.begin());
+  // The canvas worked on last comes back (the later one of equal times).
+  for (std::size_t i = 0; i < canvases_.size(); ++i)
+    if (canvases_[i].updated >= canvases_[current_].updated) current_ = i;
   {
     std::lock_guard lock(holdingsMutex_);
     if (canvas().intent) holdings_.plan = canvas().intent->command();

@@ -80,6 +80,8 @@ class Workspace final : public Agent::PortfolioSource {
   };
 
   struct Services {
+    Services(Clock& clock, Random& random, TaskPoster& loop, std::filesystem::path dataDir)
+        : clock(clock), random(random), loop(loop), dataDir(std::move(dataDir)) {}
     Clock& clock;
     Random& random;
     TaskPoster& loop;

@@ -309,6 +309,7 @@ Workspace::Workspace(Services services) : s_(std::move(services)), memory_() {
     log::warn("{}", n);
     reply(n);
   }
+  loadNotices_ = std::move(notices);
 }
 
 Workspace::~Workspace() {

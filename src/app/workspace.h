@@ -142,6 +142,9 @@ class Workspace final : public Agent::PortfolioSource {
   // Writes every file waiting now (quit, SIGTERM).
   void flush();
 
+  // What loading the files found wrong (also said in the chat).
+  const std::vector<std::string>& loadNotices() const { return loadNotices_; }
+
   // --- State (app thread) ---
   std::uint64_t revision() const { return rev_; }
   bool idle() const;  // no model call, queued message or execution in flight
@@ -234,6 +237,7 @@ class Workspace final : public Agent::PortfolioSource {
   std::map<std::string, std::string> folderIcons_;
   std::vector<Activity> activities_;
   std::optional<std::string> currentActivity_;
+  std::vector<std::string> loadNotices_;
 
   std::optional<Card> card_;
   std::map<std::string, Card> parked_;  // by canvas id

@@ -66,34 +66,4 @@ void AppLoop::run() {
   }
 }
 
-void Workers::run(Task task) {
-  std::lock_guard lock(mutex_);
-  // Finished threads are joined here, so a long chat does not pile them up.
-  std::erase_if(threads_, [](Entry& e) {
-    if (!e.done->load()) return false;
-    e.thread.join();
-    return true;
-  });
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  threads_.push_back(Entry{std::thread([task = std::move(task), done] {
-                             try {
-                               task();
-                             } catch (const std::exception& e) {
-                               log::error("worker task failed: {}", e.what());
-                             }
-                             done->store(true);
-                           }),
-                           done});
-}
-
-void Workers::joinAll() {
-  std::vector<Entry> threads;
-  {
-    std::lock_guard lock(mutex_);
-    threads.swap(threads_);
-  }
-  for (auto& e : threads)
-    if (e.thread.joinable()) e.thread.join();
-}
-
 }  // namespace orwenna

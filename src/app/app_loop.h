@@ -1,20 +1,17 @@
-// The app thread and the worker threads around it. One AppLoop thread owns the
-// Workspace (the "main thread" of the conversation); anything that happens
-// elsewhere — a finished model call, a lookup, a web request — posts a task
-// to it. Workers run the blocking calls (models, lookups, signing) off it.
+// A thread that runs posted tasks one at a time, in order. One AppLoop owns
+// the Workspace (the "main thread" of the conversation): anything that
+// happens elsewhere — a finished model call, a web request — posts a task to
+// it. Others run the blocking calls (the model, the executor) off it.
 //
-// Both are thread-safe. Tasks posted to an AppLoop run one at a time, in
-// order; a task posted after `stop` is dropped.
+// Thread-safe. A task posted after `stop` is dropped; `stop` (and the
+// destructor) runs what was posted before, then ends the thread.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace orwenna {
 
@@ -49,26 +46,6 @@ class AppLoop final : public TaskPoster {
   std::deque<Task> tasks_;
   bool stopping_ = false;
   std::thread thread_;
-};
-
-// Runs each task on its own thread; the destructor waits for all of them.
-class Workers {
- public:
-  Workers() = default;
-  ~Workers() { joinAll(); }
-  Workers(const Workers&) = delete;
-  Workers& operator=(const Workers&) = delete;
-
-  void run(Task task);
-  void joinAll();
-
- private:
-  struct Entry {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::mutex mutex_;
-  std::vector<Entry> threads_;
 };
 
 }  // namespace orwenna

@@ -32,6 +32,19 @@ void CoalescingWriter::save(const std::string& name, std::string contents) {
   wake_.notify_all();
 }
 
+void CoalescingWriter::setCollector(Collect collect) {
+  std::lock_guard lock(mutex_);
+  collect_ = std::move(collect);
+}
+
+void CoalescingWriter::markDirty(const std::string& name) {
+  {
+    std::lock_guard lock(mutex_);
+    if (held_.count(name) || !dirty_.insert(name).second) return;
+  }
+  wake_.notify_all();
+}
+
 void CoalescingWriter::hold(const std::string& name) {
   std::lock_guard lock(mutex_);
   held_.insert(name);
@@ -87,11 +100,21 @@ bool CoalescingWriter::writeWaiting(std::unique_lock<std::mutex>& lock) {
 void CoalescingWriter::run() {
   std::unique_lock lock(mutex_);
   while (!quit_) {
-    wake_.wait(lock, [this] { return quit_ || (!waiting_.empty() && !writing_); });
+    wake_.wait(lock, [this] { return quit_ || ((!waiting_.empty() || !dirty_.empty()) && !writing_); });
     if (quit_) break;
     // Let the saves of one burst land on the same write.
     wake_.wait_for(lock, delay_, [this] { return quit_; });
     if (quit_) break;
+    if (!dirty_.empty() && collect_) {
+      std::vector<std::string> names(dirty_.begin(), dirty_.end());
+      dirty_.clear();
+      Collect collect = collect_;
+      lock.unlock();
+      collect(names);
+      lock.lock();
+      continue;
+    }
+    dirty_.clear();
     if (writing_ || waiting_.empty()) continue;
     if (!writeWaiting(lock)) wake_.wait_for(lock, retry_, [this] { return quit_; });
   }

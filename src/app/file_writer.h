@@ -24,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace orwenna {
 
@@ -41,6 +42,12 @@ class CoalescingWriter {
   CoalescingWriter& operator=(const CoalescingWriter&) = delete;
 
   void save(const std::string& name, std::string contents);
+  // For files whose text is costly to make: the writer asks `collect` for the
+  // names marked dirty, once per delay, and the owner answers with save().
+  // `collect` runs on the writer's thread.
+  using Collect = std::function<void(const std::vector<std::string>& names)>;
+  void setCollector(Collect collect);
+  void markDirty(const std::string& name);
   // Never write this name again in this run (its stored file could not be set aside).
   void hold(const std::string& name);
   // Writes everything waiting now; true when nothing is left waiting.
@@ -60,6 +67,8 @@ class CoalescingWriter {
   std::condition_variable wake_;
   std::map<std::string, std::string> waiting_;
   std::set<std::string> held_;
+  std::set<std::string> dirty_;
+  Collect collect_;
   std::set<std::string> failing_;  // told once until the next success
   bool writing_ = false;
   bool quit_ = false;

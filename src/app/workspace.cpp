@@ -276,6 +276,18 @@ Workspace::Workspace(Services services) : s_(std::move(services)), memory_() {
     });
   });
 
+  // The files are made on the app thread when the writer comes for them, at
+  // most once per its delay, however many changes came in between.
+  writer_->setCollector([this, life = std::weak_ptr<int>(life_)](const std::vector<std::string>& names) {
+    s_.loop.post([this, life, names] {
+      if (!life.lock()) return;
+      for (const auto& name : names) {
+        if (name == kCanvasesFile) writer_->save(name, CanvasFile::fileText(canvases_));
+        else if (name == kActivityFile) writer_->save(name, ActivityLog::fileText(activities_));
+      }
+    });
+  });
+
   auto canvases = loadStored(s_.dataDir, kCanvasesFile, now, [](std::string_view t) { (void)CanvasFile::parseFile(t); });
   if (canvases.text) canvases_ = CanvasFile::parseFile(*canvases.text);
   if (canvases.held) writer_->hold(kCanvasesFile);
@@ -314,10 +326,10 @@ Workspace::Workspace(Services services) : s_(std::move(services)), memory_() {
 
 Workspace::~Workspace() {
   if (cancelModel_) cancelModel_->store(true);
-  workers_.joinAll();
+  modelWorker_.stop();
+  executorWorker_.stop();
   life_.reset();
-  writer_->save(kCanvasesFile, CanvasFile::fileText(canvases_));
-  writer_->flush();
+  flush();
 }
 
 std::string Workspace::newId() { return makeUuid(s_.random); }
@@ -361,23 +373,14 @@ void Workspace::replyOn(const std::string& canvasID, const std::string& text) {
   appendMessage(canvasID, Message{newId(), false, text, std::nullopt, std::nullopt});
 }
 
-void Workspace::saveCanvases() {
-  // One serialisation per burst of changes: the task runs after the burst.
-  if (canvasSavePosted_) return;
-  canvasSavePosted_ = true;
-  post([this] {
-    canvasSavePosted_ = false;
-    writer_->save(kCanvasesFile, CanvasFile::fileText(canvases_));
-  });
-}
+void Workspace::saveCanvases() { writer_->markDirty(kCanvasesFile); }
 
-void Workspace::saveActivity() {
-  if (activitySavePosted_) return;
-  activitySavePosted_ = true;
-  post([this] {
-    activitySavePosted_ = false;
-    writer_->save(kActivityFile, ActivityLog::fileText(activities_));
-  });
+void Workspace::saveActivity() { writer_->markDirty(kActivityFile); }
+
+void Workspace::setFolderIcon(const std::string& folder, const std::string& icon) {
+  folderIcons_[folder] = icon;
+  emit("folderIcon", Json{{"folder", folder}, {"icon", icon}});
+  saveFolderIcons();
 }
 
 void Workspace::saveFolderIcons() { writer_->save(kFolderIconsFile, CanvasFile::folderIconsText(folderIcons_)); }
@@ -395,12 +398,14 @@ Activity* Workspace::activityById(const std::string& id) {
 }
 
 void Workspace::log(Activity activity) {
-  if (Activity* a = activityById(activity.id)) {
+  const std::string id = activity.id;
+  if (Activity* a = activityById(id)) {
     *a = std::move(activity);
   } else {
     activities_.push_back(std::move(activity));
   }
   ActivityLog::trim(activities_);
+  const Activity* changed = activityById(id);
   {
     std::lock_guard lock(holdingsMutex_);
     holdings_.activity.clear();
@@ -409,7 +414,7 @@ void Workspace::log(Activity activity) {
       if (!line.empty()) holdings_.activity.push_back(std::move(line));
     }
   }
-  emit("activity", toJson(activities_.back()));
+  if (changed) emit("activity", toJson(*changed));
   saveActivity();
 }
 
@@ -715,6 +720,9 @@ void Workspace::startModel(Queued message) {
 
   const std::uint64_t turn = turn_;
   ChatRouter::Context ctx = context();
+  // The message itself goes to the router on its own, not twice.
+  if (!message.check && !ctx.recent.empty() && ctx.recent.back() == "user: " + prefixChars(message.text, 3000))
+    ctx.recent.pop_back();
   const Language lang = ctx.replyLanguage;
 
   struct Draft {
@@ -725,7 +733,7 @@ void Workspace::startModel(Queued message) {
   };
   auto draft = std::make_shared<Draft>();
 
-  workers_.run([this, message = std::move(message), ctx = std::move(ctx), lang, cancel, draft, turn,
+  modelWorker_.post([this, message = std::move(message), ctx = std::move(ctx), lang, cancel, draft, turn,
                 ask = s_.ask, lookup = s_.lookup, markets = s_.markets, check = s_.secondCheck,
                 modelReader = s_.modelSecondReader, &clock = s_.clock]() mutable {
     TurnResult r;
@@ -890,7 +898,8 @@ void Workspace::finishTurn(std::uint64_t turn, TurnResult r) {
 }
 
 void Workspace::stop() {
-  if (!modelRunning_) return;
+  // Nothing is being read (the card, if any, already stands): nothing to say.
+  if (!modelRunning_ && !queued_) return;
   stopRequested_ = true;
   ++turn_;
   if (cancelModel_) cancelModel_->store(true);
@@ -1179,7 +1188,7 @@ void Workspace::executeCard() {
   std::string id = card_->id;
   MoneyExecutor* executor = s_.executor;
   const Language lang = replyLanguage();
-  workers_.run([this, steps = std::move(steps), id, executor, lang] {
+  executorWorker_.post([this, steps = std::move(steps), id, executor, lang] {
     ExecutionResult result;
     if (executor) {
       result = executor->execute(steps);

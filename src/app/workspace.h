@@ -137,6 +137,8 @@ class Workspace final : public Agent::PortfolioSource {
   // Parks the waiting card under the canvas left and restores the one parked
   // under `canvasID`. False when there is no such canvas.
   bool switchCanvas(const std::string& canvasID);
+  void setFolderIcon(const std::string& folder, const std::string& icon);
+  const std::map<std::string, std::string>& folderIcons() const { return folderIcons_; }
   // A background "check: …" through the same one-call gate.
   void runCheck(const std::string& what, bool byHand);
   // Writes every file waiting now (quit, SIGTERM).
@@ -230,7 +232,10 @@ class Workspace final : public Agent::PortfolioSource {
   Listener listener_;
   std::uint64_t rev_ = 0;
   std::unique_ptr<CoalescingWriter> writer_;
-  Workers workers_;
+  // Model calls run one at a time anyway (the gate), so one thread serves
+  // them all; the executor has its own, so a signing never waits on a model.
+  AppLoop modelWorker_;
+  AppLoop executorWorker_;
 
   std::vector<CanvasSession> canvases_;
   std::size_t current_ = 0;
@@ -259,8 +264,6 @@ class Workspace final : public Agent::PortfolioSource {
   std::uint64_t turn_ = 0;
   std::shared_ptr<std::atomic<bool>> cancelModel_;
   std::optional<Queued> queued_;
-  bool canvasSavePosted_ = false;
-  bool activitySavePosted_ = false;
 
   mutable std::mutex holdingsMutex_;
   Agent::PortfolioSnapshot holdings_;

@@ -388,6 +388,26 @@ TEST(WorkspaceTurns, StopOrANewerMessageDropsTheLateReading) {
   EXPECT_EQ(h.model.maxInFlight(), 1);
 }
 
+TEST(WorkspaceTurns, AReadingLandsOnTheCanvasItWasAskedOnAndItsCardWaitsThere) {
+  Harness h;
+  h.model.say(commandAnswer("send 5 USDC to bob"), std::chrono::milliseconds(200));
+  h.loop.sync([&] { h.ws->send("send bob 5", MessageSource::composer); });
+  h.model.waitForCalls(1);
+  const std::string asked = h.on([&] { return h.ws->canvas().id; });
+  h.loop.sync([&] { h.ws->newCanvas(); });
+  h.settle();
+
+  EXPECT_TRUE(h.on([&] { return h.ws->messages().empty(); }));
+  EXPECT_FALSE(h.on([&] { return h.ws->card().has_value(); }));
+  ASSERT_EQ(h.on([&] { return h.ws->parkedPending().count(asked); }), 1u);
+
+  EXPECT_TRUE(h.on([&] { return h.ws->switchCanvas(asked); }));
+  EXPECT_EQ(h.lastReply(), Replies::prepared("send 5 USDC to bob", Language::english));
+  ASSERT_TRUE(h.on([&] { return h.ws->card().has_value(); }));
+  EXPECT_EQ(h.on([&] { return h.ws->pendingAction()->line(); }), "send 5 USDC to bob");
+  EXPECT_TRUE(h.on([&] { return h.ws->parkedPending().empty(); }));
+}
+
 TEST(WorkspaceTurns, ModelFailureReadsLocallyWhatTheParsersCan) {
   Harness h;
   h.send("long BTC risk $50 stop 2%");  // the model answers 500

@@ -508,6 +508,11 @@ void Workspace::send(const std::string& text, MessageSource source) {
   queued_.reset();
   const std::string canvasID = canvas().id;
   appendMessage(canvasID, Message{newId(), true, text, std::nullopt, std::nullopt});
+  if (agentGoal_ && !(card_ && card_->id == goalCard_ && card_->status == Card::Status::executing)) {
+    // The user took over: the request no longer goes on by itself.
+    agentGoal_.reset();
+    goalCard_.clear();
+  }
   Activity a;
   a.id = newId();
   a.at = s_.clock.nowMillis();
@@ -529,7 +534,7 @@ void Workspace::send(const std::string& text, MessageSource source) {
   if (awaitedAmount(text, activity)) return;
   if (appWord(text, activity)) return;
   if (offeredCard(text, source, activity)) return;
-  startModel(Queued{text, source, activity, canvasID, false, false});
+  startModel(Queued{text, source, activity, canvasID, false, false, std::nullopt, Agent::StepOutcome::unknown, {}});
 }
 
 bool Workspace::sendGuard(const std::string& text, const std::string& activity) {
@@ -681,7 +686,7 @@ bool Workspace::offeredCard(const std::string& text, MessageSource source, const
 // --- The model ----------------------------------------------------------------
 
 void Workspace::runCheck(const std::string& what, bool byHand) {
-  Queued q{what, MessageSource::composer, {}, canvas().id, true, byHand};
+  Queued q{what, MessageSource::composer, {}, canvas().id, true, byHand, std::nullopt, Agent::StepOutcome::unknown, {}};
   startModel(std::move(q));
 }
 
@@ -799,7 +804,10 @@ void Workspace::startModel(Queued message) {
           emit("draft", Json{{"text", draftReply_}});
         });
       };
-      if (message.check) {
+      if (message.goal) {
+        r.reading = Agent::continueGoal(*message.goal, message.outcome, message.repliesSince, ctx, callbacks);
+        r.kind = TurnResult::Kind::reading;
+      } else if (message.check) {
         auto reading = Agent::runCheck(message.text, ctx, callbacks);
         r.kind = reading ? TurnResult::Kind::reading : TurnResult::Kind::quiet;
         r.reading = std::move(reading);
@@ -888,10 +896,18 @@ void Workspace::finishTurn(std::uint64_t turn, TurnResult r) {
       log::info("orwenna router: quiet");
       if (q.byHand) replyOn(q.canvas, Replies::checkedQuiet(lang));
       break;
-    case TurnResult::Kind::reading:
+    case TurnResult::Kind::reading: {
       log::info("orwenna router: {} {}", routeName(r.reading->route.kind), r.reading->route.text);
       actOnReading(*r.reading, q.text, q.canvas, q.activity, r.answer, q.check);
+      if (q.goal) {
+        // The request goes on only through a further step that made a card.
+        CanvasSession* c = canvasById(q.canvas);
+        agentGoal_ = q.goal->after(*r.reading, c ? static_cast<int>(c->messages.size()) : 0);
+        if (agentGoal_) goalCard_ = card_ ? card_->id : std::string();
+        if (goalCard_.empty()) agentGoal_.reset();
+      }
       break;
+    }
     case TurnResult::Kind::stopped: break;
   }
   startQueued();
@@ -1106,6 +1122,12 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
   card.canvas = canvasID;
   if (reading && reading->continues && reading->next) card.next = Replies::nextOnCard(lang) + *reading->next;
   placeCard(std::move(card));
+  if (reading && reading->continues && card_ && card_->canvas == canvasID) {
+    CanvasSession* c = canvasById(canvasID);
+    agentGoal_ = Agent::AgentGoal::start(*reading, message, c ? static_cast<int>(c->messages.size()) : 0, canvasID,
+                                         s_.clock.nowMillis());
+    goalCard_ = card_->id;
+  }
   replyOn(canvasID, moneyLines.size() > 1 ? Replies::preparedSteps(line, text::join(moneyLines, ", "), lang)
                                           : Replies::prepared(line, lang));
 }
@@ -1236,6 +1258,21 @@ void Workspace::finishExecution(const std::string& cardID, ExecutionResult resul
   }
   if (!result.reply.empty()) replyOn(done->canvas, result.reply);
   emitStatus();
+  if (agentGoal_ && goalCard_ == done->id) {
+    // The request goes on: the model hears how the step went, through the same gate.
+    Queued next{agentGoal_->request, MessageSource::composer, {}, done->canvas, false, false, std::nullopt,
+                Agent::StepOutcome::unknown, {}};
+    next.goal = agentGoal_;
+    next.outcome = result.outcome == ExecutionResult::Outcome::done     ? Agent::StepOutcome::wentThrough
+                   : result.outcome == ExecutionResult::Outcome::failed ? Agent::StepOutcome::failed
+                                                                        : Agent::StepOutcome::unknown;
+    if (CanvasSession* c = canvasById(done->canvas))
+      for (std::size_t i = static_cast<std::size_t>(std::max(agentGoal_->mark, 0)); i < c->messages.size(); ++i)
+        if (!c->messages[i].fromUser) next.repliesSince.push_back(c->messages[i].text);
+    agentGoal_.reset();
+    goalCard_.clear();
+    startModel(std::move(next));
+  }
 }
 
 // --- Canvases -------------------------------------------------------------------

@@ -183,6 +183,10 @@ class Workspace final : public Agent::PortfolioSource {
     std::string canvas;
     bool check = false;   // a background "check: …"
     bool byHand = false;  // the check was asked for in the chat
+    // A request going on after its step: how the step went and what was said since.
+    std::optional<Agent::AgentGoal> goal;
+    Agent::StepOutcome outcome = Agent::StepOutcome::unknown;
+    std::vector<std::string> repliesSince;
   };
 
   // Posts to the app thread; dropped once the Workspace is gone.
@@ -245,6 +249,9 @@ class Workspace final : public Agent::PortfolioSource {
   std::vector<std::string> loadNotices_;
 
   std::optional<Card> card_;
+  // A multi-step request in progress and the card of its current step.
+  std::optional<Agent::AgentGoal> agentGoal_;
+  std::string goalCard_;
   std::map<std::string, Card> parked_;  // by canvas id
   std::optional<AwaitingAmount> awaiting_;
   std::optional<Agent::NextSteps> nextSteps_;

@@ -354,6 +354,21 @@ TEST(WorkspaceConfirm, OnlyTheCurrentCardAndVersionExecutesAndOnlyOnce) {
   EXPECT_EQ(last.understood, "send 7 USDC to bob");
 }
 
+TEST(WorkspaceConfirm, ARequestOfSeveralStepsGoesOnAfterItsStepRan) {
+  Harness h;
+  h.model.say(R"({"route":"command","command":"send 5 USDC to bob","continue":true,"next":"then lend the rest"})");
+  h.send("send bob 5 and lend the rest");
+  auto card = *h.on([&] { return h.ws->card(); });
+  EXPECT_EQ(card.next, "Next, once this is through: then lend the rest");
+
+  h.model.say(R"({"route":"chat","reply":"Bob got his 5 USDC; nothing is left to lend."})");
+  EXPECT_EQ(h.on([&] { return h.ws->confirm(card.id, card.version); }), Workspace::ConfirmResult::started);
+  h.settle();
+  EXPECT_EQ(h.executor.count(), 1u);
+  EXPECT_EQ(h.model.calls(), 2u);
+  EXPECT_EQ(h.lastReply(), "Bob got his 5 USDC; nothing is left to lend.");
+}
+
 TEST(WorkspaceTurns, StopOrANewerMessageDropsTheLateReading) {
   Harness h;
   h.model.say(commandAnswer("send 5 USDC to bob"), std::chrono::milliseconds(300));

@@ -842,6 +842,7 @@ void Workspace::finishTurn(std::uint64_t turn, TurnResult r) {
   if (turn != turn_ || r.kind == TurnResult::Kind::stopped) {
     // Stop or a newer message came first: this reading changes nothing.
     log::info("orwenna router: a stale reading was dropped");
+    if (turn == turn_) endModel();
     if (!queued_ && busy_ && !modelRunning_) {
       busy_ = false;
       emitStatus();

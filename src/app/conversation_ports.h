@@ -1,0 +1,89 @@
+// What the conversation needs from parts of the app that live elsewhere: the
+// address book and the lock of the signer, the executor that carries out a
+// confirmed card, and the store of alerts and schedules. The Workspace holds
+// them as interfaces so it can be built and tested before (and apart from)
+// them.
+//
+// Implementations are called from the app thread, except MoneyExecutor,
+// which is called on a worker thread and may block.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/activity.h"
+#include "base/decimal.h"
+#include "language/command_reader.h"
+#include "language/commands.h"
+#include "language/wallet_command.h"
+
+namespace orwenna {
+
+struct SavedAddress {
+  std::string name;
+  std::string address;
+  std::string network;
+  friend bool operator==(const SavedAddress&, const SavedAddress&) = default;
+};
+
+class AddressBook {
+ public:
+  virtual ~AddressBook() = default;
+  virtual std::vector<SavedAddress> entries() const = 0;
+};
+
+class SignerLock {
+ public:
+  virtual ~SignerLock() = default;
+  // Ends the signing session; the next signature asks again.
+  virtual void lock() = 0;
+};
+
+// The money move a card waits to carry out.
+struct PendingAction {
+  struct Position {
+    PositionCommand command;
+    std::string coin;
+    friend bool operator==(const Position&, const Position&) = default;
+  };
+  struct Transfer {
+    Decimal amount;
+    std::string what;  // the line it came from
+    friend bool operator==(const Transfer&, const Transfer&) = default;
+  };
+  std::variant<WalletCommand, Position, SavedAddress, Transfer> value;
+  friend bool operator==(const PendingAction&, const PendingAction&) = default;
+
+  // The command line it was prepared from.
+  std::string line() const;
+  std::string_view kindName() const;  // "wallet", "position", "address", "transfer"
+};
+
+struct ExecutionResult {
+  enum class Outcome { done, failed, unknown };
+  Outcome outcome = Outcome::failed;
+  std::string reply;  // the chat's sentence
+  std::vector<std::string> lines;
+  std::vector<ActivityBubble> bubbles;
+};
+
+class MoneyExecutor {
+ public:
+  virtual ~MoneyExecutor() = default;
+  // Carries out the steps of one confirmed card, in order. Never throws: a
+  // failure is an outcome with its sentence.
+  virtual ExecutionResult execute(const std::vector<PendingAction>& steps) = 0;
+};
+
+class Automations {
+ public:
+  virtual ~Automations() = default;
+  // Each returns the chat's sentence.
+  virtual std::string saveAlert(const AlertCommand& alert, const std::string& canvas) = 0;
+  virtual std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) = 0;
+  virtual std::string cancelSchedules() = 0;
+};
+
+}  // namespace orwenna

@@ -21,7 +21,7 @@ namespace {
 void printOverview(const CLI::App& app) {
   std::cout << "Orwenna " ORWENNA_VERSION
                " — a chat assistant for trading and moving crypto assets.\n"
-               "The chat window is not built yet; these tools are available now:\n\n";
+               "Run `orwenna` alone to start the app; these tools are there too:\n\n";
   for (const CLI::App* sub : app.get_subcommands({})) {
     std::cout << "  orwenna " << sub->get_name();
     if (!sub->get_description().empty()) std::cout << " — " << sub->get_description();
@@ -37,9 +37,16 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "orwenna " ORWENNA_VERSION);
   for (const auto& registration : orwenna::cmd::registrations()) registration(app);
 
-  // Subcommands run inside parse(), through their callbacks.
+  // Subcommands run inside parse(), through their callbacks. Alone, `orwenna`
+  // starts the app.
+  char serve[] = "serve";
+  char* startApp[] = {argv[0], serve, nullptr};
   try {
-    app.parse(argc, argv);
+    if (argc <= 1) {
+      app.parse(2, startApp);
+    } else {
+      app.parse(argc, argv);
+    }
     if (app.get_subcommands().empty()) printOverview(app);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);

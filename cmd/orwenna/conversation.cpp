@@ -1,0 +1,65 @@
+#include "orwenna/conversation.h"
+
+#include <chrono>
+#include <thread>
+
+#include "base/log.h"
+#include "orwenna/command.h"
+#include "platform/defaults.h"
+#include "trading/risk_policy.h"
+
+namespace orwenna::cmd {
+
+Conversation::Conversation(const ConversationOptions& options)
+    : paths_(AppPaths::fromEnvironment()), services_(Services::fromProcess()) {
+  paths_.ensureExist();
+  log::openLog(paths_.dataDir);
+  try {
+    chosen_ = connectModel(services_, options.provider, options.model);
+  } catch (const CommandFailure&) {
+    if (!options.provider.empty()) throw;  // asked for by name: say why it can't be used
+  }
+  Agent::UserAddresses me;
+  if (!options.evm.empty()) me.evm = options.evm;
+  if (!options.solana.empty()) me.solana = options.solana;
+  tools_ = std::make_shared<Agent::ReadTools>(services_, me);
+  lookups_ = std::make_shared<Agent::Lookups>(tools_->lookups());
+  classifier_ = std::make_shared<SecondCheckClassifier>(services_.secondCheck());
+
+  Workspace::Services s(services_.clock, SecureRandom::shared(), loop_, paths_.dataDir);
+  if (chosen_) {
+    s.ask = ChatRouter::askWith(*chosen_->client, chosen_->model);
+    s.modelName = chosen_->name;
+    s.providerID = chosen_->providerID;
+  }
+  s.lookup = lookups_->callback();
+  // The table is read once, on the first worker that asks; no copy per turn.
+  auto tools = tools_;
+  s.markets = [tools] { return std::shared_ptr<const MarketTable>(tools, &tools->markets().table()); };
+  if (classifier_->connected()) s.secondCheck = classifier_.get();
+  s.policy = RiskPolicy::load();
+  loop_.sync([&] {
+    workspace_ = std::make_unique<Workspace>(std::move(s));
+    workspace_->setMemory(Agent::Memory::load(Defaults::standard()));
+  });
+}
+
+Conversation::~Conversation() {
+  loop_.sync([&] {
+    workspace_->setListener(nullptr);
+    workspace_->flush();
+    workspace_.reset();
+  });
+  loop_.stop();
+}
+
+void Conversation::waitIdle() {
+  for (;;) {
+    bool idle = false;
+    loop_.sync([&] { idle = workspace_->idle(); });
+    if (idle) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace orwenna::cmd

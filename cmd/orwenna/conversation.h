@@ -1,0 +1,54 @@
+// The conversation as the app's front ends run it: the services, the model
+// the user connected, the read tools and lookups, the app thread and the
+// Workspace on it. `orwenna chat` and the web interface both start from here.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/app_loop.h"
+#include "app/read_tools.h"
+#include "app/services.h"
+#include "app/workspace.h"
+#include "base/files.h"
+#include "guards/second_check.h"
+#include "orwenna/model_choice.h"
+
+namespace orwenna::cmd {
+
+struct ConversationOptions {
+  std::string provider, model, evm, solana;
+};
+
+class Conversation {
+ public:
+  // Throws CommandFailure when a provider asked for by name can't be used;
+  // without one asked for, no connected model is no model.
+  explicit Conversation(const ConversationOptions& options);
+  // Writes every pending file, then ends the Workspace and the app thread.
+  ~Conversation();
+  Conversation(const Conversation&) = delete;
+  Conversation& operator=(const Conversation&) = delete;
+
+  AppLoop& loop() { return loop_; }
+  Workspace& workspace() { return *workspace_; }
+  const std::optional<ChosenModel>& model() const { return chosen_; }
+  const AppPaths& paths() const { return paths_; }
+  const Services& services() const { return services_; }
+
+  // Waits until no model call, queued message or execution is in flight.
+  void waitIdle();
+
+ private:
+  AppPaths paths_;
+  Services services_;
+  std::optional<ChosenModel> chosen_;
+  std::shared_ptr<Agent::ReadTools> tools_;
+  std::shared_ptr<Agent::Lookups> lookups_;
+  std::shared_ptr<SecondCheckClassifier> classifier_;
+  AppLoop loop_;
+  std::unique_ptr<Workspace> workspace_;
+};
+
+}  // namespace orwenna::cmd

@@ -1,0 +1,43 @@
+// The conversation behind the web interface: the page's state is the
+// Workspace's, read on the app thread; the page's actions become Workspace
+// calls posted to that thread, each message marked as coming from the
+// composer or a quick button by the route it arrived on, never by its text.
+// Every Workspace event goes out on the server's stream.
+//
+// Thread-safe: called from the server's threads; the Workspace is touched
+// only on its AppLoop.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app/app_loop.h"
+#include "app/workspace.h"
+#include "web/web_server.h"
+
+namespace orwenna {
+
+class WorkspaceBackend final : public WebBackend {
+ public:
+  // How many of the newest activity entries the page gets with the state.
+  static constexpr std::size_t kActivityShown = 200;
+
+  // REQUIRES: `workspace` lives on `loop` and outlives this backend.
+  WorkspaceBackend(AppLoop& loop, Workspace& workspace);
+
+  // Sets the Workspace's listener (on the loop) to publish every event on
+  // `server`, and keeps the plan blocks each canvas last showed.
+  void attach(WebServer& server);
+
+  Json state() override;
+  WebAnswer act(std::string_view action, const Json& body) override;
+
+ private:
+  AppLoop& loop_;
+  Workspace& workspace_;
+  std::mutex mutex_;
+  std::map<std::string, Json> blocks_;  // by canvas id
+};
+
+}  // namespace orwenna

@@ -369,6 +369,22 @@ TEST(WorkspaceConfirm, ARequestOfSeveralStepsGoesOnAfterItsStepRan) {
   EXPECT_EQ(h.lastReply(), "Bob got his 5 USDC; nothing is left to lend.");
 }
 
+TEST(WorkspaceConfirm, ABackgroundCardNeverCoversTheOneOnScreen) {
+  Harness h;
+  h.model.say(commandAnswer("send 5 USDC to bob"));
+  h.send("send bob 5");
+  const std::string onScreen = h.on([&] { return h.ws->card()->id; });
+  h.model.say(commandAnswer("send 7 USDC to bob"));
+  h.loop.sync([&] { h.ws->runCheck("pay bob his weekly 7 USDC if it is Friday", false); });
+  h.settle();
+  EXPECT_EQ(h.on([&] { return h.ws->card()->id; }), onScreen);
+  EXPECT_EQ(h.on([&] { return h.ws->parkedPending().size(); }), 1u);
+
+  h.send("cancel");  // the card on screen goes; the parked one shows
+  EXPECT_EQ(h.on([&] { return h.ws->pendingAction()->line(); }), "send 7 USDC to bob");
+  EXPECT_TRUE(h.on([&] { return h.ws->parkedPending().empty(); }));
+}
+
 TEST(WorkspaceTurns, StopOrANewerMessageDropsTheLateReading) {
   Harness h;
   h.model.say(commandAnswer("send 5 USDC to bob"), std::chrono::milliseconds(300));

@@ -514,6 +514,34 @@ TEST(WorkspaceFiles, CorruptFilesAreSetAsideAndSaidNeverEmptied) {
   EXPECT_EQ(readFile(aside[0]), "[{\"id\": broken");
 }
 
+TEST(WorkspaceFiles, EveryFieldOfACanvasAndAnActivityReadsBackExactly) {
+  ActivityBubble bubble{"send", "Send", "5 USDC to bob", {"fee 0.000005 SOL"}, "done", "USDC", "usdc.png", 3, true,
+                        Json{{"px", "91012"}}, Json("ok"),
+                        std::vector<MoneyMove>{{"Solana wallet", "USDC", Decimal::parse("120.000001"),
+                                                Decimal::parse("115.000001"), false}}};
+  Activity a{"A-1", 1'800'000'000'000, Activity::Kind::execution, "send bob 5", "send 5 USDC to bob", "Send",
+             "USDC", {bubble}, {"signed"}, "every day at 9:00", "C-1", false, true};
+  EXPECT_EQ(activityFromJson(toJson(a)), a);
+  EXPECT_EQ(toJson(a).at("at"), "2027-01-15T08:00:00Z");
+  EXPECT_EQ(toJson(a).at("bubbles")[0].at("money")[0].at("was"), "120.000001");
+
+  TradeIntent intent;
+  intent.asset = "BTC";
+  intent.riskUSD = Decimal::parse("25");
+  CanvasSession c{"C-1", 1'800'000'000'000, "BTC long", "openai", "gpt-5",
+                  {Message{"M-1", true, "long btc", " · corrected after a second reading", "long BTC"}},
+                  intent, true, {bubble}, "Friday", "Trades", CanvasOutcome{1'800'000'000'000, true, false},
+                  {DoneBoard{"Earlier", {bubble}, std::nullopt}}, 1'800'000'000'000, "chart BTC day",
+                  1'800'000'000'000, "note", {"more"}, "star", "every day at 9:00"};
+  EXPECT_EQ(canvasFromJson(toJson(c)), c);
+  std::vector<std::string> keys;
+  const Json written = toJson(c);
+  for (const auto& [k, v] : written.items()) keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"id", "updated", "title", "providerID", "model", "messages", "intent",
+                                            "executed", "bubbles", "name", "folder", "outcome", "earlier", "boardAt",
+                                            "chart", "pinnedAt", "note", "moreNotes", "icon", "schedule"}));
+}
+
 TEST(CoalescingWriter, KeepsTheLastSaveAndTellsAFailureOnce) {
   testing::TempDir dir;
   std::vector<std::string> notices;

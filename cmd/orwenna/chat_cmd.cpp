@@ -100,6 +100,17 @@ struct Options {
   bool json = false;
 };
 
+// "1"…"999" → 1…999; anything else → 0.
+std::size_t ordinal(const std::string& text) {
+  if (text.empty() || text.size() > 3) return 0;
+  std::size_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + static_cast<std::size_t>(c - '0');
+  }
+  return n;
+}
+
 void waitIdle(AppLoop& loop, Workspace& ws) {
   for (;;) {
     bool idle = false;
@@ -136,13 +147,12 @@ bool action(const std::string& input, AppLoop& loop, Workspace& ws, Printer& out
   } else if (verb == "pick") {
     loop.sync([&] {
       const auto& steps = ws.nextSteps();
-      auto n = Decimal::tryParse(arg);
-      if (!steps || !n || n->isNegative() || n->isZero() || *n > Decimal(static_cast<int>(steps->options.size()))) {
+      std::size_t n = ordinal(arg);
+      if (!steps || n == 0 || n > steps->options.size()) {
         out.line("There is no option card " + arg + ".");
         return;
       }
-      std::size_t index = static_cast<std::size_t>(std::stoi(n->toFixed(0))) - 1;
-      ws.send(steps->options[index].command, MessageSource::quickButton);
+      ws.send(steps->options[n - 1].command, MessageSource::quickButton);
     });
   } else if (verb == "canvas") {
     loop.sync([&] {
@@ -151,8 +161,8 @@ bool action(const std::string& input, AppLoop& loop, Workspace& ws, Printer& out
         return;
       }
       const auto& all = ws.canvases();
-      if (auto n = Decimal::tryParse(arg); n && n->isPositive() && *n <= Decimal(static_cast<int>(all.size()))) {
-        ws.switchCanvas(all[static_cast<std::size_t>(std::stoi(n->toFixed(0))) - 1].id);
+      if (std::size_t n = ordinal(arg); n > 0 && n <= all.size()) {
+        ws.switchCanvas(all[n - 1].id);
         return;
       }
       int i = 0;

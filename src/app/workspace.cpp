@@ -951,7 +951,7 @@ void Workspace::actOnReading(const ChatRouter::Reading& reading, const std::stri
           }
         }
       }
-      actOnCommand(reading.route.text, message, canvasID, activity, &reading);
+      actOnCommand(reading.route.text, message, canvasID, activity, &reading, check);
       break;
     case Kind::confirm:
       if (!card_) replyOn(canvasID, Replies::confirmNothing(lang));
@@ -974,7 +974,7 @@ void Workspace::actOnReading(const ChatRouter::Reading& reading, const std::stri
 }
 
 void Workspace::actOnCommand(const std::string& line, const std::string& message, const std::string& canvasID,
-                             const std::string& activity, const ChatRouter::Reading* reading) {
+                             const std::string& activity, const ChatRouter::Reading* reading, bool background) {
   const Language lang = replyLanguage();
   awaiting_.reset();
   // A token address the model brought from elsewhere is never used.
@@ -1122,7 +1122,7 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
   card.text = message;
   card.canvas = canvasID;
   if (reading && reading->continues && reading->next) card.next = Replies::nextOnCard(lang) + *reading->next;
-  placeCard(std::move(card));
+  placeCard(std::move(card), background);
   if (reading && reading->continues && card_ && card_->canvas == canvasID) {
     CanvasSession* c = canvasById(canvasID);
     agentGoal_ = Agent::AgentGoal::start(*reading, message, c ? static_cast<int>(c->messages.size()) : 0, canvasID,
@@ -1167,26 +1167,38 @@ void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, 
 
 // --- Cards --------------------------------------------------------------------
 
-void Workspace::placeCard(Card card) {
+void Workspace::placeCard(Card card, bool background) {
   static constexpr std::string_view kCodeLetters = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
   card.id = newId();
   card.version = 1;
   card.at = s_.clock.nowMillis();
   card.code.clear();
   for (int i = 0; i < 4; ++i) card.code += kCodeLetters[s_.random.nextU64() % kCodeLetters.size()];
-  if (card.canvas != canvas().id) {
-    // A card for a canvas not on screen waits there, never over this one's.
-    parked_[card.canvas] = std::move(card);
-    emit("parked", Json{{"canvas", parked_.rbegin()->first}});
+  const bool busyScreen = card.canvas == canvas().id && background && card_ && card_->status == Card::Status::waiting;
+  if (card.canvas != canvas().id || busyScreen) {
+    // Never over the card on screen: it waits under its canvas.
+    const std::string where = card.canvas;
+    parked_[where] = std::move(card);
+    emit("parked", Json{{"canvas", where}});
     return;
   }
   card_ = std::move(card);
   emit("card", cardJson(*card_));
 }
 
+void Workspace::showParked() {
+  if (card_) return;
+  auto p = parked_.find(canvas().id);
+  if (p == parked_.end()) return;
+  card_ = std::move(p->second);
+  parked_.erase(p);
+  emit("card", cardJson(*card_));
+}
+
 void Workspace::dropCard() {
   card_.reset();
   emit("card", nullptr);
+  showParked();
 }
 
 void Workspace::cancelCard() {
@@ -1258,6 +1270,7 @@ void Workspace::finishExecution(const std::string& cardID, ExecutionResult resul
     c->bubbles.insert(c->bubbles.end(), result.bubbles.begin(), result.bubbles.end());
   }
   if (!result.reply.empty()) replyOn(done->canvas, result.reply);
+  showParked();
   emitStatus();
   if (agentGoal_ && goalCard_ == done->id) {
     // The request goes on: the model hears how the step went, through the same gate.

@@ -217,11 +217,14 @@ class Workspace final : public Agent::PortfolioSource {
 
   // Acting on a command line; `message` is the user's text it came from.
   void actOnCommand(const std::string& line, const std::string& message, const std::string& canvasID,
-                    const std::string& activity, const ChatRouter::Reading* reading);
+                    const std::string& activity, const ChatRouter::Reading* reading, bool background = false);
   void actOnReading(const ChatRouter::Reading& reading, const std::string& message, const std::string& canvasID,
                     const std::string& activity, const std::optional<std::string>& answer, bool check);
   void cancelByText(const std::string& canvasID);
-  void placeCard(Card card);
+  // A card for a canvas not on screen, or one a background check made while a
+  // card waits, is parked under its canvas; it shows once that canvas is free.
+  void placeCard(Card card, bool background);
+  void showParked();
   void dropCard();
   void setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity);
   void executeCard();

@@ -369,6 +369,22 @@ TEST(WorkspaceConfirm, ARequestOfSeveralStepsGoesOnAfterItsStepRan) {
   EXPECT_EQ(h.lastReply(), "Bob got his 5 USDC; nothing is left to lend.");
 }
 
+TEST(WorkspaceConfirm, ABackgroundCardNeverCoversTheOneOnScreen) {
+  Harness h;
+  h.model.say(commandAnswer("send 5 USDC to bob"));
+  h.send("send bob 5");
+  const std::string onScreen = h.on([&] { return h.ws->card()->id; });
+  h.model.say(commandAnswer("send 7 USDC to bob"));
+  h.loop.sync([&] { h.ws->runCheck("pay bob his weekly 7 USDC if it is Friday", false); });
+  h.settle();
+  EXPECT_EQ(h.on([&] { return h.ws->card()->id; }), onScreen);
+  EXPECT_EQ(h.on([&] { return h.ws->parkedPending().size(); }), 1u);
+
+  h.send("cancel");  // the card on screen goes; the parked one shows
+  EXPECT_EQ(h.on([&] { return h.ws->pendingAction()->line(); }), "send 7 USDC to bob");
+  EXPECT_TRUE(h.on([&] { return h.ws->parkedPending().empty(); }));
+}
+
 TEST(WorkspaceTurns, StopOrANewerMessageDropsTheLateReading) {
   Harness h;
   h.model.say(commandAnswer("send 5 USDC to bob"), std::chrono::milliseconds(300));
@@ -496,6 +512,34 @@ TEST(WorkspaceFiles, CorruptFilesAreSetAsideAndSaidNeverEmptied) {
     if (e.path().filename().string().starts_with("canvases.json.corrupt-")) aside.push_back(e.path());
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_EQ(readFile(aside[0]), "[{\"id\": broken");
+}
+
+TEST(WorkspaceFiles, EveryFieldOfACanvasAndAnActivityReadsBackExactly) {
+  ActivityBubble bubble{"send", "Send", "5 USDC to bob", {"fee 0.000005 SOL"}, "done", "USDC", "usdc.png", 3, true,
+                        Json{{"px", "91012"}}, Json("ok"),
+                        std::vector<MoneyMove>{{"Solana wallet", "USDC", Decimal::parse("120.000001"),
+                                                Decimal::parse("115.000001"), false}}};
+  Activity a{"A-1", 1'800'000'000'000, Activity::Kind::execution, "send bob 5", "send 5 USDC to bob", "Send",
+             "USDC", {bubble}, {"signed"}, "every day at 9:00", "C-1", false, true};
+  EXPECT_EQ(activityFromJson(toJson(a)), a);
+  EXPECT_EQ(toJson(a).at("at"), "2027-01-15T08:00:00Z");
+  EXPECT_EQ(toJson(a).at("bubbles")[0].at("money")[0].at("was"), "120.000001");
+
+  TradeIntent intent;
+  intent.asset = "BTC";
+  intent.riskUSD = Decimal::parse("25");
+  CanvasSession c{"C-1", 1'800'000'000'000, "BTC long", "openai", "gpt-5",
+                  {Message{"M-1", true, "long btc", " · corrected after a second reading", "long BTC"}},
+                  intent, true, {bubble}, "Friday", "Trades", CanvasOutcome{1'800'000'000'000, true, false},
+                  {DoneBoard{"Earlier", {bubble}, std::nullopt}}, 1'800'000'000'000, "chart BTC day",
+                  1'800'000'000'000, "note", {"more"}, "star", "every day at 9:00"};
+  EXPECT_EQ(canvasFromJson(toJson(c)), c);
+  std::vector<std::string> keys;
+  const Json written = toJson(c);
+  for (const auto& [k, v] : written.items()) keys.push_back(k);
+  EXPECT_EQ(keys, (std::vector<std::string>{"id", "updated", "title", "providerID", "model", "messages", "intent",
+                                            "executed", "bubbles", "name", "folder", "outcome", "earlier", "boardAt",
+                                            "chart", "pinnedAt", "note", "moreNotes", "icon", "schedule"}));
 }
 
 TEST(CoalescingWriter, KeepsTheLastSaveAndTellsAFailureOnce) {

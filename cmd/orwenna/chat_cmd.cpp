@@ -26,7 +26,7 @@
 #include "base/log.h"
 #include "base/text.h"
 #include "orwenna/command.h"
-#include "orwenna/model_choice.h"
+#include "orwenna/conversation.h"
 #include "platform/defaults.h"
 #include "trading/risk_policy.h"
 
@@ -201,43 +201,14 @@ void registerChat(CLI::App& app) {
   cmd->add_flag("--json", o->json, "Print every event as one JSON object per line");
   cmd->callback([o] {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
-    const Services services = Services::fromProcess();
-    AppPaths paths = AppPaths::fromEnvironment();
-    paths.ensureExist();
-    log::openLog(paths.dataDir);
-
-    std::optional<ChosenModel> chosen;
-    try {
-      chosen = connectModel(services, o->provider, o->model);
-    } catch (const CommandFailure&) {
-      if (!o->provider.empty()) throw;  // asked for by name: say why it can't be used
-    }
-
-    Agent::UserAddresses me;
-    if (!o->evm.empty()) me.evm = o->evm;
-    if (!o->solana.empty()) me.solana = o->solana;
-    auto tools = std::make_shared<Agent::ReadTools>(services, me);
-    auto lookups = std::make_shared<Agent::Lookups>(tools->lookups());
-    auto classifier = std::make_shared<SecondCheckClassifier>(services.secondCheck());
-
-    AppLoop loop;
+    // The printer outlives the conversation: events may come until it ends.
     Printer out(o->json, terminal);
-    Workspace::Services s(services.clock, SecureRandom::shared(), loop, paths.dataDir);
-    if (chosen) {
-      s.ask = ChatRouter::askWith(*chosen->client, chosen->model);
-      s.modelName = chosen->name;
-      s.providerID = chosen->providerID;
-    }
-    s.lookup = lookups->callback();
-    // The table is read once, on the first worker that asks; no copy per turn.
-    s.markets = [tools] { return std::shared_ptr<const MarketTable>(tools, &tools->markets().table()); };
-    if (classifier->connected()) s.secondCheck = classifier.get();
-    s.policy = RiskPolicy::load();
-
-    std::unique_ptr<Workspace> ws;
+    ConversationOptions options{o->provider, o->model, o->evm, o->solana};
+    Conversation conversation(options);
+    const auto& chosen = conversation.model();
+    AppLoop& loop = conversation.loop();
+    Workspace* ws = &conversation.workspace();
     loop.sync([&] {
-      ws = std::make_unique<Workspace>(std::move(s));
-      ws->setMemory(Agent::Memory::load(Defaults::standard()));
       ws->setListener([&out](const WorkspaceEvent& e) { out.event(e); });
       for (const auto& n : ws->loadNotices()) out.event(WorkspaceEvent{ws->revision(), "notice", Json{{"text", n}}});
     });
@@ -263,11 +234,6 @@ void registerChat(CLI::App& app) {
     }
     if (terminal) loop.sync([&] { ws->stop(); });
     waitIdle(loop, *ws);
-    loop.sync([&] {
-      ws->flush();
-      ws.reset();
-    });
-    loop.stop();
   });
 }
 

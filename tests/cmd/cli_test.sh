@@ -22,7 +22,7 @@ expect() {
 }
 
 expect version 0 '^orwenna [0-9]+\.[0-9]+\.[0-9]+$' -- "$bin" --version
-expect overview 0 'orwenna keys' -- "$bin"
+expect overview 0 'keys' -- "$bin" --help
 expect unknown-command 109 'not expected' -- "$bin" no-such-command
 
 # The standard test phrase of BIP-39 tooling and its well-known first accounts.

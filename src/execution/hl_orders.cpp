@@ -12,7 +12,7 @@ namespace orwenna {
 
 namespace {
 
-using Kind = Journal::Entry::Kind;
+using EntryKind = Journal::Entry::Kind;
 using Position = HyperliquidAccount::Position;
 using AccountOrder = HyperliquidAccount::Order;
 
@@ -94,7 +94,7 @@ std::optional<Position> HLOrders::positionOf(const HLAsset& asset) const {
 HLReply HLOrders::post(const MsgPack& action, std::uint64_t nonce, const EVMSignature& signature,
                        std::string_view note) {
   const std::string id = std::to_string(nonce);
-  setup_.journal.append({setup_.clock.nowMillis(), "hyperliquid", id, Kind::signed_, std::string(note)});
+  setup_.journal.append({setup_.clock.nowMillis(), "hyperliquid", id, EntryKind::signed_, std::string(note)});
   HttpResponse response =
       HLExchange::send(setup_.http, HLExchange::body(action, nonce, signature, std::nullopt), setup_.mainnet,
                        setup_.endpoints);
@@ -102,7 +102,7 @@ HLReply HLOrders::post(const MsgPack& action, std::uint64_t nonce, const EVMSign
   // An unclear reply says nothing of the action's fate: the entry stays open.
   if (!reply.unclear) {
     setup_.journal.append({setup_.clock.nowMillis(), "hyperliquid", id,
-                           reply.kind == HLReply::Kind::error ? Kind::failed : Kind::confirmed, reply.text()});
+                           reply.kind == HLReply::Kind::error ? EntryKind::failed : EntryKind::confirmed, reply.text()});
   }
   return reply;
 }

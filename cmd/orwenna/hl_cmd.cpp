@@ -3,8 +3,8 @@
 // MessagePack bytes and action hash; `typed-data` prints a user-signed
 // action's EIP-712 fields and hashes (no key is involved); `positions`,
 // `orders` and `fills` read an address's account and `mids` the mid prices,
-// on mainnet or, with --testnet, on testnet (ORWENNA_HL_API,
-// ORWENNA_HL_TESTNET_API).
+// on mainnet or, with --testnet or the "testnet" setting, on testnet
+// (ORWENNA_HL_API, ORWENNA_HL_TESTNET_API).
 #include <iostream>
 #include <optional>
 #include <string>
@@ -115,7 +115,7 @@ struct AccountOptions {
 };
 
 Hyperliquid::InfoApi infoFor(const Services& services, bool testnet) {
-  return {services.http, services.clock, services.endpoints.hyperliquid.root(!testnet)};
+  return {services.http, services.clock, services.endpoints.hyperliquid.root(!(testnet || services.hyperliquidTestnet))};
 }
 
 void checkAddress(const std::string& address) {

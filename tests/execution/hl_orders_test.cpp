@@ -240,8 +240,11 @@ TEST(HLOrdersMoves, MoveStopPlacesTheNewStopFirstThenCancelsTheOld) {
   ASSERT_EQ(after.size(), 2u);
   EXPECT_EQ(after[1].triggerPx, dec("2300"));
 
-  auto closed = d.orders.close(d.eth(), dec("2000"));
-  EXPECT_TRUE(hasLine(closed, "Closed the long 0.5 ETH: filled 0.5 at 2000 (PnL before the close: 0 USDC)."));
+  EXPECT_EQ(d.orders.partialClose(d.eth(), dec("0.2"), dec("2000")).text(),
+            "Closed 0.2 ETH at 2000, 0.3 left, stop and take-profit in place.");
+  d.exchange.setMid("ETH", dec("2010"));
+  auto closed = d.orders.close(d.eth(), dec("2010"));
+  EXPECT_TRUE(hasLine(closed, "Closed the long 0.3 ETH: filled 0.3 at 2010 (PnL before the close: 3 USDC)."));
   EXPECT_TRUE(d.exchange.positions(d.signer.address()).empty());
   EXPECT_TRUE(d.exchange.orders(d.signer.address()).empty());
   EXPECT_EQ(testing::errorOf([&] { d.orders.close(d.eth(), dec("2000")); }), "No open ETH position.");

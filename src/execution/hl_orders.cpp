@@ -16,15 +16,19 @@ using EntryKind = Journal::Entry::Kind;
 using Position = HyperliquidAccount::Position;
 using AccountOrder = HyperliquidAccount::Order;
 
-const Decimal& factor(const char* text) {
-  // Called with a handful of literals; each parses once.
-  static const Decimal up1 = Decimal::parse("1.01"), down1 = Decimal::parse("0.99");
-  static const Decimal up10 = Decimal::parse("1.1"), down10 = Decimal::parse("0.9");
-  std::string_view t(text);
-  if (t == "1.01") return up1;
-  if (t == "0.99") return down1;
-  if (t == "1.1") return up10;
-  return down10;
+// An IOC fills within 1% of the mid or not at all.
+const Decimal& iocBound(bool isBuy) {
+  static const Decimal up = Decimal::parse("1.01");
+  static const Decimal down = Decimal::parse("0.99");
+  return isBuy ? up : down;
+}
+
+// Past its trigger a stop or take is a market order bounded 10% away, so a
+// fast market still fills it.
+const Decimal& triggerBound(bool isBuy) {
+  static const Decimal up = Decimal::parse("1.1");
+  static const Decimal down = Decimal::parse("0.9");
+  return isBuy ? up : down;
 }
 
 std::string sideWord(bool isLong) { return isLong ? "long" : "short"; }
@@ -128,7 +132,7 @@ HLOrder HLOrders::ioc(const HLAsset& asset, bool isBuy, const Decimal& size, con
   HLOrder o;
   o.asset = asset.index;
   o.isBuy = isBuy;
-  o.price = HLAction::roundPrice(mid * factor(isBuy ? "1.01" : "0.99"), asset.szDecimals, false);
+  o.price = HLAction::roundPrice(mid * iocBound(isBuy), asset.szDecimals, false);
   o.size = HLAction::roundSize(size, asset.szDecimals);
   o.reduceOnly = reduceOnly;
   o.kind = HLOrder::Limit{"Ioc"};
@@ -140,9 +144,7 @@ HLOrder HLOrders::trigger(const HLAsset& asset, bool closesLong, const Decimal& 
   HLOrder o;
   o.asset = asset.index;
   o.isBuy = !closesLong;
-  // Past the trigger the order is a market order bounded 10% away, so a fast
-  // market still fills it.
-  o.price = HLAction::roundPrice(triggerPx * factor(closesLong ? "0.9" : "1.1"), asset.szDecimals, false);
+  o.price = HLAction::roundPrice(triggerPx * triggerBound(o.isBuy), asset.szDecimals, false);
   o.size = HLAction::roundSize(size, asset.szDecimals);
   o.reduceOnly = true;
   o.kind = HLOrder::Trigger{HLAction::roundPrice(triggerPx, asset.szDecimals, false), true, tpsl};
@@ -285,7 +287,14 @@ void HLOrders::protect(const OpenPlan& plan, OpenResult& out) {
 }
 
 void HLOrders::emergencyClose(const OpenPlan& plan, const HLReply& protection, OpenResult& out) {
-  HLOrder exit = ioc(plan.asset, !plan.isLong, out.size, out.avgPx.isPositive() ? out.avgPx : plan.mid, true);
+  // The price may have run since the fill: bound the exit around the live mid.
+  Decimal mid = out.avgPx.isPositive() ? out.avgPx : plan.mid;
+  try {
+    auto mids = HyperliquidAccount::mids(info());
+    if (auto it = mids.find(plan.asset.coin); it != mids.end() && it->second.isPositive()) mid = it->second;
+  } catch (const std::exception&) {
+  }
+  HLOrder exit = ioc(plan.asset, !plan.isLong, out.size, mid, true);
   std::string failure;
   try {
     HLReply reply = submit(HLAction::order(std::span(&exit, 1), "na"), "close");
@@ -513,7 +522,7 @@ HLOrders::Report HLOrders::spotOrder(const std::string& pairName, int pairIndex,
   HLOrder o;
   o.asset = 10000 + pairIndex;
   o.isBuy = isBuy;
-  o.price = HLAction::roundPrice(mid * factor(isBuy ? "1.01" : "0.99"), szDecimals, true);
+  o.price = HLAction::roundPrice(mid * iocBound(isBuy), szDecimals, true);
   o.size = HLAction::roundSize(size, szDecimals);
   o.kind = HLOrder::Limit{"Ioc"};
   HLReply reply;

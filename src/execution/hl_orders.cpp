@@ -445,11 +445,37 @@ HLOrders::Report HLOrders::moveStop(const HLAsset& asset, const Decimal& stop, c
   out.lines.push_back(breakevenEntry ? "Stop moved to " + shown + " (entry " + breakevenEntry->toString() +
                                            " plus fees). The trade can no longer end in a loss, barring slippage."
                                      : "Stop moved to " + shown + ".");
-  std::vector<std::uint64_t> old;
+  std::vector<HLCancel> old;
+  std::string oldPrices;
   for (const AccountOrder& o : before) {
-    if (o.coin == asset.coin && o.isStop()) old.push_back(o.oid);
+    if (o.coin != asset.coin || !o.isStop()) continue;
+    old.push_back({asset.index, static_cast<std::int64_t>(o.oid)});
+    oldPrices += (oldPrices.empty() ? "" : ", ") + (o.triggerPx ? o.triggerPx->toString() : "#" + std::to_string(o.oid));
   }
-  if (!old.empty()) cancelQuietly(asset, old, "old stop", out);
+  if (old.empty()) return out;
+  std::string failure;
+  try {
+    HLReply c = submit(HLAction::cancel(old), "cancel");
+    if (c.kind == HLReply::Kind::error || c.unclear) failure = c.message.substr(0, 200);
+  } catch (const NetError& e) {
+    failure = e.what();
+  }
+  if (failure.empty()) return out;
+  // A failed cancel may mean the old stop is already gone: only the book says
+  // whether two stops now rest.
+  bool stillThere = true;
+  try {
+    stillThere = false;
+    for (const AccountOrder& o : openOrders(asset.dex)) {
+      for (const HLCancel& c : old) stillThere = stillThere || o.oid == static_cast<std::uint64_t>(c.orderId);
+    }
+  } catch (const std::exception&) {
+    stillThere = true;
+  }
+  if (stillThere) {
+    out.lines.push_back("Hyperliquid didn't cancel the old stop at " + oldPrices + " (" + failure +
+                        "): both stops rest, cancel the old one on Hyperliquid.");
+  }
   return out;
 }
 

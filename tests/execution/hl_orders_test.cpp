@@ -230,6 +230,15 @@ TEST(HLOrdersMoves, MoveStopPlacesTheNewStopFirstThenCancelsTheOld) {
   EXPECT_EQ(after[0].tpsl, "tp");
   EXPECT_EQ(after[1].triggerPx, dec("1950"));
 
+  // The book decides whether a failed cancel left two stops.
+  d.exchange.fail(Failure::rejectCancel);
+  auto twice = d.orders.moveStop(d.eth(), dec("1960"), dec("2000"));
+  EXPECT_EQ(twice.lines.back(),
+            "Hyperliquid didn't cancel the old stop at 1950 (Cancel failed.): both stops rest, cancel the old one on "
+            "Hyperliquid.");
+  ASSERT_EQ(d.exchange.orders(d.signer.address()).size(), 3u);
+  d.orders.cancel(d.eth(), {d.exchange.orders(d.signer.address())[1].oid}, "old stop");
+
   auto even = d.orders.moveStop(d.eth(), dec("2001"), dec("2010"), dec("2000"));
   EXPECT_EQ(even.lines.front(),
             "Stop moved to 2001 (entry 2000 plus fees). The trade can no longer end in a loss, barring slippage.");
@@ -314,6 +323,11 @@ TEST(HLSubmissions, TheFakeAcceptsOnlyTheAccountOrItsAgentAndNeverANonceTwice) {
   EXPECT_EQ(HLReply::parse(HLExchange::post(CurlHttpClient::shared(), body, true, d.exchange.endpoints())).text(), "ok");
   EXPECT_EQ(HLReply::parse(HLExchange::post(CurlHttpClient::shared(), body, true, d.exchange.endpoints())).text(),
             "Invalid nonce: duplicate nonce 1800000000500.");
+  // Three days behind the clock is stale, even if never used.
+  const std::uint64_t stale = 1'800'000'000'000 - 3 * 86'400'000;
+  body = HLExchange::body(action, stale, d.signer.signHyperliquidL1(action, stale, true), std::nullopt);
+  EXPECT_EQ(HLReply::parse(HLExchange::post(CurlHttpClient::shared(), body, true, d.exchange.endpoints())).text(),
+            "Invalid nonce: nonce 1799740800000 is too far from the current time.");
 }
 
 TEST(HLSubmissions, TransfersAreUserSignedJournaledAndCheckedFirst) {

@@ -404,6 +404,10 @@ void FakeHyperliquid::applyFill(Account& account, const Market& market, bool isB
 
 Json FakeHyperliquid::cancelAction(Account& account, const Json& action) {
   Json statuses = Json::array();
+  if (failures_.erase(Failure::rejectCancel) > 0) {
+    for (std::size_t i = 0; i < action.at("cancels").size(); ++i) statuses.push_back(errorStatus("Cancel failed."));
+    return okStatuses("cancel", std::move(statuses));
+  }
   for (const Json& c : action.at("cancels")) {
     const std::int64_t asset = c.at("a").get<std::int64_t>();
     const std::uint64_t oid = c.at("o").get<std::uint64_t>();

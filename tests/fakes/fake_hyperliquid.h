@@ -42,6 +42,7 @@ class FakeHyperliquid {
     loseReply,       // once: the next opening order is processed, then the connection drops
     infoDown,        // standing: every /info request answers 502
     partialFill,     // once: the next opening IOC fills only half its size
+    rejectCancel,    // once: the next cancel action's orders all get error statuses and stay
   };
 
   struct Order {

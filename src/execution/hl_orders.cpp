@@ -39,6 +39,12 @@ std::string sentence(std::string text) {
   return text;
 }
 
+// The exchange's words inside a sentence of ours that goes on after them.
+std::string clause(std::string text) {
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
 std::string unprotectedLine(bool isLong, const std::string& reason) {
   return "The " + sideWord(isLong) + " position is still open WITHOUT a stop (" + reason +
          "): set one or close it on Hyperliquid now.";
@@ -183,7 +189,7 @@ HLOrders::OpenResult HLOrders::openPosition(const OpenPlan& plan) {
       out.avgPx = reply.avgPx;
       out.lines.push_back("Entry " + reply.text() + ".");
     } else if (reply.kind == HLReply::Kind::error) {
-      out.lines.push_back("The entry didn't fill (" + reply.message +
+      out.lines.push_back("The entry didn't fill (" + clause(reply.message) +
                           "). No position; the money is on your Hyperliquid balance.");
       return out;
     } else {
@@ -250,7 +256,7 @@ void HLOrders::protect(const OpenPlan& plan, OpenResult& out) {
   }
 
   if (orderFailed(reply, 0)) {
-    out.lines.push_back("The stop didn't go through: " + failureOf(reply, 0) +
+    out.lines.push_back("The stop didn't go through: " + clause(failureOf(reply, 0)) +
                         ". Closing the position so it isn't left unprotected.");
     emergencyClose(plan, reply, out);
     return;

@@ -6,11 +6,13 @@ Services Services::fromProcess() {
   const Endpoints::Environment environment = Endpoints::processEnvironment();
   std::optional<std::string> key = environment("ORWENNA_OPENROUTER_KEY");
   if (key && key->empty()) key.reset();
-  return Services{CurlHttpClient::shared(), SystemClock::shared(),
-                  Endpoints::resolve(environment, Defaults::standard()), std::nullopt, std::move(key)};
+  const Defaults defaults = Defaults::standard();
+  std::optional<Json> testnet = defaults.value("testnet");
+  return Services{CurlHttpClient::shared(), SystemClock::shared(), Endpoints::resolve(environment, defaults),
+                  std::nullopt, std::move(key), testnet && testnet->is_boolean() && testnet->get<bool>()};
 }
 
-Hyperliquid::InfoApi Services::hyperliquidInfo() const { return {http, clock, endpoints.hyperliquid.mainnet}; }
+Hyperliquid::InfoApi Services::hyperliquidInfo() const { return {http, clock, endpoints.hyperliquid.root(!hyperliquidTestnet)}; }
 
 SolanaNodes Services::solanaNodes() const { return SolanaNodes{solanaNode, endpoints.solanaRpc}; }
 

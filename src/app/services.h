@@ -40,12 +40,13 @@ struct Services {
   Endpoints endpoints;
   std::optional<std::string> solanaNode;      // the user's own Solana node (a setting), asked first
   std::optional<std::string> secondCheckKey;  // the hosted second check's OpenRouter key; none: off
+  bool hyperliquidTestnet = false;            // the "testnet" setting: Hyperliquid's testnet, no real money
 
   // The shared curl client and system clock, Endpoints::fromProcess(), and
   // the second check's key from ORWENNA_OPENROUTER_KEY (empty counts as none).
   [[nodiscard]] static Services fromProcess();
 
-  // Hyperliquid's mainnet info endpoint.
+  // Hyperliquid's info endpoint on the chosen network.
   [[nodiscard]] Hyperliquid::InfoApi hyperliquidInfo() const;
   // The user's node, then the public one.
   [[nodiscard]] SolanaNodes solanaNodes() const;

@@ -16,6 +16,10 @@ Json HLExchange::body(const MsgPack& action, std::uint64_t nonce, const EVMSigna
 }
 
 std::string HLExchange::post(HttpClient& http, const Json& body, bool mainnet, const HLEndpoints& endpoints) {
+  return send(http, body, mainnet, endpoints).body;
+}
+
+HttpResponse HLExchange::send(HttpClient& http, const Json& body, bool mainnet, const HLEndpoints& endpoints) {
   std::string text;
   try {
     text = body.dump();
@@ -25,7 +29,7 @@ std::string HLExchange::post(HttpClient& http, const Json& body, bool mainnet, c
   }
   HttpRequest request = HttpRequest::postJson(endpoints.root(mainnet) + "/exchange", std::move(text));
   request.timeout = kTimeout;
-  return http.send(request).body;
+  return http.send(request);
 }
 
 }  // namespace orwenna

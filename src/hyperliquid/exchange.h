@@ -31,6 +31,9 @@ struct HLExchange {
   // NetError when no reply arrives and WalletError for
   // text that is not UTF-8.
   static std::string post(HttpClient& http, const Json& body, bool mainnet, const HLEndpoints& endpoints = {});
+  // The same POST, keeping the HTTP status: a gateway's 5xx page says the
+  // action's fate is unknown, which the body alone cannot tell.
+  static HttpResponse send(HttpClient& http, const Json& body, bool mainnet, const HLEndpoints& endpoints = {});
 };
 
 }  // namespace orwenna

@@ -13,9 +13,6 @@ namespace orwenna::Hyperliquid {
 
 namespace {
 
-// Info reads are small; past this the chat shows "no data" rather than wait.
-constexpr std::chrono::seconds kInfoTimeout{15};
-
 bool isHttpUrl(std::string_view url) {
   std::string_view rest;
   if (url.starts_with("https://")) {
@@ -66,11 +63,11 @@ auto readingAnswer(std::string_view what, F&& body) -> decltype(body()) {
 
 }  // namespace
 
-std::string post(const InfoApi& api, const Json& body) {
+std::string post(const InfoApi& api, const Json& body, std::chrono::milliseconds timeout) {
   std::string url = api.root + "/info";
   if (!isHttpUrl(url)) throw MarketDataError("Invalid URL: " + url);
   HttpRequest request = HttpRequest::postJson(url, body.dump());
-  request.timeout = kInfoTimeout;
+  request.timeout = timeout;
   HttpResponse response = api.http.send(request);
   if (!response.ok()) {
     std::string detail = response.body.substr(0, 200);

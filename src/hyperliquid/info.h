@@ -9,6 +9,7 @@
 // as long as the HttpClient is.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -31,11 +32,15 @@ struct InfoApi {
   std::string root = HLEndpoints::kMainnet;  // no trailing slash; "/info" is appended
 };
 
-// POSTs `body` as JSON to <root>/info with a 15-second time-out and returns the
-// answer's bytes. Throws MarketDataError("Invalid URL: …") for a root that is
-// not an http(s) URL, MarketDataError for a non-2xx status, NetError for
-// transport failures.
-std::string post(const InfoApi& api, const Json& body);
+// Market reads give up after 15 seconds; the account reads execution waits on
+// allow 20.
+inline constexpr std::chrono::seconds kInfoTimeout{15};
+inline constexpr std::chrono::seconds kAccountTimeout{20};
+
+// POSTs `body` as JSON to <root>/info and returns the answer's bytes. Throws
+// MarketDataError("Invalid URL: …") for a root that is not an http(s) URL,
+// MarketDataError for a non-2xx status, NetError for transport failures.
+std::string post(const InfoApi& api, const Json& body, std::chrono::milliseconds timeout = kInfoTimeout);
 
 // A builder-deployed perp dex as listed by "perpDexs".
 struct PerpDex {

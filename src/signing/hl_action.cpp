@@ -92,6 +92,27 @@ MsgPack HLAction::cancel(std::span<const HLCancel> cancels) {
   return MsgPack::map({{"type", text("cancel")}, {"cancels", MsgPack::array(std::move(items))}});
 }
 
+MsgPack HLAction::updateLeverage(std::int64_t asset, bool isCross, std::int64_t leverage) {
+  checkAsset(asset);
+  if (leverage < 1) throw WalletError("Invalid leverage " + std::to_string(leverage) + ": it must be at least 1.");
+  return MsgPack::map({{"type", text("updateLeverage")},
+                       {"asset", MsgPack::uint(static_cast<std::uint64_t>(asset))},
+                       {"isCross", MsgPack::boolean(isCross)},
+                       {"leverage", MsgPack::uint(static_cast<std::uint64_t>(leverage))}});
+}
+
+MsgPack HLAction::vaultTransfer(const std::string& vaultAddress, bool isDeposit, const Decimal& usd) {
+  Decimal micro = usd.scaledByPowerOfTen(6);
+  std::optional<std::int64_t> units = micro.toInt64();
+  if (!usd.isPositive() || !units) {
+    throw WalletError("Invalid vault amount " + usd.toString() + ": it must be positive, with at most 6 decimals.");
+  }
+  return MsgPack::map({{"type", text("vaultTransfer")},
+                       {"vaultAddress", text(vaultAddress)},
+                       {"isDeposit", MsgPack::boolean(isDeposit)},
+                       {"usd", MsgPack::uint(static_cast<std::uint64_t>(*units))}});
+}
+
 MsgPack HLAction::usdClassTransfer(const Decimal& amount, bool toPerp, std::uint64_t nonce, bool mainnet) {
   return withChain({{"type", text("usdClassTransfer")},
                     {"amount", text(wireDecimal(amount))},

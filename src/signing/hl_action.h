@@ -67,6 +67,13 @@ struct HLAction {
   static MsgPack orderWire(const HLOrder& order);
   // {"type": "cancel", "cancels": [{"a", "o"}…]}; throws for a negative asset or id.
   static MsgPack cancel(std::span<const HLCancel> cancels);
+  // {"type": "updateLeverage", "asset", "isCross", "leverage"}; throws for a
+  // negative asset or a leverage below 1.
+  static MsgPack updateLeverage(std::int64_t asset, bool isCross, std::int64_t leverage);
+  // {"type": "vaultTransfer", "vaultAddress", "isDeposit", "usd"}: an L1 action
+  // whose "usd" is the amount in millionths of a dollar. Throws for an amount
+  // that is not positive or has more than 6 decimals.
+  static MsgPack vaultTransfer(const std::string& vaultAddress, bool isDeposit, const Decimal& usd);
 
   // User-signed actions, keys in the exchange's order; amounts as wireDecimal.
   static MsgPack usdClassTransfer(const Decimal& amount, bool toPerp, std::uint64_t nonce, bool mainnet);

@@ -68,6 +68,13 @@ open_json=$("$bin" journal --open --json)
 [ "$(grep -c '"kind": "signed"' <<<"$open_json")" -eq 1 ] || fail "journal --open --json: $open_json"
 grep -q '"skippedLines": 1' <<<"$open_json" || fail "journal --json skipped count: $open_json"
 
+# Account reads: the address is checked first, and --testnet reads the testnet root.
+expect hl-bad-address 1 '^Not an EVM address: 0x12$' -- "$bin" hl positions 0x12
+expect hl-mainnet-root 1 '127\.0\.0\.1:9\b' -- env ORWENNA_HL_API=http://127.0.0.1:9 ORWENNA_HL_TESTNET_API=http://127.0.0.1:7 \
+  "$bin" hl orders 0x9858EfFD232B4033E47d90003D41EC34EcaEda94
+expect hl-testnet-root 1 '127\.0\.0\.1:7\b' -- env ORWENNA_HL_API=http://127.0.0.1:9 ORWENNA_HL_TESTNET_API=http://127.0.0.1:7 \
+  "$bin" hl mids --testnet --json
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures command-line check(s) failed"
   exit 1

@@ -111,6 +111,10 @@ void FakeServer::handle(const std::string& method, const void* rawRequest, void*
   if (answer.delay.count() > 0) std::this_thread::sleep_for(answer.delay);
   res.status = answer.status;
   for (const auto& [k, v] : answer.headers) res.set_header(k, v);
+  if (answer.dropConnection) {
+    res.set_chunked_content_provider(answer.contentType, [](size_t, httplib::DataSink&) { return false; });
+    return;
+  }
   if (answer.chunks.empty()) {
     res.set_content(answer.body, answer.contentType);
     return;

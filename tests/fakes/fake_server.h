@@ -39,6 +39,9 @@ struct FakeResponse {
   std::vector<std::string> chunks;
   std::chrono::milliseconds pause{0};
   std::chrono::milliseconds delay{0};  // before anything is sent
+  // Sends the status line and headers, then drops the connection: the client
+  // sees a reply cut off, as when a proxy or the network loses it.
+  bool dropConnection = false;
 
   static FakeResponse json(std::string body, int status = 200);
   static FakeResponse text(std::string body, int status = 200);

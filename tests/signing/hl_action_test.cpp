@@ -93,6 +93,23 @@ TEST(HLCancel, BuildsInOrderAndRefusesNegatives) {
             "Invalid asset index -2: it can't be negative.");
 }
 
+TEST(HLLeverageAndVault, KeysInTheExchangesOrderAndRefusals) {
+  EXPECT_EQ(HLAction::updateLeverage(4, false, 10).toPlainJson().dump(),
+            R"({"type":"updateLeverage","asset":4,"isCross":false,"leverage":10})");
+  EXPECT_TRUE(HLAction::isAgentAction(HLAction::updateLeverage(0, false, 1)));
+  EXPECT_EQ(errorOf([] { (void)HLAction::updateLeverage(1, false, 0); }), "Invalid leverage 0: it must be at least 1.");
+  // "usd" is in millionths of a dollar.
+  EXPECT_EQ(HLAction::vaultTransfer("0xdfc24b077bc1425ad1dea75bcb6f8158e10df303", false, dec("12.000001"))
+                .toPlainJson()
+                .dump(),
+            R"({"type":"vaultTransfer","vaultAddress":"0xdfc24b077bc1425ad1dea75bcb6f8158e10df303",)"
+            R"("isDeposit":false,"usd":12000001})");
+  EXPECT_EQ(errorOf([] { (void)HLAction::vaultTransfer("0x01", true, dec("1.0000001")); }),
+            "Invalid vault amount 1.0000001: it must be positive, with at most 6 decimals.");
+  EXPECT_EQ(errorOf([] { (void)HLAction::vaultTransfer("0x01", true, dec("0")); }),
+            "Invalid vault amount 0: it must be positive, with at most 6 decimals.");
+}
+
 TEST(HLWireDecimal, PlainTextWithAtMostEightDecimals) {
   const std::pair<const char*, const char*> good[] = {
       {"1.50000000", "1.5"}, {"0.00000000", "0"}, {"-0", "0"}, {"0.00000001", "0.00000001"}, {"120000", "120000"},

@@ -1,0 +1,155 @@
+// The app's web interface over a Workspace whose outside world is scripted: a
+// model that answers by the message (streaming its reply in pieces), a local
+// market table, an address book with "bob", and an executor that only counts.
+// It prints one JSON line — the opening URL and the sentences the browser
+// test expects — then "EXECUTED n" for every execution, and ends on SIGTERM.
+// Run by browser.test.mjs under headless Chromium.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "app/app_loop.h"
+#include "app/chat_replies.h"
+#include "app/workspace.h"
+#include "base/files.h"
+#include "base/http.h"
+#include "base/text.h"
+#include "fakes/fake_server.h"
+#include "hyperliquid/info.h"
+#include "web/web_assets.h"
+#include "web/workspace_backend.h"
+
+namespace orwenna {
+namespace {
+
+constexpr const char* kBob = "0x8617E340B3D01FA5F11F306F4090FD50E238070D";
+
+std::string lastUserText(const std::vector<LLMMessage>& messages) {
+  for (auto it = messages.rbegin(); it != messages.rend(); ++it) {
+    if (it->role == LLMMessage::Role::user) return it->text;
+  }
+  return "";
+}
+
+// The model's prompt carries the recent chat too: the newest request is the
+// one written last.
+std::string answerFor(const std::string& prompt) {
+  const std::string m = text::lowercased(prompt);
+  const std::vector<std::pair<std::string, std::string>> answers = {
+      {"long btc", R"({"route":"command","command":"long BTC risk $25 stop 2%"})"},
+      {"send 5 usdc to bob", R"({"route":"command","command":"send 5 USDC to bob"})"},
+      {"hello", R"({"route":"chat","reply":"Hello! I can size a trade, move money between your wallets, or read your balances."})"},
+      {"slow", R"({"route":"chat","reply":"That took a while."})"},
+  };
+  std::size_t best = 0;
+  std::string answer = answers[2].second;
+  for (const auto& [key, value] : answers) {
+    auto at = m.rfind(key);
+    if (at != std::string::npos && at + 1 > best) {
+      best = at + 1;
+      answer = value;
+    }
+  }
+  return answer;
+}
+
+class CountingExecutor final : public MoneyExecutor {
+ public:
+  ExecutionResult execute(const std::vector<PendingAction>& steps) override {
+    const int n = ++runs_;
+    {
+      static std::mutex out;
+      std::lock_guard lock(out);
+      std::cout << "EXECUTED " << n << std::endl;
+    }
+    return ExecutionResult{ExecutionResult::Outcome::done, "Sent.", {"signed " + std::to_string(steps.size()) + " step"}, {}};
+  }
+
+ private:
+  std::atomic<int> runs_{0};
+};
+
+class Book final : public AddressBook {
+ public:
+  std::vector<SavedAddress> entries() const override { return {{"bob", kBob, "base"}}; }
+};
+
+int run() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  testing::FakeServer info;
+  info.on("POST", "/info", [](const testing::RecordedRequest& r) {
+    if (r.body.find("perpDexs") != std::string::npos) return testing::FakeResponse::json("[null]");
+    return testing::FakeResponse::json(R"([{"universe":[
+        {"szDecimals":5,"name":"BTC","maxLeverage":40},
+        {"szDecimals":4,"name":"ETH","maxLeverage":25}]},
+      [{"funding":"0.0000125","prevDayPx":"90000.0","dayNtlVlm":"2500000000.5","markPx":"91012.0"},
+       {"funding":"0.00001","prevDayPx":"3000.0","dayNtlVlm":"900000000.0","markPx":"3012.5"}]])");
+  });
+  Hyperliquid::InfoApi infoApi{CurlHttpClient::shared(), SystemClock::shared(), info.url()};
+  std::once_flag loaded;
+  std::shared_ptr<const MarketTable> table;
+
+  AppPaths paths = AppPaths::fromEnvironment();
+  paths.ensureExist();
+  AppLoop loop;
+  CountingExecutor executor;
+  Book book;
+  Workspace::Services s(SystemClock::shared(), SecureRandom::shared(), loop, paths.dataDir);
+  s.modelName = "Scripted";
+  s.ask = [](const std::vector<LLMMessage>& messages, bool, const PartialText& onText) {
+    const std::string message = lastUserText(messages);
+    const std::string answer = answerFor(message);
+    if (answer.find("a while") != std::string::npos) std::this_thread::sleep_for(std::chrono::seconds(4));
+    // Pieces with pauses, so the page shows the reply growing.
+    for (std::size_t i = 12; i < answer.size(); i += 12) {
+      if (onText) onText(answer.substr(0, i));
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    return answer;
+  };
+  s.lookup = [](const std::string&, const std::string&) { return std::string("nothing found"); };
+  s.markets = [&] {
+    std::call_once(loaded, [&] { table = std::make_shared<const MarketTable>(Hyperliquid::loadMarketTable(infoApi)); });
+    return table;
+  };
+  s.modelSecondReader = false;
+  s.addressBook = &book;
+  s.executor = &executor;
+
+  std::unique_ptr<Workspace> workspace;
+  loop.sync([&] { workspace = std::make_unique<Workspace>(std::move(s)); });
+  WorkspaceBackend backend(loop, *workspace);
+  WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), WebServer::Options{});
+  backend.attach(server);
+  server.start();
+  std::cout << Json{{"url", server.openUrl()},
+                    {"stopped", Replies::stopped(Language::english)},
+                    {"yesNothingRu", Replies::yesNothingWaiting(Language::russian)}}
+                   .dump()
+            << std::endl;
+
+  int received = 0;
+  sigwait(&signals, &received);
+  loop.sync([&] { workspace->setListener(nullptr); });
+  server.stop();
+  loop.sync([&] {
+    workspace->flush();
+    workspace.reset();
+  });
+  loop.stop();
+  return 0;
+}
+
+}  // namespace
+}  // namespace orwenna
+
+int main() { return orwenna::run(); }

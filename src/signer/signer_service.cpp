@@ -33,6 +33,9 @@ namespace {
 constexpr const char* kNothingSigned = " Nothing was signed.";
 constexpr const char* kCheckText = "orwenna-signer";
 constexpr const char* kCheckLabel = "check";
+// How long after enableAgent switching that key on needs no second prompt:
+// the app posts the approval and reports the exchange's answer at once.
+constexpr std::int64_t kAgentPostingMillis = 10 * 60'000;
 // The highest Solana priority fee the signer accepts, in SOL.
 constexpr const char* kMaxSolanaPriorityFee = "0.005";
 
@@ -616,6 +619,7 @@ struct SignerServiceHandlers {
     std::erase_if(ks().agents, [&](const StoredAgent& a) { return sameText(a.owner, *w->evm); });
     ks().agents.push_back(std::move(agent));
     s.save();
+    s.agentJustApproved_ = std::pair{agentAddress, s.clock_.monotonicMillis()};
     r.action = std::move(action);
     r.nonce = nonce;
     r.agentAddress = agentAddress;
@@ -630,12 +634,13 @@ struct SignerServiceHandlers {
     if (auto p = w->record().keyProblem("evm")) return refused(*p);
     StoredAgent* agent = ks().agentFor(*w->evm);
     if (!agent) return refused("There is no trading key yet: turn it on first.");
-    if (c._0 && !agent->active) {
+    const auto just = std::exchange(s.agentJustApproved_, std::nullopt);
+    const bool justApproved = just && just->first == agent->address &&
+                              s.clock_.monotonicMillis() - just->second < kAgentPostingMillis;
+    if (c._0 && !agent->active && !justApproved) {
       Ask ask = manageAsk("Use the trading key",
                           "Sign orders, stops and closes with the trading key " + agent->address +
                               " without asking. It can't withdraw money.\n\nWallet: " + w->label);
-      // Right after enableAgent the user has just approved this key.
-      ask.management = !s.session_.windowOpen();
       if (auto no = s.approve(ask)) return *no;
       agent = ks().agentFor(*w->evm);
     }

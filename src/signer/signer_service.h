@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "base/clock.h"
 #include "signer/keystore.h"
@@ -78,6 +79,9 @@ class SignerService {
   std::unique_lock<std::mutex>* stateLock_ = nullptr;
   Keystore keystore_;
   SessionState session_;
+  // The trading key whose approval the user just confirmed, and when
+  // (monotonic): switching it on right after needs no second prompt.
+  std::optional<std::pair<std::string, std::int64_t>> agentJustApproved_;
 
   friend struct SignerServiceHandlers;
 };

@@ -9,6 +9,7 @@ packages=(
   libsecp256k1-dev libssl-dev libcurl4-openssl-dev nlohmann-json3-dev
   libpcre2-dev libutf8proc-dev libboost-dev libcli11-dev libcpp-httplib-dev
   libfmt-dev libspdlog-dev
+  pinentry-curses
 )
 
 missing=()

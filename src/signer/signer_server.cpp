@@ -93,8 +93,11 @@ SignerServer::SignerServer(const std::filesystem::path& runtimeDir, SignerServic
 
 SignerServer::~SignerServer() {
   if (listener_) ::unlink(socket_.c_str());
-  // Connection threads hold a reference to the service; let them finish.
+  // Connection threads hold a reference to the service; let them finish. One
+  // still waiting on a prompt after that would outlive the service, so the
+  // process ends here instead of tearing the service down under it.
   for (int i = 0; i < 200 && connections_.load() > 0; ++i) ::usleep(10'000);
+  if (connections_.load() > 0) std::_Exit(0);
 }
 
 void SignerServer::serve(int fd, SignerService& service) {

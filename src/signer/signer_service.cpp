@@ -319,7 +319,7 @@ struct SignerServiceHandlers {
   }
 
   SignerReply operator()(const sr::CreateWallet& c) {
-    std::string phrase = Mnemonic::generate(SecureRandom::shared());
+    std::string phrase = Mnemonic::generate(s.random_);
     SecretBytes seed = Mnemonic::seed(phrase, "");
     StoredWallet w = phraseWallet(seed, nextLabel("Wallet"), c.requirePresence);
     Ask ask = manageAsk("Create a wallet", "Create a new wallet with a 12-word recovery phrase inside the signer.");
@@ -418,7 +418,7 @@ struct SignerServiceHandlers {
         it != ks().wallets.end()) {
       return s.status();
     }
-    std::string phrase = Mnemonic::generate(SecureRandom::shared());
+    std::string phrase = Mnemonic::generate(s.random_);
     SecretBytes seed = Mnemonic::seed(phrase, "");
     wipeString(phrase);
     StoredWallet w = phraseWallet(seed, "Automation", false);

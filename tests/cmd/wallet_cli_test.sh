@@ -43,6 +43,9 @@ expect list-two 0 'Wallet 2' -- "$bin" wallet list
 [ "$(stat -c %a "$home/data/signer/keystore.json")" = 600 ] || fail "keystore mode"
 [ "$(stat -c %a "$home/run/signer.sock")" = 600 ] || fail "socket mode"
 
+# The app never links the key-holding code.
+if nm -C "$bin" | grep -qE 'orwenna::(Keystore|Sealing|SignerService)'; then fail "orwenna links the signer's code"; fi
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures wallet command-line check(s) failed"
   exit 1

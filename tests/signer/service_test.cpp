@@ -162,6 +162,55 @@ TEST_F(ServiceTest, UnlimitedApprovalsAreRefusedAndExactOnesSigned) {
   EXPECT_NE(prompter.shown().back().find("5 USDC"), std::string::npos);
 }
 
+TEST_F(ServiceTest, BatchesAndTypedDataPassTheSameRules) {
+  importPhrase();
+  const std::string usdc = "0x833589fcd6edb6e08f4c7c32d4f71b54bda02913";
+  auto approve = [&](const UInt256& amount) {
+    return ABI::call("approve(address,uint256)", {ABI::Value::address(kStranger), ABI::Value::uint(amount)});
+  };
+  sr::SignEVMBatch batch{8453, 4, 1'000'000, 100'000'000, 200'000, {{usdc, approve(~UInt256(0))}}, {}};
+  SignerReply r = service.handle(batch);
+  EXPECT_FALSE(r.ok);
+  ASSERT_EQ(r.problems.size(), 1u);
+  EXPECT_EQ(r.problems[0].rfind("Unlimited token spending approval", 0), 0u);
+  batch.calls = {{usdc, approve(7)}, {kAccount, {}}};
+  r = service.handle(batch);
+  EXPECT_EQ(r.problems, std::vector<std::string>{
+                            "A call into this wallet's own address: it would run calls nobody checked. Refused."});
+  batch.calls = {{usdc, approve(7)}};
+  prompter.push(Outcome::approved);
+  r = service.handle(batch);
+  ASSERT_TRUE(r.ok) << r.errorText();
+  EXPECT_EQ((*r.signedRaw)[0], 0x04);  // the wallet delegates to the batch contract in the same transaction
+
+  const std::string permit = R"({"types":{"EIP712Domain":[{"name":"name","type":"string"}],
+    "Permit":[{"name":"spender","type":"address"},{"name":"value","type":"uint256"}]},
+    "primaryType":"Permit","domain":{"name":"USD Coin"},
+    "message":{"spender":"0x1111111111111111111111111111111111111111","value":"1"}})";
+  r = service.handle(sr::SignTypedData{Bytes(permit.begin(), permit.end())});
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.errorText().find("Permit: this is permission to spend your tokens"), std::string::npos);
+}
+
+TEST_F(ServiceTest, TheAutomationWalletSignsWithoutAsking) {
+  importPhrase();
+  prompter.push(Outcome::approved);
+  SignerReply made = service.handle(sr::CreateAutomationWallet{});
+  ASSERT_TRUE(made.ok) << made.errorText();
+  EXPECT_EQ(made.evmAddress, kAccount);  // the active wallet stays the user's
+  const SignerWallet& automation = made.wallets->back();
+  ASSERT_TRUE(automation.automation.value_or(false));
+  ASSERT_TRUE(service.handle(sr::Lock{}).ok);
+  const std::size_t prompts = prompter.shown().size();
+  SignerReply r = service.handle(SignerRequest::asWallet(automation.id, sr::SignPersonal{Bytes{'g', 'o'}}));
+  ASSERT_TRUE(r.ok) << r.errorText();
+  EXPECT_EQ(EVMSigner::recover(*r.signature, PersonalMessage::hash(Bytes{'g', 'o'})), *automation.evm);
+  EXPECT_EQ(prompter.shown().size(), prompts);
+  // It pays nobody outside the address book either.
+  MsgPack send = HLAction::usdSend(kStranger, Decimal(1), 1, true);
+  EXPECT_FALSE(service.handle(SignerRequest::asWallet(automation.id, sr::SignHyperliquidUser{send, true, {kStranger}})).ok);
+}
+
 TEST_F(ServiceTest, SolToAStrangerIsRefusedAndToTheWalletSigned) {
   importPhrase();
   const std::string stranger = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";

@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 
 #include "base/clock.h"
 #include "base/files.h"
 #include "platform/process.h"
 #include "signer/pinentry.h"
+#include "signer/screen_watch.h"
 #include "signer/signer_server.h"
 #include "signer/signer_service.h"
 
@@ -42,6 +44,8 @@ int main() {
                               settings.promptLimit);
     SignerService service(settings.config, prompter, SystemClock::shared(), SecureRandom::shared());
     SignerServer server(paths.runtimeDir, service);
+    std::optional<ScreenWatch> screen;
+    if (auto gdbus = ScreenWatch::locate()) screen.emplace(*gdbus, [&service] { service.endSession(); });
     server.run(gStop);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orwenna-signer: %s\n", e.what());

@@ -31,6 +31,8 @@ namespace sr = signer_request;
 namespace {
 
 constexpr const char* kNothingSigned = " Nothing was signed.";
+// Followed by the guard's problems, each one sentence.
+constexpr const char* kGuardRefused = "Nothing was signed: the signer's guard refused it.";
 constexpr const char* kCheckText = "orwenna-signer";
 constexpr const char* kCheckLabel = "check";
 // How long after enableAgent switching that key on needs no second prompt:
@@ -88,6 +90,11 @@ SignerService::SignerService(SignerConfig config, Prompter& prompter, Clock& clo
 SignerService::~SignerService() = default;
 
 void SignerService::save() { keystore_.save(config_.folder); }
+
+void SignerService::endSession() {
+  std::lock_guard state(state_);
+  session_.endSession();
+}
 
 SignerReply SignerService::status() {
   SignerReply r = done();
@@ -521,7 +528,7 @@ struct SignerServiceHandlers {
     if (auto p = w->record().keyProblem("evm")) return refused(*p);
     StoredAgent* agent = ks().agentFor(*w->evm);
     Verdict v = HLGuard::check(c.action.toPlainJson(), *w->evm, {}, agent ? agent->address : "");
-    if (!v.clean()) return refused(std::string("The signer's guard refused the action.") + kNothingSigned, v.problems, v.checks);
+    if (!v.clean()) return refused(std::string(kGuardRefused), v.problems, v.checks);
     SignerReply r = done();
     r.checks = v.checks;
     if (agent && agent->active && HLAction::isAgentAction(c.action)) {
@@ -556,7 +563,7 @@ struct SignerServiceHandlers {
     }
     Verdict v = HLGuard::check(c.action.toPlainJson(), *w->evm, allowed(c.recipients, true),
                                agent ? agent->address : "");
-    if (!v.clean()) return refused(std::string("The signer's guard refused the action.") + kNothingSigned, v.problems, v.checks);
+    if (!v.clean()) return refused(std::string(kGuardRefused), v.problems, v.checks);
     // Throws for an action outside the typed-data table before anyone is asked.
     (void)HLSigner::userTypedData(c.action, c.mainnet);
     if (auto no = s.approve(signAsk(*w, "Sign a Hyperliquid transfer", PromptWords::hyperliquid(c.action, c.mainnet)))) {
@@ -603,7 +610,7 @@ struct SignerServiceHandlers {
     const std::uint64_t nonce = static_cast<std::uint64_t>(s.clock_.nowMillis());
     MsgPack action = HLAction::approveAgent(agentAddress, "orwenna", nonce, true);
     Verdict v = HLGuard::check(action.toPlainJson(), *w->evm, {}, agentAddress);
-    if (!v.clean()) return refused(std::string("The signer's guard refused the action.") + kNothingSigned, v.problems, v.checks);
+    if (!v.clean()) return refused(std::string(kGuardRefused), v.problems, v.checks);
     Ask ask = signAsk(*w, "Turn on the trading key", PromptWords::hyperliquid(action, true));
     ask.management = true;
     ask.signature = false;
@@ -756,7 +763,7 @@ struct SignerServiceHandlers {
     policy.maxPriorityFee = Decimal::parse(kMaxSolanaPriorityFee);
     Verdict v = SolanaGuard::check(message, accounts, policy);
     if (!v.clean()) {
-      return refused(std::string("The signer's guard refused the transaction.") + kNothingSigned, v.problems, v.checks);
+      return refused(std::string(kGuardRefused), v.problems, v.checks);
     }
     if (auto no = s.approve(signAsk(*w, "Sign a Solana transaction", PromptWords::solana(message, accounts)))) {
       return *no;
@@ -833,7 +840,7 @@ struct SignerServiceHandlers {
     judgeFee(c.gasLimit, c.maxFee, c.maxPriorityFee, c.chainId, v);
     judgeCall(call, c.value, *w->evm, allowed(c.recipients, true), v);
     if (!v.clean()) {
-      return refused(std::string("The signer's guard refused the transaction.") + kNothingSigned, v.problems, v.checks);
+      return refused(std::string(kGuardRefused), v.problems, v.checks);
     }
     if (auto no = s.approve(signAsk(*w, "Sign a transaction", PromptWords::evmCall(call, c.chainId, c.value)))) {
       return *no;
@@ -875,7 +882,7 @@ struct SignerServiceHandlers {
       }
     }
     if (!v.clean()) {
-      return refused(std::string("The signer's guard refused the transaction.") + kNothingSigned, v.problems, v.checks);
+      return refused(std::string(kGuardRefused), v.problems, v.checks);
     }
     if (auto no = s.approve(signAsk(*w, "Sign a batch of calls", lines))) return *no;
     // The wallet calls itself, its code delegated to the batch contract, which

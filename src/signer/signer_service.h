@@ -57,6 +57,10 @@ class SignerService {
   // Never throws: every failure is a reply with ok=false and its sentence.
   SignerReply handle(const SignerRequest& request);
 
+  // The screen locked or the computer is going to sleep: the next signature
+  // asks again.
+  void endSession();
+
  private:
   struct Ask;
   class Context;

@@ -8,10 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "signer/keystore.h"
 #include "signer/pinentry.h"
+#include "signer/screen_watch.h"
 #include "signer/session.h"
 #include "signer/signer_server.h"
 #include "support/test_support.h"
@@ -188,6 +191,32 @@ TEST(SessionTest, WindowsAndLocking) {
   EXPECT_TRUE(SessionState::validLength(1800));
   EXPECT_FALSE(SessionState::validLength(299));
   EXPECT_FALSE(SessionState::validLength(1801));
+}
+
+TEST(ScreenWatchTest, ALockOrSleepEndsTheSessionAndAWakeDoesNot) {
+  EXPECT_TRUE(ScreenWatch::endsSession(
+      "/org/freedesktop/login1: org.freedesktop.login1.Manager.PrepareForSleep (true,)"));
+  EXPECT_FALSE(ScreenWatch::endsSession(
+      "/org/freedesktop/login1: org.freedesktop.login1.Manager.PrepareForSleep (false,)"));
+  EXPECT_TRUE(ScreenWatch::endsSession(
+      "/org/freedesktop/login1/session/_32: org.freedesktop.DBus.Properties.PropertiesChanged "
+      "('org.freedesktop.login1.Session', {'LockedHint': <true>}, @as [])"));
+  EXPECT_FALSE(ScreenWatch::endsSession("'LockedHint': <false>"));
+
+  TempDir dir;
+  const auto monitor = dir.path() / "gdbus";
+  std::ofstream(monitor) << "#!/bin/sh\n"
+                            "[ \"$1 $2 $3 $4\" = 'monitor --system --dest org.freedesktop.login1' ] || exit 1\n"
+                            "echo '/org/freedesktop/login1: org.freedesktop.login1.Manager.PrepareForSleep (false,)'\n"
+                            "echo '/org/freedesktop/login1/session/_3: org.freedesktop.login1.Session.Lock ()'\n"
+                            "exec sleep 600\n";
+  std::filesystem::permissions(monitor, std::filesystem::perms::owner_all);
+  std::atomic<int> locks{0};
+  {
+    ScreenWatch watch(monitor, [&] { locks.fetch_add(1); });
+    for (int i = 0; i < 200 && locks.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(locks.load(), 1);
 }
 
 TEST(PeerCheckTest, OnlyTheSameUserIsAnswered) {

@@ -286,6 +286,7 @@ PromptAnswer PinentryPrompter::run(const PromptText& text, bool wantPin) {
   setup.push_back("SETTITLE " + cutToLine(assuanEscape(text.title)));
   setup.push_back("SETDESC " + cutToLine(assuanEscape(text.description)));
   if (wantPin) setup.push_back("SETPROMPT " + cutToLine(assuanEscape(text.prompt)));
+  if (wantPin && !text.repeat.empty()) setup.push_back("SETREPEAT " + cutToLine(assuanEscape(text.repeat)));
   for (const auto& command : setup) {
     // Options a given pinentry lacks answer ERR; the prompt still works.
     Reply r = transact(command, nullptr);

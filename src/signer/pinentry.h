@@ -21,6 +21,7 @@ struct PromptText {
   std::string title;
   std::string description;  // what is signed, built from the re-derived data
   std::string prompt;       // the label in front of the passphrase field
+  std::string repeat = {};  // when set, a new passphrase is typed twice (SETREPEAT)
 };
 
 struct PromptAnswer {

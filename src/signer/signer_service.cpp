@@ -130,6 +130,7 @@ std::optional<SignerReply> SignerService::approve(const Ask& ask) {
   if (choosing) {
     text.description += "\n\nChoose a passphrase: it encrypts the signer's keys on this computer.";
     text.prompt = "New passphrase:";
+    text.repeat = "Again:";
   } else if (need == Approval::passphrase) {
     text.description += "\n\nType the signer's passphrase to approve.";
   }

@@ -162,6 +162,19 @@ unsigned errorCode(std::string_view line) {
 
 }  // namespace
 
+PromptAnswer::PromptAnswer(PromptAnswer&& other) noexcept { *this = std::move(other); }
+
+PromptAnswer& PromptAnswer::operator=(PromptAnswer&& other) noexcept {
+  if (this != &other) {
+    outcome = other.outcome;
+    wipeString(pin);
+    pin = other.pin;
+    wipeString(other.pin);
+    error = std::move(other.error);
+  }
+  return *this;
+}
+
 PromptAnswer::~PromptAnswer() { wipeString(pin); }
 
 std::string assuanEscape(std::string_view text) {
@@ -317,7 +330,8 @@ PromptAnswer PinentryPrompter::run(const PromptText& text, bool wantPin) {
   auto pin = assuanUnescape(data);
   wipeString(data);
   if (!pin) return {Outcome::failed, {}, "pinentry sent a malformed passphrase line"};
-  PromptAnswer answer(Outcome::approved, std::move(*pin));
+  PromptAnswer answer(Outcome::approved, *pin);
+  wipeString(*pin);
   return answer;
 }
 

@@ -33,8 +33,9 @@ struct PromptAnswer {
   PromptAnswer() = default;
   PromptAnswer(Outcome outcome, std::string pin = {}, std::string error = {})
       : outcome(outcome), pin(std::move(pin)), error(std::move(error)) {}
-  PromptAnswer(PromptAnswer&&) = default;
-  PromptAnswer& operator=(PromptAnswer&&) = default;
+  // Moves copy the PIN and wipe the source, so no short-string buffer keeps it.
+  PromptAnswer(PromptAnswer&& other) noexcept;
+  PromptAnswer& operator=(PromptAnswer&& other) noexcept;
   PromptAnswer(const PromptAnswer&) = delete;
   PromptAnswer& operator=(const PromptAnswer&) = delete;
   ~PromptAnswer();

@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "chains/abi.h"
@@ -148,7 +149,16 @@ TEST_F(SignerE2ETest, TheRealSignerImportsSignsRefusesAndLocks) {
   ASSERT_TRUE(unlocked.ok) << unlocked.errorText();
 
   ASSERT_TRUE(send(sr::EndSession{}).ok);
-  SignerReply late = send(sr::SignHyperliquidL1{action, 46, true});
+  auto pending = std::async(std::launch::async, [&] {
+    SignerClient client(location);
+    return client.send(sr::SignHyperliquidL1{action, 46, true});
+  });
+  // While nobody answers that prompt, status still answers.
+  for (int i = 0; i < 100 && prompts() < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  SignerReply meanwhile = send(sr::Status{});
+  EXPECT_TRUE(meanwhile.ok);
+  EXPECT_EQ(pending.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+  SignerReply late = pending.get();
   EXPECT_FALSE(late.ok);
   EXPECT_EQ(late.errorText(), "The approval timed out.");
 

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -46,6 +47,16 @@ std::string readHiddenWalletLine(const char* prompt) {
 }
 
 SignerReply askSigner(const SignerRequest& request) {
+  // A signer this command starts inherits the terminal, so a text-mode
+  // pinentry can ask there, as gpg's does.
+  if (std::getenv("GPG_TTY") == nullptr) {
+    for (int fd : {STDIN_FILENO, STDERR_FILENO, STDOUT_FILENO}) {
+      if (isatty(fd) == 1) {
+        if (const char* tty = ttyname(fd)) ::setenv("GPG_TTY", tty, 0);
+        break;
+      }
+    }
+  }
   SignerClient client(SignerLocation::forApp(AppPaths::fromEnvironment()));
   SignerReply reply = client.send(request);
   if (!reply.ok) throw CommandFailure(reply.errorText());

@@ -317,6 +317,38 @@ TEST_F(ServiceTest, TimeOutsDenialsAndCasesThisSignerDoesNotSign) {
   EXPECT_EQ(service.handle(sr::Status{}).sessionLength, 600);
 }
 
+TEST_F(ServiceTest, ImportedKeysSignAsTheActiveWalletAndGoWithApproval) {
+  importPhrase();
+  // The EIP-55 page's well-known test key and its address.
+  const std::string key = "4c0883a69102937d6231471b5dbb6204fe5129617082792ae468d01a3f362318";
+  const std::string address = "0x2c7536E3605D9C16a7a3D7b1898e529396a65c23";
+  prompter.push(Outcome::approved);
+  SignerReply imported = service.handle(sr::ImportPrivateKey{key});
+  ASSERT_TRUE(imported.ok) << imported.errorText();
+  EXPECT_EQ(imported.evmAddress, kAccount);  // the first wallet stays active
+  const SignerWallet& added = imported.wallets->back();
+  EXPECT_EQ(added.evm, address);
+  EXPECT_EQ(added.kind, "evm-key");
+  EXPECT_EQ(added.keyProblem("solana").value_or("").rfind("The wallet «EVM key 1» has no Solana key", 0), 0u);
+  EXPECT_EQ(service.handle(sr::ImportPrivateKey{key}).errorText(), "That wallet is already in the signer.");
+
+  ASSERT_TRUE(service.handle(sr::SetActiveWallet{added.id}).ok);
+  const Bytes id(32, 7);
+  prompter.push(Outcome::approved);
+  SignerReply mapped = service.handle(sr::SignRelayNonceMapping{address, kStranger, id, 9});
+  ASSERT_TRUE(mapped.ok) << mapped.errorText();
+  EXPECT_EQ(EVMSigner::recover(*mapped.signature,
+                               EIP712::digest(HLSigner::relayNonceMappingTypedData(address, kStranger, id, 9))),
+            address);
+  EXPECT_FALSE(service.handle(sr::SignRelayNonceMapping{kAccount, kStranger, id, 9}).ok);  // not this wallet's
+
+  prompter.push(Outcome::approved);
+  SignerReply removed = service.handle(sr::RemoveWallet{added.id});
+  ASSERT_TRUE(removed.ok);
+  EXPECT_EQ(removed.wallets->size(), 1u);
+  EXPECT_EQ(removed.evmAddress, kAccount);  // the active wallet falls back to the one left
+}
+
 TEST_F(ServiceTest, ForgetNeedsApprovalAndErasesTheKeys) {
   importPhrase();
   prompter.push(Outcome::declined);

@@ -10,6 +10,7 @@ packages=(
   libpcre2-dev libutf8proc-dev libboost-dev libcli11-dev libcpp-httplib-dev
   libfmt-dev libspdlog-dev
   chromium
+  pinentry-curses
 )
 
 missing=()

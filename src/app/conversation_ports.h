@@ -77,6 +77,18 @@ class MoneyExecutor {
   virtual ExecutionResult execute(const std::vector<PendingAction>& steps) = 0;
 };
 
+// Carries out one wallet step of a confirmed card (a send, a swap, a bridge,
+// …) through its chain's pipeline. The app's MoneyExecutor hands it every
+// step that is not a Hyperliquid position or trade. Called on a worker
+// thread; may block; never throws.
+class WalletMoveRunner {
+ public:
+  virtual ~WalletMoveRunner() = default;
+  // Nothing when this runner does not carry out that command (the caller
+  // then says it is not available in this version).
+  virtual std::optional<ExecutionResult> run(const PendingAction& step) = 0;
+};
+
 class Automations {
  public:
   virtual ~Automations() = default;

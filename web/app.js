@@ -8,14 +8,28 @@ const T = {
     confirm: "Confirm", cancel: "Cancel", send: "Send", stop: "Stop", placeholder: "Write a message…",
     thinking: "Reading…", executing: "Carrying it out…", offline: "Reconnecting…", noPlan: "No plan on this canvas yet.",
     waiting: "waiting", done: "done", failed: "failed", untitled: "New canvas", unfiled: "Canvases",
-    typeCode: "code", noActivity: "Nothing yet.",
+    typeCode: "code", noActivity: "Nothing yet.", lock: "Lock", settings: "Settings", tabModel: "Model",
+    tabRisk: "Risk", tabBook: "Address book", tabSigner: "Signer", tabEndpoints: "Endpoints", noModel: "No model",
+    use: "Use", connected: "connected", notConnected: "not connected — run orwenna login", save: "Save", saved: "Saved.",
+    maxRiskPct: "Largest loss per trade, % of capital", defaultRiskPct: "Risk when none is named, %",
+    minRewardRisk: "Least reward to risk", defaultRewardRisk: "Take-profit multiple", maxLeverage: "Leverage cap",
+    atrStopMultiple: "Stop distance, × ATR", maxOpenRiskPct: "All open positions at their stops, % of capital",
+    noAddresses: "No saved addresses.", sessionLength: "One approval covers", minutes: "min", noSession: "one move",
+    testnet: "Hyperliquid testnet (no real money)", chart: "Chart",
   },
   ru: {
     newCanvas: "Новый холст", activity: "Журнал", plan: "План", cardTitle: "Ждёт вашего подтверждения",
     confirm: "Подтвердить", cancel: "Отмена", send: "Отправить", stop: "Стоп", placeholder: "Напишите сообщение…",
     thinking: "Читаю…", executing: "Выполняю…", offline: "Переподключение…", noPlan: "На этом холсте пока нет плана.",
     waiting: "ждёт", done: "готово", failed: "не вышло", untitled: "Новый холст", unfiled: "Холсты",
-    typeCode: "код", noActivity: "Пока пусто.",
+    typeCode: "код", noActivity: "Пока пусто.", lock: "Заблокировать", settings: "Настройки", tabModel: "Модель",
+    tabRisk: "Риск", tabBook: "Адреса", tabSigner: "Подпись", tabEndpoints: "Адреса сервисов", noModel: "Нет модели",
+    use: "Выбрать", connected: "подключена", notConnected: "не подключена — orwenna login", save: "Сохранить",
+    saved: "Сохранено.", maxRiskPct: "Наибольший убыток на сделку, % капитала", defaultRiskPct: "Риск по умолчанию, %",
+    minRewardRisk: "Наименьшее отношение прибыли к риску", defaultRewardRisk: "Множитель тейк-профита",
+    maxLeverage: "Предел плеча", atrStopMultiple: "Стоп, × ATR", maxOpenRiskPct: "Все открытые позиции на стопах, % капитала",
+    noAddresses: "Сохранённых адресов нет.", sessionLength: "Одно подтверждение действует", minutes: "мин",
+    noSession: "на одно действие", testnet: "Тестовая сеть Hyperliquid (без настоящих денег)", chart: "График",
   },
 };
 
@@ -174,8 +188,13 @@ function renderStatus() {
   if (typeof state.composer === "string" && state.composer && !$("input").value) $("input").value = state.composer;
 }
 
+function renderModel() {
+  $("model-name").textContent = state.model || t("noModel");
+}
+
 function render() {
   applyLanguage();
+  renderModel();
   renderCanvases();
   renderMessages();
   renderDraft(state.draftReply);
@@ -202,11 +221,136 @@ function renderActivity() {
   }
 }
 
+// ---- charts ------------------------------------------------------------------
+
+async function showCommand(command) {
+  const match = /^chart\s+(\S+)(?:\s+(week|month))?/i.exec(command || "");
+  if (!match) return;
+  const answer = await act("candles", { coin: match[1], range: (match[2] || "day").toLowerCase() });
+  if (answer.status !== 200) return;
+  drawChart(answer.body);
+  $("app").classList.add("with-panel");
+}
+
+function drawChart(data) {
+  const candles = (data.candles || []).map((c) => ({ o: Number(c.o ?? c.c), h: Number(c.h), l: Number(c.l), c: Number(c.c) }));
+  const box = el("section", { class: "chart", "data-coin": data.coin }, el("h3", { text: `${t("chart")} ${data.coin} · ${data.range}` }));
+  if (candles.length > 0) {
+    const ns = "http://www.w3.org/2000/svg";
+    const svg = document.createElementNS(ns, "svg");
+    const width = 300, height = 180;
+    svg.setAttribute("viewBox", `0 0 ${width} ${height}`);
+    svg.setAttribute("preserveAspectRatio", "none");
+    const hi = Math.max(...candles.map((c) => c.h)), lo = Math.min(...candles.map((c) => c.l));
+    const y = (v) => hi === lo ? height / 2 : (hi - v) / (hi - lo) * (height - 8) + 4;
+    const step = width / candles.length;
+    candles.forEach((c, i) => {
+      const x = i * step + step / 2;
+      const cls = c.c >= c.o ? "up" : "down";
+      const wick = document.createElementNS(ns, "line");
+      wick.setAttribute("x1", x); wick.setAttribute("x2", x); wick.setAttribute("y1", y(c.h)); wick.setAttribute("y2", y(c.l));
+      wick.setAttribute("class", cls);
+      const body = document.createElementNS(ns, "rect");
+      body.setAttribute("x", x - Math.max(step * 0.35, 0.5)); body.setAttribute("width", Math.max(step * 0.7, 1));
+      body.setAttribute("y", Math.min(y(c.o), y(c.c))); body.setAttribute("height", Math.max(Math.abs(y(c.o) - y(c.c)), 1));
+      body.setAttribute("class", cls);
+      svg.append(wick, body);
+    });
+    box.append(svg);
+    const last = candles[candles.length - 1];
+    box.append(el("p", { class: "empty", text: `${lo} – ${hi} · ${last.c}` }));
+  }
+  $("shown").replaceChildren(box);
+  box.scrollIntoView({ block: "nearest" });
+}
+
+// ---- settings ----------------------------------------------------------------
+
+async function openSettings(tab) {
+  for (const b of document.querySelectorAll(".tabs button")) b.setAttribute("aria-selected", b.dataset.tab === tab ? "true" : "false");
+  const body = $("settings-body");
+  body.replaceChildren(el("p", { class: "muted", text: "…" }));
+  if (!$("settings-dialog").open) $("settings-dialog").showModal();
+  const show = (...nodes) => body.replaceChildren(...nodes);
+  const problem = (answer) => show(el("p", { class: "error", text: answer.body.error || String(answer.status) }));
+  if (tab === "model") {
+    const answer = await act("models");
+    if (answer.status !== 200) return problem(answer);
+    const list = el("ul", { class: "providers" });
+    for (const p of answer.body.providers) {
+      const status = p.unavailable || (p.connected ? t("connected") : t("notConnected"));
+      const use = el("button", { type: "button", class: "small", text: t("use"), disabled: !p.connected || !!p.unavailable,
+        onclick: async () => {
+          const chosen = await act("chooseModel", { provider: p.id });
+          if (chosen.status === 200) { $("settings-dialog").close(); scheduleRefresh(); } else problem(chosen);
+        } });
+      list.append(el("li", {}, el("div", {}, el("div", { text: p.name }), el("div", { class: "muted", text: `${p.defaultModel || ""} · ${status}` })), use));
+    }
+    show(list);
+  } else if (tab === "risk") {
+    const answer = await act("settings");
+    if (answer.status !== 200) return problem(answer);
+    const policy = answer.body.riskPolicy;
+    const form = el("form", {});
+    for (const key of Object.keys(policy)) {
+      form.append(el("label", { class: "row" }, el("span", { text: t(key) }),
+        el("input", { name: key, inputmode: "decimal", value: String(policy[key]) })));
+    }
+    const note = el("p", { class: "note" });
+    form.append(el("button", { type: "submit", class: "primary", text: t("save") }), note);
+    form.addEventListener("submit", async (e) => {
+      e.preventDefault();
+      const next = {};
+      for (const key of Object.keys(policy)) next[key] = form.elements[key].value.trim();
+      const saved = await act("saveRiskPolicy", { riskPolicy: next });
+      note.className = saved.status === 200 ? "note" : "note error";
+      note.textContent = saved.status === 200 ? t("saved") : saved.body.error;
+    });
+    show(form, el("p", { class: "muted", text: answer.body.testnet ? t("testnet") : "" }));
+  } else if (tab === "book") {
+    const answer = await act("addressBook");
+    if (answer.status !== 200) return problem(answer);
+    const entries = answer.body.addresses || [];
+    if (entries.length === 0) return show(el("p", { class: "muted", text: t("noAddresses") }));
+    const list = el("ul", { class: "providers" });
+    for (const a of entries) {
+      list.append(el("li", {}, el("div", {}, el("div", { text: `${a.name} · ${a.network}` }), el("code", { text: a.address }))));
+    }
+    show(list);
+  } else if (tab === "signer") {
+    const answer = await act("signerStatus");
+    if (answer.status !== 200) return problem(answer);
+    const select = el("select", { "aria-label": t("sessionLength") });
+    for (const minutes of [0, 5, 10, 15, 30]) {
+      const option = el("option", { value: String(minutes * 60), text: minutes === 0 ? t("noSession") : `${minutes} ${t("minutes")}` });
+      if ((answer.body.sessionLength || 0) === minutes * 60) option.selected = true;
+      select.append(option);
+    }
+    const note = el("p", { class: "note" });
+    select.addEventListener("change", async () => {
+      const set = await act("sessionLength", { seconds: Number(select.value) });
+      note.className = set.status === 200 ? "note" : "note error";
+      note.textContent = set.status === 200 ? t("saved") : set.body.error;
+    });
+    show(el("label", { class: "row" }, el("span", { text: t("sessionLength") }), select), note,
+         el("p", { class: "muted", text: answer.body.evmAddress || "" }));
+  } else {
+    const answer = await act("settings");
+    if (answer.status !== 200) return problem(answer);
+    const list = el("ul", { class: "providers" });
+    for (const [name, value] of Object.entries(answer.body.endpoints)) {
+      list.append(el("li", {}, el("code", { text: name }), el("code", { text: value })));
+    }
+    show(list);
+  }
+}
+
 function connect() {
   const source = new EventSource("/api/events");
   source.onmessage = (e) => {
     let event = null;
     try { event = JSON.parse(e.data); } catch (_) { return; }
+    if (event && event.kind === "show" && event.data && event.data.what === "command") showCommand(event.data.command);
     if (event && event.kind === "draft" && state) {
       state.draftReply = event.data && event.data.text || "";
       renderDraft(state.draftReply);
@@ -255,6 +399,14 @@ document.addEventListener("DOMContentLoaded", () => {
   $("toggle-sidebar").addEventListener("click", () => $("app").classList.toggle("with-sidebar"));
   $("show-activity").addEventListener("click", () => { renderActivity(); $("activity-dialog").showModal(); });
   $("close-activity").addEventListener("click", () => $("activity-dialog").close());
+  $("open-settings").addEventListener("click", () => openSettings("model"));
+  $("model-name").addEventListener("click", () => openSettings("model"));
+  $("close-settings").addEventListener("click", () => $("settings-dialog").close());
+  for (const b of document.querySelectorAll(".tabs button")) b.addEventListener("click", () => openSettings(b.dataset.tab));
+  $("lock").addEventListener("click", async () => {
+    const answer = await act("lock");
+    showNotice(answer.status === 200 ? t("saved") : answer.body.error || "");
+  });
   document.addEventListener("keydown", (e) => {
     if (e.key === "Escape" && state && state.modelRunning) act("stop");
   });

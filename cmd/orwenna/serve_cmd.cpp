@@ -20,6 +20,7 @@
 #include "base/http.h"
 #include "base/log.h"
 #include "execution/bridge_recovery.h"
+#include "orwenna/app_panel.h"
 #include "orwenna/command.h"
 #include "orwenna/conversation.h"
 #include "platform/process.h"
@@ -107,7 +108,8 @@ void runServe(const ServeOptions& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   Conversation conversation(options.conversation);
-  WorkspaceBackend backend(conversation.loop(), conversation.workspace());
+  ConversationPanel panel(conversation);
+  WorkspaceBackend backend(conversation.loop(), conversation.workspace(), &panel);
   Bytes key(32);
   SecureRandom::shared().fill(key);
   WebServer::Options serverOptions;

@@ -1327,6 +1327,13 @@ bool Workspace::switchCanvas(const std::string& canvasID) {
   return true;
 }
 
+void Workspace::setModel(ChatRouter::Ask ask, std::string modelName, std::optional<std::string> providerID) {
+  s_.ask = std::move(ask);
+  s_.modelName = std::move(modelName);
+  s_.providerID = std::move(providerID);
+  emit("model", Json{{"name", s_.modelName}, {"provider", s_.providerID ? Json(*s_.providerID) : Json(nullptr)}});
+}
+
 Json Workspace::stateJson() const {
   Json messages = Json::array();
   for (const auto& m : canvas().messages) messages.push_back(toJson(m));
@@ -1348,7 +1355,8 @@ Json Workspace::stateJson() const {
                   {"thinking", thinking_},
                   {"modelRunning", modelRunning_},
                   {"executing", executing_},
-                  {"activities", activities_.size()}};
+                  {"activities", activities_.size()},
+                  {"model", s_.ask ? Json(s_.modelName) : Json(nullptr)}};
   return out;
 }
 

@@ -143,6 +143,11 @@ class Workspace final : public Agent::PortfolioSource {
   void runCheck(const std::string& what, bool byHand);
   // Writes every file waiting now (quit, SIGTERM).
   void flush();
+  // Another model for the turns that start from now on (the model picker);
+  // an empty `ask` means no model.
+  void setModel(ChatRouter::Ask ask, std::string modelName, std::optional<std::string> providerID);
+  // The risk policy the next plans are checked against (the settings screen).
+  void setPolicy(const RiskPolicy& policy) { s_.policy = policy; }
 
   // What loading the files found wrong (also said in the chat).
   const std::vector<std::string>& loadNotices() const { return loadNotices_; }

@@ -26,7 +26,8 @@ std::optional<std::string> textField(const Json& body, const char* key) {
 
 }  // namespace
 
-WorkspaceBackend::WorkspaceBackend(AppLoop& loop, Workspace& workspace) : loop_(loop), workspace_(workspace) {}
+WorkspaceBackend::WorkspaceBackend(AppLoop& loop, Workspace& workspace, AppPanel* panel)
+    : loop_(loop), workspace_(workspace), panel_(panel) {}
 
 void WorkspaceBackend::attach(WebServer& server) {
   loop_.sync([&] {
@@ -94,6 +95,9 @@ WebAnswer WorkspaceBackend::act(std::string_view action, const Json& body) {
     bool found = false;
     loop_.sync([&] { found = workspace_.switchCanvas(*id); });
     return found ? WebAnswer{200, Json::object()} : WebAnswer{404, Json{{"error", "No such canvas."}}};
+  }
+  if (panel_) {
+    if (auto answer = panel_->act(action, body)) return *answer;
   }
   return WebAnswer{404, Json{{"error", "Unknown action."}}};
 }

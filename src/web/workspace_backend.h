@@ -9,6 +9,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -18,13 +19,22 @@
 
 namespace orwenna {
 
+// The page's other screens — settings, the model picker, the address book,
+// the signer's lock, charts — answered by the app around the conversation.
+class AppPanel {
+ public:
+  virtual ~AppPanel() = default;
+  // Nothing when `action` is not one of the panel's.
+  virtual std::optional<WebAnswer> act(std::string_view action, const Json& body) = 0;
+};
+
 class WorkspaceBackend final : public WebBackend {
  public:
   // How many of the newest activity entries the page gets with the state.
   static constexpr std::size_t kActivityShown = 200;
 
   // REQUIRES: `workspace` lives on `loop` and outlives this backend.
-  WorkspaceBackend(AppLoop& loop, Workspace& workspace);
+  WorkspaceBackend(AppLoop& loop, Workspace& workspace, AppPanel* panel = nullptr);
 
   // Sets the Workspace's listener (on the loop) to publish every event on
   // `server`, and keeps the plan blocks each canvas last showed.
@@ -36,6 +46,7 @@ class WorkspaceBackend final : public WebBackend {
  private:
   AppLoop& loop_;
   Workspace& workspace_;
+  AppPanel* panel_;
   std::mutex mutex_;
   std::map<std::string, Json> blocks_;  // by canvas id
 };

@@ -135,6 +135,25 @@ try {
   }, origin);
   assert.notEqual(fromForeign, 202, "a foreign page's POST is not accepted");
 
+  // A chart line draws candles beside the chat.
+  await send("chart BTC for the week");
+  await page.waitForSelector(".chart svg rect", { timeout: 10000 });
+  assert.ok(await page.locator(".chart svg rect").count() >= 20, "the candles are drawn");
+  await page.screenshot({ path: join(shots, "chart.png") });
+
+  // The model picker lists the providers and switches the model.
+  await page.click("#open-settings");
+  await page.waitForSelector(".providers li");
+  assert.equal(await page.locator(".providers li").count(), 3);
+  assert.ok(await page.locator(".providers li").nth(2).locator("button").isDisabled(), "a provider not connected can't be used");
+  await page.screenshot({ path: join(shots, "settings.png") });
+  await page.locator(".providers li").nth(1).locator("button").click();
+  await page.waitForFunction(() => document.querySelector("#model-name").textContent === "Other Model");
+  await page.click("#open-settings");
+  await page.click('[data-tab="risk"]');
+  await page.waitForSelector('input[name="maxRiskPct"]');
+  await page.click("#close-settings");
+
   // A Russian chat gets Russian fixed replies and a Russian page.
   await page.click("#new-canvas");
   await page.waitForFunction(() => document.querySelectorAll("#messages .bubble").length === 0);

@@ -18,6 +18,7 @@
 #include "base/files.h"
 #include "base/http.h"
 #include "base/text.h"
+#include "trading/risk_policy.h"
 #include "fakes/fake_server.h"
 #include "hyperliquid/info.h"
 #include "web/web_assets.h"
@@ -44,6 +45,7 @@ std::string answerFor(const std::string& prompt) {
       {"send 5 usdc to bob", R"({"route":"command","command":"send 5 USDC to bob"})"},
       {"hello", R"({"route":"chat","reply":"Hello! I can size a trade, move money between your wallets, or read your balances."})"},
       {"slow", R"({"route":"chat","reply":"That took a while."})"},
+      {"chart btc", R"({"route":"command","command":"chart BTC week"})"},
   };
   std::size_t best = 0;
   std::string answer = answers[2].second;
@@ -76,6 +78,50 @@ class CountingExecutor final : public MoneyExecutor {
 class Book final : public AddressBook {
  public:
   std::vector<SavedAddress> entries() const override { return {{"bob", kBob, "base"}}; }
+};
+
+// The screens around the chat, with fixed answers: two providers, a policy,
+// and a week of made-up candles.
+class FakePanel final : public AppPanel {
+ public:
+  FakePanel(AppLoop& loop, Workspace*& workspace) : loop_(loop), workspace_(workspace) {}
+  std::optional<WebAnswer> act(std::string_view action, const Json& body) override {
+    if (action == "models") {
+      return WebAnswer{200, Json::parse(R"({"providers":[
+          {"id":"scripted","name":"Scripted","kind":"apiKey","connected":true,"defaultModel":"s-1","models":[]},
+          {"id":"other","name":"Other Model","kind":"apiKey","connected":true,"defaultModel":"o-1","models":[]},
+          {"id":"absent","name":"Absent","kind":"apiKey","connected":false,"defaultModel":"a-1","models":[]}]})")};
+    }
+    if (action == "chooseModel") {
+      const std::string name = body.value("provider", std::string()) == "other" ? "Other Model" : "Scripted";
+      loop_.post([this, name] {
+        workspace_->setModel([](const std::vector<LLMMessage>&, bool, const PartialText&) {
+          return std::string(R"({"route":"chat","reply":"Other here."})");
+        }, name, std::string("other"));
+      });
+      return WebAnswer{200, Json{{"model", name}}};
+    }
+    if (action == "settings") {
+      return WebAnswer{200, Json{{"riskPolicy", RiskPolicy{}.toJson()}, {"testnet", false},
+                                 {"endpoints", Json{{"ORWENNA_HL_API", "http://127.0.0.1:1"}}}}};
+    }
+    if (action == "candles") {
+      Json list = Json::array();
+      for (int i = 0; i < 40; ++i) {
+        const int base = 90000 + (i % 7) * 150 - (i % 3) * 90;
+        list.push_back(Json{{"t", 1800000000000LL + i * 3600000LL}, {"o", std::to_string(base)},
+                            {"h", std::to_string(base + 260)}, {"l", std::to_string(base - 240)},
+                            {"c", std::to_string(base + ((i % 2) ? 120 : -110))}});
+      }
+      return WebAnswer{200, Json{{"coin", body.value("coin", "")}, {"range", body.value("range", "day")},
+                                 {"candles", std::move(list)}}};
+    }
+    return std::nullopt;
+  }
+
+ private:
+  AppLoop& loop_;
+  Workspace*& workspace_;
 };
 
 int run() {
@@ -127,7 +173,9 @@ int run() {
 
   std::unique_ptr<Workspace> workspace;
   loop.sync([&] { workspace = std::make_unique<Workspace>(std::move(s)); });
-  WorkspaceBackend backend(loop, *workspace);
+  Workspace* current = workspace.get();
+  FakePanel panel(loop, current);
+  WorkspaceBackend backend(loop, *workspace, &panel);
   WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), WebServer::Options{});
   backend.attach(server);
   server.start();

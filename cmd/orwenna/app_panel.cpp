@@ -1,0 +1,138 @@
+#include "orwenna/app_panel.h"
+
+#include "hyperliquid/info.h"
+#include "llm/providers.h"
+#include "orwenna/command.h"
+#include "platform/credential_store.h"
+#include "trading/risk_policy.h"
+
+namespace orwenna::cmd {
+
+namespace {
+
+WebAnswer failure(int status, const std::string& error) { return WebAnswer{status, Json{{"error", error}}}; }
+
+}  // namespace
+
+ConversationPanel::ConversationPanel(Conversation& conversation)
+    : conversation_(conversation), signer_(SignerLocation::forApp(conversation.paths())) {}
+
+std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const Json& body) {
+  namespace sr = signer_request;
+  if (action == "settings") return settings();
+  if (action == "saveRiskPolicy") return saveRiskPolicy(body);
+  if (action == "models") return models();
+  if (action == "chooseModel") return chooseModel(body);
+  if (action == "addressBook") return signer(sr::AddressBook{}, "addressBook");
+  if (action == "lock") return signer(sr::Lock{}, "lock");
+  if (action == "signerStatus") return signer(sr::Status{}, "status");
+  if (action == "sessionLength") {
+    auto seconds = body.find("seconds");
+    if (seconds == body.end() || !seconds->is_number_integer()) return failure(400, "How long, in seconds?");
+    return signer(sr::SetSessionLength{seconds->get<std::int64_t>()}, "sessionLength");
+  }
+  if (action == "candles") return candles(body);
+  return std::nullopt;
+}
+
+WebAnswer ConversationPanel::settings() {
+  const Services& services = conversation_.services();
+  const Endpoints& e = services.endpoints;
+  Json endpoints = Json::object();
+  endpoints["ORWENNA_HL_API"] = e.hyperliquid.mainnet;
+  endpoints["ORWENNA_HL_TESTNET_API"] = e.hyperliquid.testnet;
+  endpoints["ORWENNA_SOLANA_RPC"] = e.solanaRpc;
+  endpoints["ORWENNA_RELAY_API"] = e.relay;
+  endpoints["ORWENNA_ONECLICK_API"] = e.oneClick;
+  endpoints["ORWENNA_OPENROUTER_API"] = e.openRouter();
+  return WebAnswer{200, Json{{"riskPolicy", RiskPolicy::load().toJson()},
+                             {"testnet", services.hyperliquidTestnet},
+                             {"endpoints", std::move(endpoints)}}};
+}
+
+WebAnswer ConversationPanel::saveRiskPolicy(const Json& body) {
+  auto policy = body.contains("riskPolicy") ? RiskPolicy::fromJson(body["riskPolicy"]) : std::nullopt;
+  if (!policy) return failure(400, "Every limit of the risk policy needs a number above zero.");
+  try {
+    policy->save();
+  } catch (const Error& e) {
+    return failure(500, e.what());
+  }
+  conversation_.loop().post([this, p = *policy] { conversation_.workspace().setPolicy(p); });
+  return WebAnswer{200, Json{{"riskPolicy", policy->toJson()}}};
+}
+
+WebAnswer ConversationPanel::models() {
+  const Services& services = conversation_.services();
+  LLMEnvironment environment = services.llm(SecureRandom::shared(), FileCredentialStore::shared());
+  LLMCredentials credentials{FileCredentialStore::shared()};
+  Json list = Json::array();
+  for (const auto& provider : makeProviders(environment)) {
+    const ProviderInfo& info = provider->info();
+    Json p{{"id", info.id},
+           {"name", info.name},
+           {"kind", kindName(info.kind)},
+           {"connected", info.kind == ProviderKind::local || credentials.load(info.id).has_value()},
+           {"defaultModel", info.defaultModel},
+           {"models", info.models}};
+    if (info.unavailable) p["unavailable"] = *info.unavailable;
+    list.push_back(std::move(p));
+  }
+  return WebAnswer{200, Json{{"providers", std::move(list)}}};
+}
+
+WebAnswer ConversationPanel::chooseModel(const Json& body) {
+  auto provider = body.find("provider");
+  if (provider == body.end() || !provider->is_string()) return failure(400, "Which provider?");
+  std::string model = body.value("model", std::string());
+  ChosenModel chosen;
+  try {
+    chosen = connectModel(conversation_.services(), provider->get<std::string>(), model);
+  } catch (const Error& e) {
+    return failure(409, e.what());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    clients_.push_back(chosen.client);
+  }
+  conversation_.loop().post([this, chosen] {
+    conversation_.workspace().setModel(ChatRouter::askWith(*chosen.client, chosen.model), chosen.name, chosen.providerID);
+  });
+  return WebAnswer{200, Json{{"model", chosen.name}, {"provider", chosen.providerID}}};
+}
+
+WebAnswer ConversationPanel::signer(const SignerRequest& request, const char* what) {
+  SignerReply reply;
+  try {
+    reply = SignerClient(signer_).send(request);
+  } catch (const Error& e) {
+    return failure(503, e.what());
+  }
+  if (!reply.ok) return failure(409, reply.errorText());
+  Json out = reply.toJson();
+  out.erase("phrase");  // never shown here
+  out["what"] = what;
+  return WebAnswer{200, std::move(out)};
+}
+
+WebAnswer ConversationPanel::candles(const Json& body) {
+  auto coin = body.find("coin");
+  if (coin == body.end() || !coin->is_string() || coin->get<std::string>().empty()) return failure(400, "Which coin?");
+  const std::string range = body.value("range", std::string("day"));
+  ChartRange r = range == "month" ? ChartRange::month : range == "week" ? ChartRange::week : ChartRange::day;
+  try {
+    Json list = Json::array();
+    for (const auto& c : Hyperliquid::candles(conversation_.services().hyperliquidInfo(), coin->get<std::string>(), r)) {
+      list.push_back(Json{{"t", c.t ? Json(*c.t) : Json(nullptr)},
+                          {"o", c.o ? Json(c.o->toString()) : Json(nullptr)},
+                          {"h", c.h.toString()},
+                          {"l", c.l.toString()},
+                          {"c", c.c.toString()}});
+    }
+    return WebAnswer{200, Json{{"coin", *coin}, {"range", range}, {"candles", std::move(list)}}};
+  } catch (const Error& e) {
+    return failure(502, e.what());
+  }
+}
+
+}  // namespace orwenna::cmd

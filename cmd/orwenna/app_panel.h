@@ -1,0 +1,36 @@
+// The web interface's screens around the chat: the model picker, the risk
+// policy and other settings, the signer's address book, lock and session
+// length, and the candles a chart draws. Each answer is JSON for the page;
+// failures carry their finished sentence under "error". Thread-safe.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "orwenna/conversation.h"
+#include "signing/signer_client.h"
+#include "web/workspace_backend.h"
+
+namespace orwenna::cmd {
+
+class ConversationPanel final : public AppPanel {
+ public:
+  explicit ConversationPanel(Conversation& conversation);
+  std::optional<WebAnswer> act(std::string_view action, const Json& body) override;
+
+ private:
+  WebAnswer settings();
+  WebAnswer saveRiskPolicy(const Json& body);
+  WebAnswer models();
+  WebAnswer chooseModel(const Json& body);
+  WebAnswer signer(const SignerRequest& request, const char* what);
+  WebAnswer candles(const Json& body);
+
+  Conversation& conversation_;
+  SignerLocation signer_;
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<LLMClient>> clients_;  // kept alive for the turns that use them
+};
+
+}  // namespace orwenna::cmd

@@ -40,4 +40,9 @@ class CommandFailure : public Error {
 // Reads all of standard input; secrets arrive this way, never through argv.
 std::string readStandardInput();
 
+// One line of standard input without its line ending. On a terminal the
+// prompt goes to stderr and the typed text is not echoed. Throws
+// CommandFailure when nothing could be read.
+std::string readSecretLine(const char* prompt);
+
 }  // namespace orwenna::cmd

@@ -23,30 +23,6 @@ namespace orwenna::cmd {
 
 namespace {
 
-// One line of standard input without its line ending. On a terminal the prompt
-// goes to stderr and the typed text is not echoed.
-std::string readSecretLine(const char* prompt) {
-  bool tty = isatty(STDIN_FILENO) == 1;
-  termios saved{};
-  if (tty) {
-    std::cerr << prompt << std::flush;
-    if (tcgetattr(STDIN_FILENO, &saved) == 0) {
-      termios quiet = saved;
-      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-  }
-  std::string line;
-  bool got = static_cast<bool>(std::getline(std::cin, line));
-  if (tty) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << '\n';
-  }
-  if (!got && line.empty()) throw CommandFailure("Nothing was read from standard input.");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 struct Account {
   std::string kind, label, path, address;
 };

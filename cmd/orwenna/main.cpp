@@ -1,5 +1,8 @@
 #include "orwenna/command.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <iterator>
 
@@ -12,6 +15,28 @@ std::vector<Registration>& registrations() {
 
 std::string readStandardInput() {
   return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+}
+
+std::string readSecretLine(const char* prompt) {
+  const bool tty = isatty(STDIN_FILENO) == 1;
+  termios saved{};
+  if (tty) {
+    std::cerr << prompt << std::flush;
+    if (tcgetattr(STDIN_FILENO, &saved) == 0) {
+      termios quiet = saved;
+      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+  }
+  std::string line;
+  const bool got = static_cast<bool>(std::getline(std::cin, line));
+  if (tty) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::cerr << '\n';
+  }
+  if (!got && line.empty()) throw CommandFailure("Nothing was read from standard input.");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 }  // namespace orwenna::cmd

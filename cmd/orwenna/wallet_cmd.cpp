@@ -23,29 +23,6 @@ namespace {
 
 namespace sr = signer_request;
 
-// One line of standard input; on a terminal it is asked for on stderr and not echoed.
-std::string readHiddenWalletLine(const char* prompt) {
-  const bool tty = isatty(STDIN_FILENO) == 1;
-  termios saved{};
-  if (tty) {
-    std::cerr << prompt << std::flush;
-    if (tcgetattr(STDIN_FILENO, &saved) == 0) {
-      termios quiet = saved;
-      quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-      tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-  }
-  std::string line;
-  const bool got = static_cast<bool>(std::getline(std::cin, line));
-  if (tty) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << '\n';
-  }
-  if (!got && line.empty()) throw CommandFailure("Nothing was read from standard input.");
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 SignerReply askSigner(const SignerRequest& request) {
   // A signer this command starts inherits the terminal, so a text-mode
   // pinentry can ask there, as gpg's does.
@@ -134,13 +111,13 @@ void addImport(CLI::App& wallet) {
   cmd->callback([options] {
     SignerReply r;
     if (options->key) {
-      std::string key = readHiddenWalletLine("Private key: ");
+      std::string key = readSecretLine("Private key: ");
       sr::ImportPrivateKey request(std::move(key));
       wipeString(key);
       r = askSigner(request);
     } else {
-      std::string phrase = readHiddenWalletLine("Recovery phrase: ");
-      std::string passphrase = options->passphrase ? readHiddenWalletLine("Passphrase: ") : std::string();
+      std::string phrase = readSecretLine("Recovery phrase: ");
+      std::string passphrase = options->passphrase ? readSecretLine("Passphrase: ") : std::string();
       sr::ImportMnemonic request(phrase, passphrase, options->requirePresence);
       wipeString(phrase);
       wipeString(passphrase);

@@ -136,7 +136,11 @@ void registerLocal(CLI::App& models) {
       if (auto exam = exams.find("ollama", model)) std::cout << "  (exam: " << ModelExam::summary(exam->result) << ")";
       std::cout << '\n';
     }
-    if (memory && !chosen) std::cout << "  None of these fits this machine's memory.\n";
+    if (sizes.empty()) {
+      std::cout << "  The models' sizes couldn't be read from the registry.\n";
+    } else if (memory && !chosen) {
+      std::cout << "  None of these fits this machine's memory.\n";
+    }
     std::cout << "LM Studio: " << (state.lmStudioRunning ? "running" : "not running");
     if (!state.lmStudioModels.empty()) std::cout << ", models: " << text::join(state.lmStudioModels, ", ");
     std::cout << '\n';

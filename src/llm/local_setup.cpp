@@ -32,10 +32,13 @@ constexpr const char* kChecksumAsset = "sha256sum.txt";
 
 bool russian(Language language) { return language == Language::russian; }
 
+const std::string& pick(Language language, const std::string& english, const std::string& russianText) {
+  return language == Language::russian ? russianText : english;
+}
+
 std::string oneDecimal(double value) { return fmt::format("{:.1f}", value); }
 
 std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
-  text = std::string_view(text.data(), text.size());
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
   std::uint64_t value = 0;
@@ -579,7 +582,8 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     if (::uname(&name) == 0) machine = name.machine;
   }
   auto arch = ollamaArch(machine);
-  if (!arch) throw LocalSetupError("Ollama has no build for this machine (" + machine + ") — nothing was installed.");
+  if (!arch) throw LocalSetupError(pick(language, "Ollama has no build for this machine (" + machine + ") — nothing was installed.",
+                                       "У Ollama нет сборки для этого компьютера (" + machine + ") — ничего не установлено."));
 
   const Json* archive = nullptr;
   const Json* checksums = nullptr;
@@ -599,9 +603,11 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     return (*asset)["browser_download_url"].get<std::string>();
   };
   if (urlOf(archive).empty())
-    throw LocalSetupError("Ollama's newest release has no build for this machine — nothing was installed.");
+    throw LocalSetupError(pick(language, "Ollama's newest release has no build for this machine — nothing was installed.",
+                               "В новейшем выпуске Ollama нет сборки для этого компьютера — ничего не установлено."));
   if (urlOf(checksums).empty())
-    throw LocalSetupError("Ollama's newest release publishes no checksum — nothing was installed.");
+    throw LocalSetupError(pick(language, "Ollama's newest release publishes no checksum — nothing was installed.",
+                               "Новейший выпуск Ollama не публикует контрольную сумму — ничего не установлено."));
   auto anyHop = [](const std::string&) { return true; };
 
   HttpRequest list;
@@ -609,13 +615,17 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
   HttpResponse listed = fetchFollowingRedirects(http_, list, anyHop);
   auto expected = listed.ok() ? publishedChecksum(listed.body, archiveName) : std::nullopt;
   if (!expected)
-    throw LocalSetupError("Ollama's published checksum for " + archiveName + " couldn't be read — nothing was installed.");
+    throw LocalSetupError(pick(language,
+                               "Ollama's published checksum for " + archiveName + " couldn't be read — nothing was installed.",
+                               "Не удалось прочитать опубликованную контрольную сумму " + archiveName +
+                                   " — ничего не установлено."));
 
   double bytes = archive->contains("size") && (*archive)["size"].is_number() ? (*archive)["size"].get<double>() : 0;
   std::filesystem::path parent = places_.installDir.parent_path();
   ensureDirectory(parent);
   if (auto free = options.freeBytes(parent); free && bytes > 0 && static_cast<double>(*free) < bytes * 3)
-    throw LocalSetupError("There isn't enough free disk space to install Ollama — nothing was installed.");
+    throw LocalSetupError(pick(language, "There isn't enough free disk space to install Ollama — nothing was installed.",
+                               "На диске не хватает места для Ollama — ничего не установлено."));
   progress(SetupEvent::of(SetupEvent::Kind::status, SetupText::downloading(language, bytes / 1e6)));
 
   Leftover download{parent / (places_.installDir.filename().string() + ".download")};
@@ -633,8 +643,10 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     };
     HttpResponse got = fetchFollowingRedirects(http_, get, anyHop, &sink);
     if (!got.ok())
-      throw LocalSetupError("Ollama's download answered HTTP " + std::to_string(got.status) +
-                            " — nothing was installed.");
+      throw LocalSetupError(pick(language,
+                                 "Ollama's download answered HTTP " + std::to_string(got.status) + " — nothing was installed.",
+                                 "Скачивание Ollama ответило HTTP " + std::to_string(got.status) +
+                                     " — ничего не установлено."));
     file.flush();
     if (!file) throw LocalSetupError("Couldn't write the download to " + parent.string() + " — nothing was installed.");
   }
@@ -653,7 +665,8 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
                   std::chrono::minutes(10)},
       [](std::string_view) {});
   if (unpacked.exitStatus != 0 || !isExecutableFile(staging.path / "bin" / "ollama"))
-    throw LocalSetupError("The downloaded Ollama couldn't be unpacked — nothing was installed.");
+    throw LocalSetupError(pick(language, "The downloaded Ollama couldn't be unpacked — nothing was installed.",
+                               "Скачанную Ollama не удалось распаковать — ничего не установлено."));
 
   // Swap whole folders, so a failure leaves the earlier install as it was.
   std::filesystem::path old = parent / (places_.installDir.filename().string() + ".old");
@@ -729,8 +742,12 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
         std::string by = state.install && state.install->kind == OllamaInstall::Kind::packaged
                              ? "a package manager"
                              : "another installer";
-        return fail("Ollama " + *state.installedVersion + where + " is managed elsewhere (" + by +
-                    "). Update it there (" + kOllamaDownloadPage + "), then set up again.");
+        return fail(pick(language,
+                         "Ollama " + *state.installedVersion + where + " is managed elsewhere (" + by +
+                             "). Update it there (" + kOllamaDownloadPage + "), then set up again.",
+                         "Ollama " + *state.installedVersion + where + " управляется не нами (" +
+                             (by == "a package manager" ? "менеджер пакетов" : "другой установщик") +
+                             "). Обнови её там (" + kOllamaDownloadPage + ") и запусти настройку снова."));
       }
       progress(SetupEvent::of(SetupEvent::Kind::status, installed
                                               ? SetupText::updateOffer(language, *state.installedVersion, *latest)
@@ -753,7 +770,9 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
       std::vector<std::string> candidates = ollama ? ollama->models : std::vector<std::string>{};
       auto sizes = modelSizes(candidates);
       std::optional<double> memory = options.memoryGB ? options.memoryGB : machineMemoryGB();
-      if (!memory) return fail("This machine's memory couldn't be read — nothing was downloaded.");
+      if (!memory)
+        return fail(pick(language, "This machine's memory couldn't be read — nothing was downloaded.",
+                         "Не удалось узнать объём памяти этого компьютера — ничего не скачано."));
       progress(SetupEvent::of(SetupEvent::Kind::status, SetupText::memoryExplanation(*memory)));
       auto chosen = chooseModel(candidates, sizes, *memory);
       if (!chosen)
@@ -765,9 +784,12 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
     }
     if (auto free = options.freeBytes(places_.modelsDir);
         free && sizeGB && static_cast<double>(*free) < *sizeGB * 1e9 * kDiskMargin) {
-      return fail("There isn't enough free disk space for " + model + ": it needs about " +
-                  oneDecimal(*sizeGB * kDiskMargin) + " GB, " + oneDecimal(static_cast<double>(*free) / 1e9) +
-                  " GB are free — nothing was downloaded.");
+      std::string need = oneDecimal(*sizeGB * kDiskMargin), have = oneDecimal(static_cast<double>(*free) / 1e9);
+      return fail(pick(language,
+                       "There isn't enough free disk space for " + model + ": it needs about " + need + " GB, " +
+                           have + " GB are free — nothing was downloaded.",
+                       "На диске не хватает места для " + model + ": нужно около " + need + " ГБ, свободно " + have +
+                           " ГБ — ничего не скачано."));
     }
     if (!pull(model, language, progress)) return std::nullopt;
     return model;

@@ -117,6 +117,9 @@ class LocalSetupTest : public ::testing::Test {
   void SetUp() override {
     installDir = home.path() / "data" / "ollama";
     started = home.path() / "served";
+    places.installDir = installDir;
+    places.modelsDir = home.path() / "models";
+    places.searchPath = "/usr/bin:/bin";
     tarball = makeTarball("0.13.0");
     checksums = sha256Hex(tarball) + "  ./ollama-linux-amd64.tgz\n";
 
@@ -176,10 +179,6 @@ class LocalSetupTest : public ::testing::Test {
     LocalEndpoints e;
     e.ollama = e.lmStudio = e.registry = e.claudeSite = server.url();
     e.releases = server.url() + "/releases/latest";
-    LocalPlaces places;
-    places.installDir = installDir;
-    places.modelsDir = home.path() / "models";
-    places.searchPath = "/usr/bin:/bin";
     return LocalSetup(CurlHttpClient::shared(), SystemClock::shared(), e, places);
   }
 
@@ -218,6 +217,7 @@ class LocalSetupTest : public ::testing::Test {
   }
 
   TempDir home;
+  LocalPlaces places;
   FakeServer server;
   fs::path installDir, started;
   std::string tarball, checksums;
@@ -287,11 +287,31 @@ TEST_F(LocalSetupTest, AnOldInstallOfOursIsReplaced) {
   EXPECT_EQ(Json::parse(server.requests().back().body)["model"], "gemma4:31b");
 }
 
-TEST_F(LocalSetupTest, NothingIsPulledWhenNoModelFits) {
+TEST_F(LocalSetupTest, NothingIsPulledWithoutRoomInMemoryOrOnDisk) {
   writeText(started, "");
   EXPECT_FALSE(setup().setUpOllama(options(8 * kGiB), record));
   EXPECT_EQ(events.back().text, "No local model fits in this machine's memory — nothing was downloaded.");
+
+  LocalSetupOptions small = options();
+  small.freeBytes = [](const fs::path&) { return std::optional<std::uint64_t>(5'000'000'000ull); };
+  EXPECT_FALSE(setup().setUpOllama(small, record));
+  EXPECT_EQ(events.back().text,
+            "There isn't enough free disk space for gemma4:12b: it needs about 8.9 GB, 5.0 GB are free — nothing was "
+            "downloaded.");
   EXPECT_EQ(pulls(), 0u);
+}
+
+TEST_F(LocalSetupTest, AnOldInstallOfAPackageManagerIsReportedNotReplaced) {
+  const fs::path bin = home.path() / "usr-bin";
+  writeProgram(bin / "ollama", "0.9.1");
+  places.searchPath = bin.string() + ":/usr/bin:/bin";
+  places.packagedDirs = {bin};
+  EXPECT_FALSE(setup().setUpOllama(options(), record));
+  EXPECT_EQ(events.back().text, "Ollama 0.9.1 at " + (bin / "ollama").string() +
+                                    " is managed elsewhere (a package manager). Update it there "
+                                    "(https://ollama.com/download), then set up again.");
+  EXPECT_FALSE(fs::exists(installDir));
+  for (const auto& r : server.requests()) EXPECT_NE(r.path, "/objects/tarball");
 }
 
 TEST_F(LocalSetupTest, PullFailuresInsideTheStream) {

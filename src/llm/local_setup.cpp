@@ -1,6 +1,7 @@
 #include "llm/local_setup.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <openssl/evp.h>
 #include <sys/file.h>
 #include <sys/statvfs.h>
@@ -11,8 +12,6 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
-
-#include <fmt/format.h>
 
 #include "base/bytes.h"
 #include "base/files.h"
@@ -29,6 +28,15 @@ constexpr double kRunFactor = 1.2;    // a model needs about this much memory pe
 constexpr double kMemoryShare = 0.7;  // what may go to the model, leaving the rest to the system
 constexpr double kDiskMargin = 1.1;   // unpacked layers and the manifest come on top of the download
 constexpr const char* kChecksumAsset = "sha256sum.txt";
+// GitHub refuses API requests that don't name their program.
+constexpr const char* kUserAgent = "orwenna";
+
+HttpRequest releaseRequest(std::string url) {
+  HttpRequest r;
+  r.url = std::move(url);
+  r.headers = {{"Accept", "application/vnd.github+json"}, {"User-Agent", kUserAgent}};
+  return r;
+}
 
 bool russian(Language language) { return language == Language::russian; }
 
@@ -176,8 +184,8 @@ std::optional<double> machineMemoryGB() {
     std::string_view line = rest.substr(0, rest.find('\n'));
     rest.remove_prefix(std::min(rest.size(), line.size() + 1));
     if (line.rfind("0::", 0) == 0) {
-      cgroupMax = readText(std::filesystem::path("/sys/fs/cgroup") / std::string(line.substr(3)).erase(0, 1) /
-                           "memory.max");
+      cgroupMax =
+          readText(std::filesystem::path("/sys/fs/cgroup") / std::string(line.substr(3)).erase(0, 1) / "memory.max");
     }
   }
   return memoryGB(readText("/proc/meminfo"), cgroupMax);
@@ -257,7 +265,9 @@ std::string memoryExplanation(double memoryGB) {
   return "This Mac has " + oneDecimal(memoryGB) + " GB of memory. A model runs in about 1.2× its size.";
 }
 
-std::string modelRow(double sizeGB) { return oneDecimal(sizeGB) + " GB · runs in ≈ " + oneDecimal(kRunFactor * sizeGB); }
+std::string modelRow(double sizeGB) {
+  return oneDecimal(sizeGB) + " GB · runs in ≈ " + oneDecimal(kRunFactor * sizeGB);
+}
 
 std::string installOffer(Language language) {
   if (russian(language))
@@ -374,8 +384,8 @@ std::optional<SetupEvent> PullMeter::take(const Json& line, Language language, c
   }
   event.percent = 100.0 * static_cast<double>(event.completed) / static_cast<double>(event.total);
   if (now > *startMillis_ && event.completed > startBytes_) {
-    event.bytesPerSecond = static_cast<double>(event.completed - startBytes_) * 1000.0 /
-                           static_cast<double>(now - *startMillis_);
+    event.bytesPerSecond =
+        static_cast<double>(event.completed - startBytes_) * 1000.0 / static_cast<double>(now - *startMillis_);
     event.secondsLeft =
         static_cast<std::int64_t>(std::ceil(static_cast<double>(event.total - event.completed) / event.bytesPerSecond));
   }
@@ -544,10 +554,8 @@ LocalState LocalSetup::detect() const {
 }
 
 std::string LocalSetup::latestRelease() const {
-  HttpRequest r;
-  r.url = endpoints_.releases;
-  r.headers = {{"Accept", "application/vnd.github+json"}};
-  HttpResponse response = fetchFollowingRedirects(http_, r, [](const std::string&) { return true; });
+  HttpResponse response =
+      fetchFollowingRedirects(http_, releaseRequest(endpoints_.releases), [](const std::string&) { return true; });
   Json body = Json::parse(response.body, nullptr, false);
   if (!response.ok() || !body.is_object() || !body.contains("tag_name") || !body["tag_name"].is_string())
     throw LocalSetupError("Ollama's release feed couldn't be read (HTTP " + std::to_string(response.status) + ").");
@@ -582,8 +590,10 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     if (::uname(&name) == 0) machine = name.machine;
   }
   auto arch = ollamaArch(machine);
-  if (!arch) throw LocalSetupError(pick(language, "Ollama has no build for this machine (" + machine + ") — nothing was installed.",
-                                       "У Ollama нет сборки для этого компьютера (" + machine + ") — ничего не установлено."));
+  if (!arch)
+    throw LocalSetupError(pick(language,
+                               "Ollama has no build for this machine (" + machine + ") — nothing was installed.",
+                               "У Ollama нет сборки для этого компьютера (" + machine + ") — ничего не установлено."));
 
   const Json* archive = nullptr;
   const Json* checksums = nullptr;
@@ -603,7 +613,8 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     return (*asset)["browser_download_url"].get<std::string>();
   };
   if (urlOf(archive).empty())
-    throw LocalSetupError(pick(language, "Ollama's newest release has no build for this machine — nothing was installed.",
+    throw LocalSetupError(pick(language,
+                               "Ollama's newest release has no build for this machine — nothing was installed.",
                                "В новейшем выпуске Ollama нет сборки для этого компьютера — ничего не установлено."));
   if (urlOf(checksums).empty())
     throw LocalSetupError(pick(language, "Ollama's newest release publishes no checksum — nothing was installed.",
@@ -612,19 +623,20 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
 
   HttpRequest list;
   list.url = urlOf(checksums);
+  list.headers = {{"User-Agent", kUserAgent}};
   HttpResponse listed = fetchFollowingRedirects(http_, list, anyHop);
   auto expected = listed.ok() ? publishedChecksum(listed.body, archiveName) : std::nullopt;
   if (!expected)
-    throw LocalSetupError(pick(language,
-                               "Ollama's published checksum for " + archiveName + " couldn't be read — nothing was installed.",
-                               "Не удалось прочитать опубликованную контрольную сумму " + archiveName +
-                                   " — ничего не установлено."));
+    throw LocalSetupError(
+        pick(language, "Ollama's published checksum for " + archiveName + " couldn't be read — nothing was installed.",
+             "Не удалось прочитать опубликованную контрольную сумму " + archiveName + " — ничего не установлено."));
 
   double bytes = archive->contains("size") && (*archive)["size"].is_number() ? (*archive)["size"].get<double>() : 0;
   std::filesystem::path parent = places_.installDir.parent_path();
   ensureDirectory(parent);
   if (auto free = options.freeBytes(parent); free && bytes > 0 && static_cast<double>(*free) < bytes * 3)
-    throw LocalSetupError(pick(language, "There isn't enough free disk space to install Ollama — nothing was installed.",
+    throw LocalSetupError(pick(language,
+                               "There isn't enough free disk space to install Ollama — nothing was installed.",
                                "На диске не хватает места для Ollama — ничего не установлено."));
   progress(SetupEvent::of(SetupEvent::Kind::status, SetupText::downloading(language, bytes / 1e6)));
 
@@ -635,6 +647,7 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     if (!file) throw LocalSetupError("Couldn't write the download to " + parent.string() + " — nothing was installed.");
     HttpRequest get;
     get.url = urlOf(archive);
+    get.headers = {{"User-Agent", kUserAgent}};
     get.timeout = std::chrono::milliseconds(60000);
     ChunkHandler sink = [&](std::string_view piece) {
       hash.update(piece);
@@ -643,10 +656,9 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     };
     HttpResponse got = fetchFollowingRedirects(http_, get, anyHop, &sink);
     if (!got.ok())
-      throw LocalSetupError(pick(language,
-                                 "Ollama's download answered HTTP " + std::to_string(got.status) + " — nothing was installed.",
-                                 "Скачивание Ollama ответило HTTP " + std::to_string(got.status) +
-                                     " — ничего не установлено."));
+      throw LocalSetupError(
+          pick(language, "Ollama's download answered HTTP " + std::to_string(got.status) + " — nothing was installed.",
+               "Скачивание Ollama ответило HTTP " + std::to_string(got.status) + " — ничего не установлено."));
     file.flush();
     if (!file) throw LocalSetupError("Couldn't write the download to " + parent.string() + " — nothing was installed.");
   }
@@ -660,10 +672,12 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
   ensureDirectory(staging.path, 0755);
   auto tar = findOnPath("tar", places_.searchPath);
   if (!tar) tar = "/bin/tar";
-  ProcessResult unpacked = runProcess(
-      ProcessSpec{*tar, {"-xf", download.path.string(), "-C", staging.path.string()}, currentEnvironment(), "",
-                  std::chrono::minutes(10)},
-      [](std::string_view) {});
+  ProcessResult unpacked = runProcess(ProcessSpec{*tar,
+                                                  {"-xf", download.path.string(), "-C", staging.path.string()},
+                                                  currentEnvironment(),
+                                                  "",
+                                                  std::chrono::minutes(10)},
+                                      [](std::string_view) {});
   if (unpacked.exitStatus != 0 || !isExecutableFile(staging.path / "bin" / "ollama"))
     throw LocalSetupError(pick(language, "The downloaded Ollama couldn't be unpacked — nothing was installed.",
                                "Скачанную Ollama не удалось распаковать — ничего не установлено."));
@@ -711,9 +725,7 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
   };
   try {
     LocalState state = detect();
-    HttpRequest feed;
-    feed.url = endpoints_.releases;
-    feed.headers = {{"Accept", "application/vnd.github+json"}};
+    HttpRequest feed = releaseRequest(endpoints_.releases);
     Json release;
     std::optional<std::string> latest;
     try {
@@ -739,9 +751,8 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
     if (!installed || stale) {
       if (installed && (!state.install || state.install->kind != OllamaInstall::Kind::ours)) {
         std::string where = state.install ? " at " + state.install->program.string() : "";
-        std::string by = state.install && state.install->kind == OllamaInstall::Kind::packaged
-                             ? "a package manager"
-                             : "another installer";
+        std::string by = state.install && state.install->kind == OllamaInstall::Kind::packaged ? "a package manager"
+                                                                                               : "another installer";
         return fail(pick(language,
                          "Ollama " + *state.installedVersion + where + " is managed elsewhere (" + by +
                              "). Update it there (" + kOllamaDownloadPage + "), then set up again.",
@@ -749,9 +760,9 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
                              (by == "a package manager" ? "менеджер пакетов" : "другой установщик") +
                              "). Обнови её там (" + kOllamaDownloadPage + ") и запусти настройку снова."));
       }
-      progress(SetupEvent::of(SetupEvent::Kind::status, installed
-                                              ? SetupText::updateOffer(language, *state.installedVersion, *latest)
-                                              : SetupText::installOffer(language)));
+      progress(SetupEvent::of(SetupEvent::Kind::status,
+                              installed ? SetupText::updateOffer(language, *state.installedVersion, *latest)
+                                        : SetupText::installOffer(language)));
       installOllama(options, release, progress);
       state.install = OllamaInstall{OllamaInstall::Kind::ours, places_.installDir / "bin" / "ollama"};
     }
@@ -786,8 +797,8 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
         free && sizeGB && static_cast<double>(*free) < *sizeGB * 1e9 * kDiskMargin) {
       std::string need = oneDecimal(*sizeGB * kDiskMargin), have = oneDecimal(static_cast<double>(*free) / 1e9);
       return fail(pick(language,
-                       "There isn't enough free disk space for " + model + ": it needs about " + need + " GB, " +
-                           have + " GB are free — nothing was downloaded.",
+                       "There isn't enough free disk space for " + model + ": it needs about " + need + " GB, " + have +
+                           " GB are free — nothing was downloaded.",
                        "На диске не хватает места для " + model + ": нужно около " + need + " ГБ, свободно " + have +
                            " ГБ — ничего не скачано."));
     }
@@ -799,8 +810,10 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
 }
 
 bool LocalSetup::pull(const std::string& model, Language language, const SetupProgress& progress) {
-  progress(SetupEvent::of(SetupEvent::Kind::status, russian(language) ? "Скачиваю " + model + "…" : "Downloading " + model + "…"));
-  HttpRequest r = HttpRequest::postJson(endpoints_.ollama + "/api/pull", Json{{"model", model}, {"stream", true}}.dump());
+  progress(SetupEvent::of(SetupEvent::Kind::status,
+                          russian(language) ? "Скачиваю " + model + "…" : "Downloading " + model + "…"));
+  HttpRequest r =
+      HttpRequest::postJson(endpoints_.ollama + "/api/pull", Json{{"model", model}, {"stream", true}}.dump());
   r.timeout = std::chrono::milliseconds(300'000);
   PullMeter meter(clock_);
   bool success = false, anything = false;
@@ -823,7 +836,8 @@ bool LocalSetup::pull(const std::string& model, Language language, const SetupPr
   } catch (const NetError& e) {
     log::warn("the pull of {} broke off: {}", model, e.what());
     bool answering = anything || serverVersion();
-    progress(SetupEvent::of(SetupEvent::Kind::failure, answering ? SetupText::stoppedEarly(language) : SetupText::notRunning(language)));
+    progress(SetupEvent::of(SetupEvent::Kind::failure,
+                            answering ? SetupText::stoppedEarly(language) : SetupText::notRunning(language)));
     return false;
   }
   std::string failure;
@@ -851,11 +865,13 @@ bool LocalSetup::setUpClaudeCode(Language language, const SetupProgress& progres
     progress(SetupEvent::of(SetupEvent::Kind::failure, text));
     return false;
   };
-  progress(SetupEvent::of(SetupEvent::Kind::status, ru ? "Скачиваю установщик Claude Code…" : "Downloading Claude Code's installer…"));
+  progress(SetupEvent::of(SetupEvent::Kind::status,
+                          ru ? "Скачиваю установщик Claude Code…" : "Downloading Claude Code's installer…"));
   HttpResponse script;
   try {
     HttpRequest r;
     r.url = endpoints_.claudeSite + "/install.sh";
+    r.headers = {{"User-Agent", kUserAgent}};
     auto onSite = [&site](const std::string& url) {
       std::string host = urlHost(url);
       return host == site || (host.size() > site.size() && host.ends_with("." + site));
@@ -868,22 +884,22 @@ bool LocalSetup::setUpClaudeCode(Language language, const SetupProgress& progres
     return fail(SetupText::claudeFailed(language, e.what()));
   }
   if (!script.ok() || text::trimmed(script.body).empty())
-    return fail(SetupText::claudeFailed(language, "the installer's download answered HTTP " +
-                                                      std::to_string(script.status) + "."));
+    return fail(SetupText::claudeFailed(
+        language, "the installer's download answered HTTP " + std::to_string(script.status) + "."));
 
   progress(SetupEvent::of(SetupEvent::Kind::status, ru ? "Устанавливаю Claude Code…" : "Installing Claude Code…"));
   auto shell = findOnPath("bash", places_.searchPath);
   if (!shell) shell = findOnPath("sh", places_.searchPath);
   if (!shell) return fail(SetupText::claudeFailed(language, "no shell was found to run the installer."));
   try {
-    ProcessResult result = runProcess(
-        ProcessSpec{*shell, {"-s"}, currentEnvironment(), script.body, std::chrono::minutes(10)},
-        [](std::string_view line) { log::info("claude installer: {}", line); });
+    ProcessResult result =
+        runProcess(ProcessSpec{*shell, {"-s"}, currentEnvironment(), script.body, std::chrono::minutes(10)},
+                   [](std::string_view line) { log::info("claude installer: {}", line); });
     if (result.exitStatus != 0) {
       std::string reason = lastLine(result.errorTail);
       return fail(SetupText::claudeFailed(
-          language, reason.empty() ? "the installer ended with status " + std::to_string(result.exitStatus) + "."
-                                   : reason));
+          language,
+          reason.empty() ? "the installer ended with status " + std::to_string(result.exitStatus) + "." : reason));
     }
   } catch (const ProcessError& e) {
     return fail(SetupText::claudeFailed(language, e.what()));

@@ -35,11 +35,11 @@ namespace orwenna {
 // ORWENNA_LMSTUDIO_API, ORWENNA_OLLAMA_REGISTRY, ORWENNA_OLLAMA_RELEASES,
 // ORWENNA_CLAUDE_INSTALLER).
 struct LocalEndpoints {
-  std::string ollama = "http://127.0.0.1:11434";  // "/api/…"
-  std::string lmStudio = "http://127.0.0.1:1234";  // "/v1/models"
+  std::string ollama = "http://127.0.0.1:11434";        // "/api/…"
+  std::string lmStudio = "http://127.0.0.1:1234";       // "/v1/models"
   std::string registry = "https://registry.ollama.ai";  // "/v2/<library path>/manifests/<tag>"
   std::string releases = "https://api.github.com/repos/ollama/ollama/releases/latest";  // the feed itself
-  std::string claudeSite = "https://claude.ai";  // "/install.sh"
+  std::string claudeSite = "https://claude.ai";                                         // "/install.sh"
 
   // A provider's OpenAI-compatible base ("…/v1") as its server root.
   [[nodiscard]] static std::string serverRoot(std::string_view base);
@@ -122,7 +122,7 @@ struct SetupEvent {
   };
   Kind kind = Kind::status;
   std::string text;
-  double percent = 0;          // 0…100 (memory and speed figures, not money)
+  double percent = 0;  // 0…100 (memory and speed figures, not money)
   double bytesPerSecond = 0;
   std::optional<std::int64_t> secondsLeft;
   std::uint64_t completed = 0, total = 0;  // bytes of the pull so far
@@ -161,7 +161,7 @@ struct OllamaInstall {
 
 struct LocalState {
   std::optional<OllamaInstall> install;
-  std::optional<std::string> runningVersion;  // from /api/version
+  std::optional<std::string> runningVersion;    // from /api/version
   std::optional<std::string> installedVersion;  // running, else `ollama --version`
   std::vector<std::string> installedModels;     // /api/tags
   bool lmStudioRunning = false;

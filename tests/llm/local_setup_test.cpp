@@ -72,7 +72,8 @@ TEST(LocalSetupRules, TheBiggestModelThatFitsIsChosen) {
   // A model whose size isn't known yet is skipped, not chosen.
   EXPECT_EQ(chooseModel(models, {{"gemma4:12b", 8.1}}, 128 * kGiB), "gemma4:12b");
 
-  EXPECT_EQ(SetupText::memoryExplanation(16 * kGiB), "This Mac has 17.2 GB of memory. A model runs in about 1.2× its size.");
+  EXPECT_EQ(SetupText::memoryExplanation(16 * kGiB),
+            "This Mac has 17.2 GB of memory. A model runs in about 1.2× its size.");
   EXPECT_EQ(SetupText::modelRow(8.1), "8.1 GB · runs in ≈ 9.7");
 }
 
@@ -83,7 +84,8 @@ TEST(LocalSetupRules, RegistryNamesChecksumListsAndManifests) {
   EXPECT_EQ(modelReference("someone/model").path, "someone/model");
 
   const std::string hash(64, 'a');
-  const std::string list = std::string(64, 'b') + "  ./ollama-linux-arm64.tgz\n" + hash + "  ./ollama-linux-amd64.tgz\n";
+  const std::string list =
+      std::string(64, 'b') + "  ./ollama-linux-arm64.tgz\n" + hash + "  ./ollama-linux-amd64.tgz\n";
   EXPECT_EQ(publishedChecksum(list, "ollama-linux-amd64.tgz"), hash);
   EXPECT_EQ(publishedChecksum(list, "ollama-linux-amd64.tar.zst"), std::nullopt);
 
@@ -96,16 +98,19 @@ TEST(LocalSetupRules, PullProgressCountsEveryLayer) {
   testing::FixedClock clock;
   PullMeter meter(clock);
   EXPECT_FALSE(meter.take(Json::parse(R"({"status":"pulling manifest"})"), Language::english, "m"));
-  meter.take(Json::parse(R"({"status":"pulling a","digest":"a","total":3000000000,"completed":0})"), Language::english, "m");
+  meter.take(Json::parse(R"({"status":"pulling a","digest":"a","total":3000000000,"completed":0})"), Language::english,
+             "m");
   clock.sleepFor(10'000);
-  auto event = meter.take(Json::parse(R"({"status":"pulling b","digest":"b","total":1000000000,"completed":1000000000})"),
-                          Language::english, "m");
+  auto event =
+      meter.take(Json::parse(R"({"status":"pulling b","digest":"b","total":1000000000,"completed":1000000000})"),
+                 Language::english, "m");
   ASSERT_TRUE(event);
   EXPECT_DOUBLE_EQ(event->percent, 25);
   EXPECT_DOUBLE_EQ(event->bytesPerSecond, 1e8);
   EXPECT_EQ(event->secondsLeft, 30);
   EXPECT_EQ(event->text, "m: 25% · 100.0 MB/s · ≈ 30 s left");
-  auto ru = meter.take(Json::parse(R"({"digest":"a","total":3000000000,"completed":3000000000})"), Language::russian, "m");
+  auto ru =
+      meter.take(Json::parse(R"({"digest":"a","total":3000000000,"completed":3000000000})"), Language::russian, "m");
   EXPECT_EQ(ru->text, "m: 100% · 400.0 МБ/с · осталось ≈ 0 с");
 }
 
@@ -125,9 +130,12 @@ class LocalSetupTest : public ::testing::Test {
 
     server.on("GET", "/releases/latest", [this](const RecordedRequest&) {
       Json assets = Json::array({
-          Json{{"name", "ollama-linux-amd64.tgz"}, {"size", tarball.size()},
+          Json{{"name", "ollama-linux-amd64.tgz"},
+               {"size", tarball.size()},
                {"browser_download_url", server.url() + "/download/ollama-linux-amd64.tgz"}},
-          Json{{"name", "sha256sum.txt"}, {"size", 100}, {"browser_download_url", server.url() + "/download/sha256sum.txt"}},
+          Json{{"name", "sha256sum.txt"},
+               {"size", 100},
+               {"browser_download_url", server.url() + "/download/sha256sum.txt"}},
       });
       return FakeResponse::json(Json{{"tag_name", "v0.13.0"}, {"assets", assets}}.dump());
     });
@@ -141,11 +149,12 @@ class LocalSetupTest : public ::testing::Test {
       r.contentType = "application/octet-stream";
       return r;
     });
-    server.on("GET", "/download/sha256sum.txt", [this](const RecordedRequest&) { return FakeResponse::text(checksums); });
-    for (auto [name, size] : {std::pair{"nemotron-3-super/manifests/120b", 86600000000ull},
-                              std::pair{"gemma4/manifests/31b", 19900000000ull},
-                              std::pair{"gemma4/manifests/26b", 17000000000ull},
-                              std::pair{"gemma4/manifests/12b", 8100000000ull}}) {
+    server.on("GET", "/download/sha256sum.txt",
+              [this](const RecordedRequest&) { return FakeResponse::text(checksums); });
+    for (auto [name, size] :
+         {std::pair{"nemotron-3-super/manifests/120b", 86600000000ull},
+          std::pair{"gemma4/manifests/31b", 19900000000ull}, std::pair{"gemma4/manifests/26b", 17000000000ull},
+          std::pair{"gemma4/manifests/12b", 8100000000ull}}) {
       server.onJson("GET", std::string("/v2/library/") + name,
                     Json{{"schemaVersion", 2}, {"layers", Json::array({Json{{"size", size}}})}}.dump());
     }
@@ -272,7 +281,8 @@ TEST_F(LocalSetupTest, AChecksumMismatchLeavesTheOldInstallAndAsksToUpdate) {
   EXPECT_EQ(texts(SetupEvent::Kind::status).at(0),
             "Ollama 0.9.1 is too old for these models. One click updates it to the newest (0.13.0) and downloads the "
             "model.");
-  EXPECT_EQ(events.back().text, "The downloaded Ollama doesn't match the checksum Ollama published — nothing was installed.");
+  EXPECT_EQ(events.back().text,
+            "The downloaded Ollama doesn't match the checksum Ollama published — nothing was installed.");
   EXPECT_EQ(readAll(installDir / "bin" / "ollama"), before);
   EXPECT_FALSE(fs::exists(installDir.parent_path() / "ollama.download"));
   EXPECT_FALSE(fs::exists(installDir.parent_path() / "ollama.new"));
@@ -323,11 +333,13 @@ TEST_F(LocalSetupTest, PullFailuresInsideTheStream) {
   };
   const std::string progress = R"({"status":"pulling 1a","digest":"sha256:1a","total":100,"completed":40})";
   const std::vector<Case> cases = {
-      {{progress, R"({"error":"pull model manifest: 412: The model you are attempting to pull requires a newer version of Ollama. Please download the latest version at: https://ollama.com/download"})"},
+      {{progress,
+        R"({"error":"pull model manifest: 412: The model you are attempting to pull requires a newer version of Ollama. Please download the latest version at: https://ollama.com/download"})"},
        200,
        "Couldn't download gemma4:12b: Ollama 0.13.0 is too old for gemma4:12b. Update it (free, "
        "https://ollama.com/download), then press Download again."},
-      {{progress, R"({"error":"max retries exceeded: unexpected EOF"})"}, 200,
+      {{progress, R"({"error":"max retries exceeded: unexpected EOF"})"},
+       200,
        "Couldn't download gemma4:12b: max retries exceeded: unexpected EOF"},
       {{R"({"status":"pulling manifest"})", progress}, 200, "Ollama stopped before the download finished."},
       {{R"({"error":"something"})"}, 500, "Ollama didn't start the download (HTTP 500)"},
@@ -355,12 +367,12 @@ TEST_F(LocalSetupTest, ClaudeCodeInstallsOnlyFromItsSite) {
     r.headers = {{"Location", "/real/install.sh"}};
     return r;
   });
-  server.on("GET", "/real/install.sh", [&ran](const RecordedRequest&) {
-    return FakeResponse::text("touch '" + ran.string() + "'\n");
-  });
+  server.on("GET", "/real/install.sh",
+            [&ran](const RecordedRequest&) { return FakeResponse::text("touch '" + ran.string() + "'\n"); });
   EXPECT_TRUE(setup().setUpClaudeCode(Language::english, record));
-  EXPECT_EQ(events.back().text,
-            "Claude Code is installed. Sign in to your Claude account with «Sign in in Terminal» in Settings › Models.");
+  EXPECT_EQ(
+      events.back().text,
+      "Claude Code is installed. Sign in to your Claude account with «Sign in in Terminal» in Settings › Models.");
   EXPECT_TRUE(fs::exists(ran));
 
   fs::remove(ran);
@@ -375,7 +387,8 @@ TEST_F(LocalSetupTest, ClaudeCodeInstallsOnlyFromItsSite) {
   EXPECT_EQ(events.back().text, "The installer didn't come from 127.0.0.1 — nothing was installed.");
   EXPECT_FALSE(fs::exists(ran));
 
-  server.on("GET", "/install.sh", [](const RecordedRequest&) { return FakeResponse::text("echo broken >&2; exit 3\n"); });
+  server.on("GET", "/install.sh",
+            [](const RecordedRequest&) { return FakeResponse::text("echo broken >&2; exit 3\n"); });
   events.clear();
   EXPECT_FALSE(setup().setUpClaudeCode(Language::russian, record));
   EXPECT_EQ(events.back().text, "Claude Code не установился: broken");

@@ -202,8 +202,6 @@ void registerSetup(CLI::App& models) {
     Language language = languageNamed(o->language);
     const Services services = Services::fromProcess();
     AppPaths paths = AppPaths::fromEnvironment();
-    auto lock = SetupLock::tryAcquire(paths.dataDir / "local-setup.lock");
-    if (!lock) throw CommandFailure("Another setup is running; wait until it finishes.");
     LocalSetup setup = localSetup(services);
     ProgressPrinter printer;
     SetupProgress progress = [&printer](const SetupEvent& event) { printer(event); };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <openssl/evp.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
@@ -113,6 +114,33 @@ struct Sha256 {
     return toHex(Bytes(digest, digest + length));
   }
 };
+
+std::string busy(Language language) {
+  return pick(language, "Another setup is running; wait until it finishes.",
+              "Уже идёт другая настройка; дождись её конца.");
+}
+
+// Sends SIGTERM to the processes running `program` (by their /proc exe link)
+// and waits up to five seconds for them to end.
+void stopServersOf(const std::filesystem::path& program) {
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::weakly_canonical(program, ec);
+  if (ec) return;
+  std::vector<pid_t> stopped;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    pid_t pid = 0;
+    auto [end, parsed] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (parsed != std::errc() || end != name.data() + name.size() || pid == ::getpid()) continue;
+    std::error_code readError;
+    if (std::filesystem::read_symlink(entry.path() / "exe", readError) != target || readError) continue;
+    if (::kill(pid, SIGTERM) == 0) stopped.push_back(pid);
+  }
+  for (int wait = 0; wait < 50 && !stopped.empty(); ++wait) {
+    std::erase_if(stopped, [](pid_t pid) { return ::kill(pid, 0) != 0; });
+    if (!stopped.empty()) ::usleep(100'000);
+  }
+}
 
 // Removes a path when the scope ends, unless released.
 struct Leftover {
@@ -424,6 +452,15 @@ std::optional<SetupLock> SetupLock::tryAcquire(const std::filesystem::path& file
   return SetupLock(fd);
 }
 
+SetupLock& SetupLock::operator=(SetupLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
 SetupLock::~SetupLock() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -682,6 +719,10 @@ void LocalSetup::installOllama(const LocalSetupOptions& options, const Json& rel
     throw LocalSetupError(pick(language, "The downloaded Ollama couldn't be unpacked — nothing was installed.",
                                "Скачанную Ollama не удалось распаковать — ничего не установлено."));
 
+  // A server started from the old copy would go on answering with the old
+  // version; it is stopped here and started again from the new one.
+  stopServersOf(places_.installDir / "bin" / "ollama");
+
   // Swap whole folders, so a failure leaves the earlier install as it was.
   std::filesystem::path old = parent / (places_.installDir.filename().string() + ".old");
   std::filesystem::remove_all(old, ec);
@@ -723,6 +764,13 @@ std::optional<std::string> LocalSetup::setUpOllama(const LocalSetupOptions& opti
     progress(SetupEvent::of(SetupEvent::Kind::failure, text));
     return std::nullopt;
   };
+  std::optional<SetupLock> lock;
+  try {
+    lock = SetupLock::tryAcquire(places_.lockFile());
+  } catch (const FileError& e) {
+    return fail(e.what());
+  }
+  if (!lock) return fail(busy(language));
   try {
     LocalState state = detect();
     HttpRequest feed = releaseRequest(endpoints_.releases);
@@ -865,6 +913,13 @@ bool LocalSetup::setUpClaudeCode(Language language, const SetupProgress& progres
     progress(SetupEvent::of(SetupEvent::Kind::failure, text));
     return false;
   };
+  std::optional<SetupLock> lock;
+  try {
+    lock = SetupLock::tryAcquire(places_.lockFile());
+  } catch (const FileError& e) {
+    return fail(e.what());
+  }
+  if (!lock) return fail(busy(language));
   progress(SetupEvent::of(SetupEvent::Kind::status,
                           ru ? "Скачиваю установщик Claude Code…" : "Downloading Claude Code's installer…"));
   HttpResponse script;

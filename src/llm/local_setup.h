@@ -9,8 +9,8 @@
 // through a SetupProgress callback (status lines, pull progress, one closing
 // notice), which the command line prints and the web interface can push as
 // events. The setups block the calling thread; one runs at a time per user
-// (SetupLock). The pure helpers are thread-safe; a LocalSetup holds
-// references to its HttpClient and Clock and is used from one thread.
+// (each holds the SetupLock beside the install; a second one fails at once). The pure helpers are thread-safe; a
+// LocalSetup holds references to its HttpClient and Clock and is used from one thread.
 #pragma once
 
 #include <cstdint>
@@ -176,6 +176,9 @@ struct LocalPlaces {
   std::string searchPath;            // $PATH
   // The folders a package manager owns; a program found there is managed elsewhere.
   std::vector<std::filesystem::path> packagedDirs{"/usr/bin", "/bin", "/snap/bin"};
+
+  // Beside the install: held while a setup runs (SetupLock).
+  std::filesystem::path lockFile() const { return installDir.parent_path() / "local-setup.lock"; }
 };
 
 class LocalSetupError : public LLMError {
@@ -189,7 +192,7 @@ class SetupLock {
   // Nothing when another setup holds it.
   [[nodiscard]] static std::optional<SetupLock> tryAcquire(const std::filesystem::path& file);
   SetupLock(SetupLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  SetupLock& operator=(SetupLock&&) = delete;
+  SetupLock& operator=(SetupLock&& other) noexcept;
   ~SetupLock();
 
  private:

@@ -360,6 +360,18 @@ TEST_F(LocalSetupTest, PullFailuresInsideTheStream) {
   EXPECT_EQ(events.back().text, "Ollama остановилась, не докачав модель.");
 }
 
+TEST_F(LocalSetupTest, OneSetupAtATime) {
+  auto held = SetupLock::tryAcquire(places.lockFile());
+  ASSERT_TRUE(held);
+  EXPECT_FALSE(setup().setUpOllama(options(), record));
+  EXPECT_EQ(events.back().text, "Another setup is running; wait until it finishes.");
+  EXPECT_FALSE(setup().setUpClaudeCode(Language::english, record));
+  EXPECT_EQ(events.back().text, "Another setup is running; wait until it finishes.");
+  EXPECT_EQ(server.requestCount(), 0u);
+  held.reset();
+  EXPECT_TRUE(SetupLock::tryAcquire(places.lockFile()));
+}
+
 TEST_F(LocalSetupTest, ClaudeCodeInstallsOnlyFromItsSite) {
   const fs::path ran = home.path() / "installer-ran";
   server.on("GET", "/install.sh", [](const RecordedRequest&) {
@@ -400,15 +412,6 @@ TEST(ClaudeSignIn, TheScriptRunsTheFoundProgramThenSaysWhereToGoBack) {
   EXPECT_EQ(script.filename(), "claude-sign-in.command");
   EXPECT_EQ(readAll(script), "#!/bin/sh\n'/opt/it'\\''s/claude' auth login\necho 'Done — go back to orwenna.'\n");
   EXPECT_EQ(*fileMode(script) & 0777, 0700u);
-}
-
-TEST(SetupLockTest, OneSetupAtATime) {
-  TempDir dir;
-  auto first = SetupLock::tryAcquire(dir.path() / "setup.lock");
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(SetupLock::tryAcquire(dir.path() / "setup.lock"));
-  first.reset();
-  EXPECT_TRUE(SetupLock::tryAcquire(dir.path() / "setup.lock"));
 }
 
 }  // namespace

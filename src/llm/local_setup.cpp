@@ -554,8 +554,8 @@ LocalState LocalSetup::detect() const {
   if (!state.installedVersion && state.install) {
     try {
       std::string output;
-      ProcessSpec spec{state.install->program, {"--version"}, currentEnvironment(), "", std::chrono::seconds(10)};
-      ProcessResult result = runProcess(spec, [&output](std::string_view line) { (output += line) += '\n'; });
+      ProcessSpec versionRun{state.install->program, {"--version"}, currentEnvironment(), "", std::chrono::seconds(10)};
+      ProcessResult result = runProcess(versionRun, [&output](std::string_view line) { (output += line) += '\n'; });
       state.installedVersion = versionIn(output + "\n" + result.errorTail);
     } catch (const ProcessError& e) {
       log::warn("couldn't ask Ollama for its version: {}", e.what());

@@ -1,18 +1,29 @@
-// orwenna models | login PROVIDER | logout PROVIDER | ask TEXT
+// orwenna models [--json] | models local [--json] | models setup [--model NAME] [--claude-code]
+// orwenna login PROVIDER | logout PROVIDER | ask TEXT
 //
-// The model providers from the command line: see which are connected, sign in
-// (keys come from standard input, never from arguments), sign out, and send
-// one request. Provider endpoints come from Services (app/services.h).
+// The model providers from the command line: see which are connected and how
+// each examined model read, what runs on this machine, set up a local model
+// (or Claude Code), sign in (keys come from standard input, never from
+// arguments), sign out, and send one request. Provider endpoints come from
+// Services (app/services.h).
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
+#include "app/model_exam_results.h"
 #include "app/services.h"
 #include "base/clock.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "llm/catalog.h"
+#include "llm/local_setup.h"
 #include "llm/providers.h"
+#include "llm/sign_in.h"
 #include "orwenna/command.h"
 #include "platform/credential_store.h"
+#include "platform/process.h"
 
 namespace orwenna::cmd {
 namespace {
@@ -38,16 +49,194 @@ std::string stateOf(const ProviderInfo& info, const std::optional<Credential>& c
   return info.takesKey ? "needs a key" : "needs sign-in";
 }
 
-void registerModels(CLI::App& app) {
-  auto* cmd = app.add_subcommand("models", "List the model providers and whether each is connected");
+std::string searchPath() {
+  const char* path = std::getenv("PATH");
+  return path ? path : "/usr/local/bin:/usr/bin:/bin";
+}
+
+LocalSetup localSetup(const Services& services) {
+  LocalPlaces places;
+  places.installDir = AppPaths::fromEnvironment().dataDir / "ollama";
+  const char* models = std::getenv("OLLAMA_MODELS");
+  places.modelsDir = models && *models ? std::filesystem::path(models) : homeFolder() / ".ollama" / "models";
+  places.searchPath = searchPath();
+  return LocalSetup(services.http, services.clock, services.endpoints.local, places);
+}
+
+Language languageNamed(const std::string& name) {
+  if (name == "ru") return Language::russian;
+  if (name == "en") return Language::english;
+  throw CommandFailure("The language is en or ru, not \"" + name + "\".");
+}
+
+void registerLocal(CLI::App& models) {
+  auto* cmd = models.add_subcommand("local", "What runs models on this machine, and which model fits its memory");
   auto json = std::make_shared<bool>(false);
   cmd->add_flag("--json", *json, "Print JSON");
   cmd->callback([json] {
+    const Services services = Services::fromProcess();
+    LocalSetup setup = localSetup(services);
+    LocalState state = setup.detect();
+    std::optional<std::string> latest;
+    try {
+      latest = setup.latestRelease();
+    } catch (const Error& e) {
+      if (!*json) std::cout << "(Ollama's newest release couldn't be read: " << e.what() << ")\n";
+    }
+    const std::vector<std::string>& candidates = findProvider("ollama")->models;
+    auto sizes = setup.modelSizes(candidates);
+    auto memory = machineMemoryGB();
+    auto chosen = memory ? chooseModel(candidates, sizes, *memory) : std::nullopt;
+    std::optional<std::string> offer;
+    if (!state.install) {
+      offer = SetupText::installOffer(Language::english);
+    } else if (latest && state.installedVersion) {
+      if (auto order = compareVersions(*state.installedVersion, *latest); order && *order < 0)
+        offer = SetupText::updateOffer(Language::english, *state.installedVersion, *latest);
+    }
+    ModelExam::ResultStore exams(Defaults::standard());
+    if (*json) {
+      Json out = state.toJson();
+      out["ollama"]["latest"] = latest ? Json(*latest) : Json();
+      out["offer"] = offer ? Json(*offer) : Json();
+      out["memoryGB"] = memory ? Json(*memory) : Json();
+      Json rows = Json::array();
+      for (const auto& model : candidates) {
+        Json row = Json{{"model", model}, {"chosen", chosen == model}};
+        if (auto it = sizes.find(model); it != sizes.end()) {
+          row["sizeGB"] = it->second;
+          row["runsInGB"] = it->second * 1.2;
+        }
+        if (auto exam = exams.find("ollama", model)) row["exam"] = exam->result.toJson();
+        rows.push_back(std::move(row));
+      }
+      out["candidates"] = std::move(rows);
+      std::cout << out.dump(2) << '\n';
+      return;
+    }
+    if (!state.install) {
+      std::cout << "Ollama: not installed";
+    } else {
+      std::cout << "Ollama " << state.installedVersion.value_or("(version unknown)") << " at "
+                << state.install->program.string();
+      if (state.install->kind == OllamaInstall::Kind::packaged) std::cout << " (managed elsewhere: a package manager)";
+      if (state.install->kind == OllamaInstall::Kind::system) std::cout << " (managed elsewhere)";
+      std::cout << (state.runningVersion ? ", running" : ", not running");
+    }
+    if (latest) std::cout << "; newest release " << *latest;
+    std::cout << '\n';
+    if (!state.installedModels.empty()) std::cout << "  models: " << text::join(state.installedModels, ", ") << '\n';
+    if (offer) std::cout << "  " << *offer << '\n';
+    if (memory) std::cout << SetupText::memoryExplanation(*memory) << '\n';
+    for (const auto& model : candidates) {
+      std::cout << "  " << model << ": ";
+      auto it = sizes.find(model);
+      std::cout << (it == sizes.end() ? "size unknown" : SetupText::modelRow(it->second));
+      if (chosen == model) std::cout << "  ← the one `orwenna models setup` downloads";
+      if (auto exam = exams.find("ollama", model)) std::cout << "  (exam: " << ModelExam::summary(exam->result) << ")";
+      std::cout << '\n';
+    }
+    if (sizes.empty()) {
+      std::cout << "  The models' sizes couldn't be read from the registry.\n";
+    } else if (memory && !chosen) {
+      std::cout << "  None of these fits this machine's memory.\n";
+    }
+    std::cout << "LM Studio: " << (state.lmStudioRunning ? "running" : "not running");
+    if (!state.lmStudioModels.empty()) std::cout << ", models: " << text::join(state.lmStudioModels, ", ");
+    std::cout << '\n';
+  });
+}
+
+// Prints setup events; a pull's progress overwrites one line on a terminal.
+class ProgressPrinter {
+ public:
+  void operator()(const SetupEvent& event) {
+    switch (event.kind) {
+      case SetupEvent::Kind::progress: {
+        int step = static_cast<int>(event.percent) / (terminal_ ? 1 : 10);
+        if (step == lastStep_) return;
+        lastStep_ = step;
+        if (terminal_) {
+          std::cout << '\r' << event.text << "\x1b[K" << std::flush;
+          open_ = true;
+        } else {
+          std::cout << event.text << '\n';
+        }
+        return;
+      }
+      case SetupEvent::Kind::failure:
+        endLine();
+        failure = event.text;
+        return;
+      case SetupEvent::Kind::status:
+      case SetupEvent::Kind::notice:
+        endLine();
+        std::cout << event.text << '\n';
+        return;
+    }
+  }
+  std::optional<std::string> failure;
+
+ private:
+  void endLine() {
+    if (open_) std::cout << '\n';
+    open_ = false;
+  }
+  bool terminal_ = ::isatty(STDOUT_FILENO) == 1;
+  bool open_ = false;
+  int lastStep_ = -1;
+};
+
+void registerSetup(CLI::App& models) {
+  auto* cmd = models.add_subcommand(
+      "setup", "Install or update Ollama, start it and download the biggest model that fits this machine");
+  struct Options {
+    std::string model, language = "en";
+    bool claudeCode = false;
+  };
+  auto o = std::make_shared<Options>();
+  cmd->add_option("--model", o->model, "Download this Ollama model instead of the one chosen for this machine");
+  cmd->add_flag("--claude-code", o->claudeCode, "Install the Claude Code program instead, then open its sign-in");
+  cmd->add_option("--language", o->language, "en or ru, for the progress lines and the notice");
+  cmd->callback([o] {
+    Language language = languageNamed(o->language);
+    const Services services = Services::fromProcess();
+    AppPaths paths = AppPaths::fromEnvironment();
+    LocalSetup setup = localSetup(services);
+    ProgressPrinter printer;
+    SetupProgress progress = [&printer](const SetupEvent& event) { printer(event); };
+    if (o->claudeCode) {
+      if (!setup.setUpClaudeCode(language, progress)) throw CommandFailure(printer.failure.value_or(""));
+      auto program = findClaudeProgram(homeFolder(), searchPath());
+      if (!program) return;
+      auto script = writeClaudeSignInScript(paths.dataDir, *program);
+      if (!openInTerminal(script)) std::cout << "To sign in, run: " << script.string() << '\n';
+      return;
+    }
+    LocalSetupOptions options;
+    options.language = language;
+    if (!o->model.empty()) options.model = o->model;
+    if (!setup.setUpOllama(options, progress)) throw CommandFailure(printer.failure.value_or(""));
+  });
+}
+
+void registerModels(CLI::App& app) {
+  auto* cmd = app.add_subcommand("models", "List the model providers, whether each is connected, and exam results");
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "Print JSON");
+  registerLocal(*cmd);
+  registerSetup(*cmd);
+  cmd->callback([cmd, json] {
+    if (!cmd->get_subcommands().empty()) return;
     Models m;
+    std::vector<ModelExam::Record> exams = ModelExam::ResultStore(Defaults::standard()).all();
     Json out = Json::array();
     for (auto& p : m.providers) {
       const ProviderInfo& info = p->info();
       std::string state = stateOf(info, m.credentials.load(info.id));
+      Json examined = Json::object();
+      for (const auto& r : exams)
+        if (r.provider == info.id) examined[r.model] = r.result.toJson();
       if (*json) {
         Json entry = Json::object();
         entry["id"] = info.id;
@@ -58,6 +247,7 @@ void registerModels(CLI::App& app) {
         entry["models"] = info.models;
         entry["note"] = info.note;
         if (info.unavailable) entry["unavailable"] = *info.unavailable;
+        entry["exam"] = std::move(examined);
         out.push_back(std::move(entry));
         continue;
       }
@@ -68,6 +258,8 @@ void registerModels(CLI::App& app) {
       }
       if (!info.defaultModel.empty()) std::cout << "    default model: " << info.defaultModel << '\n';
       std::cout << "    " << info.note << '\n';
+      for (const auto& r : exams)
+        if (r.provider == info.id) std::cout << "    exam of " << r.model << ": " << ModelExam::summary(r.result) << '\n';
     }
     if (*json) std::cout << out.dump(2) << '\n';
   });

@@ -12,6 +12,7 @@
 
 #include "app/agent.h"
 #include "app/model_exam.h"
+#include "app/model_exam_results.h"
 #include "app/read_tools.h"
 #include "app/services.h"
 #include "base/clock.h"
@@ -40,6 +41,7 @@ void registerExam(CLI::App& app) {
     Chosen c = connect(services, *provider, *model);
     auto result = ModelExam::run(ChatRouter::askWith(*c.client, c.model), services.clock);
     std::cout << result.passed << "/" << result.total << " in " << result.seconds << " s\n";
+    ModelExam::ResultStore(Defaults::standard()).save({c.providerID, c.model, result, services.clock.nowMillis()});
     for (const auto& miss : result.misses) std::cout << "  missed: " << miss << '\n';
   });
 }

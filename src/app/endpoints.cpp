@@ -70,6 +70,12 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.llm.openRouter = overrides.base("ORWENNA_OPENROUTER_API", e.llm.openRouter);
   e.llm.chatgptBackend = overrides.base("ORWENNA_CHATGPT_BACKEND", e.llm.chatgptBackend);
   e.llm.openaiAuth = overrides.base("ORWENNA_OPENAI_AUTH", e.llm.openaiAuth);
+  const LocalEndpoints local;
+  e.local.ollama = LocalEndpoints::serverRoot(e.llm.baseURL("ollama"));
+  e.local.lmStudio = LocalEndpoints::serverRoot(e.llm.baseURL("lmstudio"));
+  e.local.registry = overrides.base("ORWENNA_OLLAMA_REGISTRY", local.registry);
+  e.local.releases = overrides.base("ORWENNA_OLLAMA_RELEASES", local.releases);
+  e.local.claudeSite = overrides.base("ORWENNA_CLAUDE_INSTALLER", local.claudeSite);
   e.relay = overrides.base("ORWENNA_RELAY_API", HttpBridgeStatus::kRelayDefault);
   e.oneClick = overrides.base("ORWENNA_ONECLICK_API", HttpBridgeStatus::kOneClickDefault);
   return e;

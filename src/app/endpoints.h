@@ -29,6 +29,7 @@
 #include "execution/bridge_recovery.h"
 #include "hyperliquid/endpoints.h"
 #include "llm/catalog.h"
+#include "llm/local_setup.h"
 #include "platform/defaults.h"
 
 namespace orwenna {
@@ -47,6 +48,10 @@ struct Endpoints {
   // case, "-" as "_"), ORWENNA_OPENROUTER_API, ORWENNA_CHATGPT_BACKEND,
   // ORWENNA_OPENAI_AUTH.
   LLMEndpoints llm = LLMEndpoints::defaults();
+  // Local model setup: the Ollama and LM Studio servers' roots (from their
+  // providers' bases), ORWENNA_OLLAMA_REGISTRY, ORWENNA_OLLAMA_RELEASES (the
+  // release feed itself) and ORWENNA_CLAUDE_INSTALLER (the installer's site).
+  LocalEndpoints local;
   // Bridge services: ORWENNA_RELAY_API, ORWENNA_ONECLICK_API.
   std::string relay = HttpBridgeStatus::kRelayDefault;
   std::string oneClick = HttpBridgeStatus::kOneClickDefault;

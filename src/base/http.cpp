@@ -35,6 +35,7 @@ struct Transfer {
   HttpResponse response;
   const HttpRequest* request = nullptr;
   const LineHandler* onLine = nullptr;  // null for a whole-body request
+  const ChunkHandler* onChunk = nullptr;  // set for a download
   std::string pending;                  // a streamed line not yet complete
   bool stoppedByHandler = false;
   bool tooLarge = false;
@@ -43,8 +44,9 @@ struct Transfer {
   std::size_t received = 0;
   std::int64_t lastActivity = 0;
 
-  bool streamingLines() {
-    if (!onLine) return false;
+  bool streamed() const { return onLine != nullptr || onChunk != nullptr; }
+
+  bool successful() {
     long code = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
     return code >= 200 && code < 300;
@@ -79,12 +81,18 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   std::size_t n = size * count;
   t->lastActivity = steadyMillis();
+  bool pieces = t->onChunk && t->successful();
   t->received += n;
-  if (t->received > CurlHttpClient::kMaxBodyBytes) {
+  if (!pieces && t->received > CurlHttpClient::kMaxBodyBytes) {
     t->tooLarge = true;
     return 0;
   }
-  if (!t->streamingLines()) {
+  if (pieces) {
+    if ((*t->onChunk)(std::string_view(data, n))) return n;
+    t->stoppedByHandler = true;
+    return 0;
+  }
+  if (!t->onLine || !t->successful()) {
     t->response.body.append(data, n);
     return n;
   }
@@ -110,14 +118,14 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     t->cancelled = true;
     return 1;
   }
-  if (t->onLine && steadyMillis() - t->lastActivity > t->request->timeout.count()) {
+  if (t->streamed() && steadyMillis() - t->lastActivity > t->request->timeout.count()) {
     t->idleTimedOut = true;
     return 1;
   }
   return 0;
 }
 
-HttpResponse perform(const HttpRequest& request, const LineHandler* onLine) {
+HttpResponse perform(const HttpRequest& request, const LineHandler* onLine, const ChunkHandler* onChunk = nullptr) {
   globalInit();
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
   if (!handle) throw NetError(NetError::Kind::other, "Could not start a network request.");
@@ -127,6 +135,7 @@ HttpResponse perform(const HttpRequest& request, const LineHandler* onLine) {
   t.handle = h;
   t.request = &request;
   t.onLine = onLine;
+  t.onChunk = onChunk;
   t.lastActivity = steadyMillis();
 
   curl_slist* headerList = nullptr;
@@ -154,7 +163,7 @@ HttpResponse perform(const HttpRequest& request, const LineHandler* onLine) {
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-  if (!onLine) {
+  if (!t.streamed()) {
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
     // Compressed streams reach us only when the server's compressor flushes, so
     // only whole answers ask for compression.
@@ -237,6 +246,19 @@ HttpResponse CurlHttpClient::send(const HttpRequest& request) { return perform(r
 
 HttpResponse CurlHttpClient::stream(const HttpRequest& request, const LineHandler& onLine) {
   return perform(request, &onLine);
+}
+
+HttpResponse CurlHttpClient::download(const HttpRequest& request, const ChunkHandler& onChunk) {
+  return perform(request, nullptr, &onChunk);
+}
+
+HttpResponse HttpClient::download(const HttpRequest& request, const ChunkHandler& onChunk) {
+  HttpResponse response = send(request);
+  if (response.ok()) {
+    onChunk(response.body);
+    response.body.clear();
+  }
+  return response;
 }
 
 CurlHttpClient& CurlHttpClient::shared() {

@@ -72,6 +72,10 @@ struct HttpResponse {
 // "\r\n"). Return false to stop reading early (not an error).
 using LineHandler = std::function<bool(std::string_view line)>;
 
+// Receives the next piece of a downloaded body. Return false to stop reading
+// early (not an error).
+using ChunkHandler = std::function<bool(std::string_view piece)>;
+
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
@@ -81,6 +85,11 @@ class HttpClient {
   // collects the whole body into the response instead, so callers can read
   // the server's error.
   virtual HttpResponse stream(const HttpRequest& request, const LineHandler& onLine) = 0;
+  // For files larger than a body may be: while the status is 2xx the body
+  // goes to `onChunk` piece by piece, with no size limit and `timeout` as the
+  // longest wait for each next piece; any other status is collected as by
+  // `stream`. This default reads the whole body through `send` first.
+  virtual HttpResponse download(const HttpRequest& request, const ChunkHandler& onChunk);
 };
 
 class CurlHttpClient final : public HttpClient {
@@ -90,6 +99,7 @@ class CurlHttpClient final : public HttpClient {
 
   HttpResponse send(const HttpRequest& request) override;
   HttpResponse stream(const HttpRequest& request, const LineHandler& onLine) override;
+  HttpResponse download(const HttpRequest& request, const ChunkHandler& onChunk) override;
   static CurlHttpClient& shared();
 };
 

@@ -113,6 +113,21 @@ TEST_F(EndpointsTest, BaseURLsLoseTrailingSlashesAndNodesKeepThem) {
   EXPECT_EQ(e.llm.openaiAuth, "http://127.0.0.1:7");
 }
 
+TEST_F(EndpointsTest, LocalSetupReachesTheServersRootsAndItsOwnOverrides) {
+  EXPECT_EQ(resolve().local.ollama, "http://127.0.0.1:11434");
+  EXPECT_EQ(resolve().local.releases, LocalEndpoints().releases);
+  environment["ORWENNA_OLLAMA_API"] = "http://127.0.0.1:9/v1/";
+  environment["ORWENNA_LMSTUDIO_API"] = "http://127.0.0.1:8";
+  environment["ORWENNA_OLLAMA_RELEASES"] = "http://127.0.0.1:7/feed";
+  writeSettings(R"({"endpoints": {"ORWENNA_OLLAMA_REGISTRY": "http://127.0.0.1:6/", "ORWENNA_CLAUDE_INSTALLER": "http://127.0.0.1:5"}})");
+  const Endpoints e = resolve();
+  EXPECT_EQ(e.local.ollama, "http://127.0.0.1:9");
+  EXPECT_EQ(e.local.lmStudio, "http://127.0.0.1:8");
+  EXPECT_EQ(e.local.releases, "http://127.0.0.1:7/feed");
+  EXPECT_EQ(e.local.registry, "http://127.0.0.1:6");
+  EXPECT_EQ(e.local.claudeSite, "http://127.0.0.1:5");
+}
+
 TEST_F(EndpointsTest, EmptyValuesCountAsUnset) {
   defaults().setValue("endpoints",
                       Json{{"ORWENNA_HL_API", "http://127.0.0.1:9"},

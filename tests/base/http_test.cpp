@@ -163,6 +163,42 @@ TEST(HttpClient, StreamsLinesAcrossChunkBoundariesAndStopsWhenAsked) {
   EXPECT_EQ(res.body, R"({"error":{"message":"quota"}})");
 }
 
+TEST(HttpClient, DownloadsPassBinaryPiecesUnchangedAndCollectErrors) {
+  FakeServer server;
+  std::string file;
+  for (int i = 0; i < 300000; ++i) file += static_cast<char>(i % 251);  // "\r\n" and NULs included
+  server.on("GET", "/file", [&file](const RecordedRequest&) {
+    FakeResponse r = FakeResponse::text("");
+    r.contentType = "application/octet-stream";
+    r.chunks = {file.substr(0, 100000), file.substr(100000)};
+    return r;
+  });
+  server.onJson("GET", "/gone", R"({"message":"Not Found"})", 404);
+  std::string got;
+  HttpResponse res = CurlHttpClient::shared().download(get(server.url() + "/file"), [&](std::string_view piece) {
+    got.append(piece);
+    return true;
+  });
+  EXPECT_EQ(res.status, 200);
+  EXPECT_TRUE(res.body.empty());
+  EXPECT_EQ(got, file);
+
+  got.clear();
+  res = CurlHttpClient::shared().download(get(server.url() + "/gone"), [&](std::string_view piece) {
+    got.append(piece);
+    return true;
+  });
+  EXPECT_EQ(res.status, 404);
+  EXPECT_TRUE(got.empty());
+  EXPECT_EQ(res.body, R"({"message":"Not Found"})");
+
+  // Stopping early is not an error.
+  std::size_t pieces = 0;
+  res = CurlHttpClient::shared().download(get(server.url() + "/file"), [&](std::string_view) { return ++pieces < 1; });
+  EXPECT_EQ(res.status, 200);
+  EXPECT_EQ(pieces, 1u);
+}
+
 TEST(HttpClient, StreamCanBeCancelledFromAnotherThreadAndTimesOutWhenIdle) {
   FakeServer server;
   server.on("GET", "/sse", [](const RecordedRequest&) {

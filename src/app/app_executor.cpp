@@ -265,9 +265,12 @@ Executor& TradeDesk::executor() {
 ExecutionResult TradeDesk::execute(const std::vector<PendingAction>& steps) {
   bool hyperliquid = false;
   for (const auto& s : steps) {
+    const auto* w = std::get_if<WalletCommand>(&s.value);
     hyperliquid = hyperliquid || std::holds_alternative<PendingAction::Trade>(s.value) ||
                   std::holds_alternative<PendingAction::Position>(s.value) ||
-                  std::holds_alternative<WalletCommand>(s.value);
+                  (w && (std::holds_alternative<wallet::hlp>(w->value) ||
+                         std::holds_alternative<wallet::hlSpotBuy>(w->value) ||
+                         std::holds_alternative<wallet::hlSpotSell>(w->value)));
   }
   try {
     (void)executor();

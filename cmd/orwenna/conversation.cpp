@@ -41,7 +41,13 @@ Conversation::Conversation(const ConversationOptions& options)
   const SignerLocation signer = SignerLocation::forApp(paths_);
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
-                                    services_.hyperliquidTestnet, nullptr, nullptr});
+                                    services_.hyperliquidTestnet, nullptr,
+                                    // Progress of a long move (a bridge) shows in the chat as it happens.
+                                    [this](const std::string& line) {
+                                      loop_.post([this, line] {
+                                        if (workspace_) workspace_->reply(line);
+                                      });
+                                    }});
   addressBook_ = std::make_unique<SignerAddressBook>(signer);
   signerLock_ = std::make_unique<SignerLockPort>(signer);
   s.executor = desk_.get();

@@ -61,6 +61,8 @@ void runTrade(const TradeOptions& o) {
   }
   if (o.confirm) {
     Executor::Opened opened = executor.perform(p);
+    if (!o.json)
+      for (const auto& line : opened.lines) std::cout << line << '\n';
     out["opened"] = {{"asset", opened.asset},
                      {"size", opened.size.toString()},
                      {"entry", opened.entry.toString()},

@@ -246,6 +246,7 @@ Executor::Opened Executor::perform(const Prepared& p) {
   }
   requireNoPositionOrOrder(p.market);
 
+  Opened out;
   bool travelled = false;
   if (p.bridge) {
     Envelope envelope;
@@ -258,7 +259,10 @@ Executor::Opened Executor::perform(const Prepared& p) {
   }
   if (p.dexTransfer) {
     try {
-      for (const auto& line : s_.orders.sendToDex(p.dexTransfer->usdc, p.dexTransfer->dex).lines) say(line);
+      for (const auto& line : s_.orders.sendToDex(p.dexTransfer->usdc, p.dexTransfer->dex).lines) {
+        say(line);
+        out.lines.push_back(line);
+      }
     } catch (const SignerError& e) {
       throw ExecutionError("The transfer to the " + p.dexTransfer->dex + " exchange wasn't signed (" +
                            std::string(e.what()) + "). No trade" +
@@ -279,10 +283,13 @@ Executor::Opened Executor::perform(const Prepared& p) {
 
   const Sizing& s = p.sizing;
   const bool isLong = p.intent.side == Side::long_;
-  Opened out;
   out.asset = asset;
   out.stop = s.stopPrice;
   out.take = s.takePrice;
+  // Whatever the open signs is journaled before it is sent: the journal tells
+  // whether a refusal came before or after the first signature.
+  Journal& journal = s_.orders.setup().journal;
+  const std::size_t entriesBefore = journal.read().entries.size();
   try {
     if (isLimit(p.intent)) {
       out.lines.push_back(s_.orders.setLeverage(HLAsset::of(p.market), p.leverage));
@@ -303,7 +310,7 @@ Executor::Opened Executor::perform(const Prepared& p) {
       plan.take = s.takePrice;
       if (p.intent.partialTake.value_or(false)) plan.partialTake = partialPrice(s);
       HLOrders::OpenResult r = s_.orders.openPosition(plan);
-      out.lines = r.lines;
+      out.lines.insert(out.lines.end(), r.lines.begin(), r.lines.end());
       using P = HLOrders::OpenResult::Position;
       if (r.position == P::none || r.position == P::closed) throw ExecutionError(r.text());
       out.size = isLong ? r.size : -r.size;
@@ -315,13 +322,15 @@ Executor::Opened Executor::perform(const Prepared& p) {
       });
     }
   } catch (const SignerError& e) {
-    // Leverage is the first signature of the open: nothing after it was signed.
-    const bool leverageSigned = !out.lines.empty();
+    bool leverageSigned = true;
+    try {
+      leverageSigned = journal.read().entries.size() > entriesBefore;
+    } catch (const JournalError&) {
+    }
     std::string where = travelled ? " No position; the money is on your Hyperliquid balance."
                                   : leverageSigned ? " No order was placed." : std::string(kNothingSigned);
     throw ExecutionError("The signer didn't sign the trade (" + withoutFullStop(e.what()) + ")." + where);
   }
-  for (const auto& line : out.lines) say(line);
   return out;
 }
 

@@ -47,7 +47,8 @@ class DeskSigner final : public TradeSigner {
   const std::string& evm() const { return hl_.address(); }
   int l1() const { return hl_.l1Signatures(); }
   int solanaSignatures() const { return solanaCount_.load(); }
-  std::atomic<bool> refuseL1{false};
+  // L1 signatures from this one on are declined (-1: none).
+  std::atomic<int> refuseFrom{-1};
 
   Bytes signSolana(const signer_request::SignSolana& request) override {
     ++solanaCount_;
@@ -56,7 +57,7 @@ class DeskSigner final : public TradeSigner {
     return SolanaTransaction::attach(request.wire, signature);
   }
   EVMSignature signHyperliquidL1(const MsgPack& action, std::uint64_t nonce, bool mainnet) override {
-    if (refuseL1) throw SignerError("The signer refused: the approval was declined.");
+    if (refuseFrom >= 0 && l1Asked_++ >= refuseFrom) throw SignerError("The approval was declined.");
     return hl_.signHyperliquidL1(action, nonce, mainnet);
   }
   EVMSignature signHyperliquidUser(const MsgPack& a, bool m, const std::vector<std::string>& r) override {
@@ -81,6 +82,7 @@ class DeskSigner final : public TradeSigner {
   SecretBytes solanaKey_;
   std::string solana_;
   std::atomic<int> solanaCount_{0};
+  std::atomic<int> l1Asked_{0};
 };
 
 struct Desk {
@@ -274,9 +276,18 @@ TEST(Executor, RefusesAtPrepareAndBeforeAnySignature) {
     Desk d;
     // A declined entry: nothing went out, so nothing was signed.
     Executor::Prepared p = d.prepare();
-    d.signer.refuseL1 = true;
-    std::string msg = failureOf([&] { d.executor.perform(p); });
-    EXPECT_TRUE(msg.ends_with("Nothing was signed.")) << msg;
+    d.signer.refuseFrom = 0;
+    EXPECT_EQ(failureOf([&] { d.executor.perform(p); }),
+              "The signer didn't sign the trade (The approval was declined). Nothing was signed.");
+  }
+  {
+    Desk d;
+    // The leverage signed, the entry declined: no longer "nothing".
+    Executor::Prepared p = d.prepare();
+    d.signer.refuseFrom = 1;
+    EXPECT_EQ(failureOf([&] { d.executor.perform(p); }),
+              "The signer didn't sign the trade (The approval was declined). No order was placed.");
+    EXPECT_TRUE(d.exchange.positions(d.signer.evm()).empty());
   }
 }
 

@@ -130,6 +130,11 @@ class Executor {
 
   explicit Executor(Setup setup);
 
+  // Told of every position opened (or limit entry placed): the fill's size
+  // and price are what exit rules and the guardian start from. Set before
+  // the first move.
+  void onTraded(std::function<void(const Opened&)> traded) { traded_ = std::move(traded); }
+
   // REQUIRES: sizing is RiskCalc's for this intent and market. Reads the
   // account (and Solana, and a Relay quote, when money must come from there).
   // Throws ExecutionError ending "Nothing was signed." or naming what is
@@ -168,6 +173,7 @@ class Executor {
   bool landedAfterAll(const std::string& signature) const;
 
   Setup s_;
+  std::function<void(const Opened&)> traded_;
   std::mutex moveMutex_;
 };
 

@@ -205,9 +205,13 @@ TEST(Executor, TradeFundedFromWithdrawableOpensOnePositionWithItsStop) {
   EXPECT_TRUE(anyStartsWith(p.steps, "Stop at "));
   EXPECT_EQ(d.signer.l1(), 0) << "prepare signs nothing";
 
+  std::optional<Executor::Opened> told;
+  d.executor.onTraded([&](const Executor::Opened& opened) { told = opened; });
   Executor::Opened o = d.executor.perform(p);
   EXPECT_TRUE(o.protectedByStop);
   EXPECT_EQ(o.size, p.sizing.size);
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->size, o.size);
   EXPECT_EQ(o.entry, dec("2000"));
   ASSERT_EQ(d.exchange.positions(d.signer.evm()).size(), 1u);
   auto orders = d.exchange.orders(d.signer.evm());

@@ -241,7 +241,8 @@ Executor::Opened Executor::perform(const Prepared& p) {
   }
   std::lock_guard move(moveMutex_);
   const std::string& asset = p.market.name;
-  if (movedMoreThanOnePercent(p.mid, midOf(asset))) {
+  Decimal mid = midOf(asset);
+  if (movedMoreThanOnePercent(p.mid, mid)) {
     throw ExecutionError(asset + " moved more than 1% since you confirmed." + kNothingSigned);
   }
   requireNoPositionOrOrder(p.market);
@@ -254,7 +255,7 @@ Executor::Opened Executor::perform(const Prepared& p) {
     envelope.minOutput = (p.bridge->arriving * creditShare()).rounded(6, RoundingMode::up);
     envelope.destination = s_.wallet.evm;
     envelope.expires = s_.clock.nowMillis() + std::chrono::milliseconds(kEnvelopeLife).count();
-    runBridge(*p.bridge, envelope, asset);
+    runBridge(*p.bridge, envelope);
     travelled = true;
   }
   if (p.dexTransfer) {
@@ -270,15 +271,12 @@ Executor::Opened Executor::perform(const Prepared& p) {
     }
     travelled = true;
   }
-  Decimal mid = p.mid;
   if (travelled) {
     mid = midOf(asset);
     if (movedMoreThanOnePercent(p.mid, mid)) {
       throw ExecutionError(asset + " moved more than 1% while the USDC travelled. No trade; the money is on your "
                                    "Hyperliquid balance.");
     }
-  } else {
-    mid = midOf(asset);
   }
 
   const Sizing& s = p.sizing;
@@ -335,7 +333,7 @@ Executor::Opened Executor::perform(const Prepared& p) {
   return out;
 }
 
-void Executor::runBridge(const BridgeStep& planned, const Envelope& envelope, const std::string& asset) {
+void Executor::runBridge(const BridgeStep& planned, const Envelope& envelope) {
   if (!s_.relay || !s_.solana) throw ExecutionError("No route from Solana is set up." + std::string(kNothingSigned));
   BridgeClient& relay = *s_.relay;
   SolanaRPC& rpc = *s_.solana;
@@ -457,7 +455,6 @@ void Executor::runBridge(const BridgeStep& planned, const Envelope& envelope, co
     if (s_.clock.monotonicMillis() - start >= limit) break;
     s_.clock.sleepFor(std::chrono::milliseconds(kBridgePoll).count());
   }
-  (void)asset;
   throw ExecutionError("Relay didn't credit the USDC within 4 minutes. Order " + q.requestId +
                        " is in the journal; the trade wasn't opened.");
 }

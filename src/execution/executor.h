@@ -161,7 +161,7 @@ class Executor {
   // The Relay step alone (exposed for its own tests): quote afresh, check
   // against `envelope`, simulate, sign, journal, send, confirm and wait for
   // the credit. Throws ExecutionError.
-  void runBridge(const BridgeStep& planned, const Envelope& envelope, const std::string& asset);
+  void runBridge(const BridgeStep& planned, const Envelope& envelope);
 
  private:
   Decimal midOf(const std::string& coin) const;

@@ -38,6 +38,21 @@ Conversation::Conversation(const ConversationOptions& options)
   s.markets = [tools] { return std::shared_ptr<const MarketTable>(tools, &tools->markets().table()); };
   if (classifier_->connected()) s.secondCheck = classifier_.get();
   s.policy = RiskPolicy::load();
+  const SignerLocation signer = SignerLocation::forApp(paths_);
+  desk_ = std::make_unique<TradeDesk>(
+      services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
+                                    services_.hyperliquidTestnet, nullptr,
+                                    // Progress of a long move (a bridge) shows in the chat as it happens.
+                                    [this](const std::string& line) {
+                                      loop_.post([this, line] {
+                                        if (workspace_) workspace_->reply(line);
+                                      });
+                                    }});
+  addressBook_ = std::make_unique<SignerAddressBook>(signer);
+  signerLock_ = std::make_unique<SignerLockPort>(signer);
+  s.executor = desk_.get();
+  s.addressBook = addressBook_.get();
+  s.signerLock = signerLock_.get();
   loop_.sync([&] {
     workspace_ = std::make_unique<Workspace>(std::move(s));
     workspace_->setMemory(Agent::Memory::load(Defaults::standard()));

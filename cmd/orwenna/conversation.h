@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/app_executor.h"
 #include "app/app_loop.h"
 #include "app/read_tools.h"
 #include "app/services.h"
@@ -47,6 +48,10 @@ class Conversation {
   std::shared_ptr<Agent::ReadTools> tools_;
   std::shared_ptr<Agent::Lookups> lookups_;
   std::shared_ptr<SecondCheckClassifier> classifier_;
+  // What Confirm reaches: the executor and the signer's book and lock.
+  std::unique_ptr<TradeDesk> desk_;
+  std::unique_ptr<SignerAddressBook> addressBook_;
+  std::unique_ptr<SignerLockPort> signerLock_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;
 };

@@ -18,6 +18,7 @@
 #include "language/command_reader.h"
 #include "language/commands.h"
 #include "language/wallet_command.h"
+#include "trading/trade_intent.h"
 
 namespace orwenna {
 
@@ -53,12 +54,18 @@ struct PendingAction {
     std::string what;  // the line it came from
     friend bool operator==(const Transfer&, const Transfer&) = default;
   };
-  std::variant<WalletCommand, Position, SavedAddress, Transfer> value;
+  // The trade plan of the canvas, with the price its card showed.
+  struct Trade {
+    TradeIntent intent;
+    Decimal price;
+    friend bool operator==(const Trade&, const Trade&) = default;
+  };
+  std::variant<WalletCommand, Position, SavedAddress, Transfer, Trade> value;
   friend bool operator==(const PendingAction&, const PendingAction&) = default;
 
   // The command line it was prepared from.
   std::string line() const;
-  std::string_view kindName() const;  // "wallet", "position", "address", "transfer"
+  std::string_view kindName() const;  // "wallet", "position", "address", "transfer", "trade"
 };
 
 struct ExecutionResult {

@@ -238,6 +238,7 @@ std::string PendingAction::line() const {
         else if constexpr (std::is_same_v<V, Position>) return v.command.line() + " " + v.coin;
         else if constexpr (std::is_same_v<V, SavedAddress>)
           return AddressBookCommand{AddressBookCommand::save{v.address, v.name, v.network}}.line();
+        else if constexpr (std::is_same_v<V, Trade>) return v.intent.command();
         else return v.what;
       },
       value);
@@ -248,6 +249,7 @@ std::string_view PendingAction::kindName() const {
     case 1: return "position";
     case 2: return "address";
     case 3: return "transfer";
+    case 4: return "trade";
     default: return "wallet";
   }
 }
@@ -1163,6 +1165,15 @@ void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, 
                                                       : std::string();
   replyOn(canvasID, Replies::planPlaced(intent.command(), check, replyLanguage()));
   (void)activity;
+  // A plan that can be placed waits on a card: only its Confirm opens the trade.
+  if (market && r.evaluation.canPlace()) {
+    Card card;
+    card.command = r.rules.intent.command();
+    card.steps = {PendingAction{PendingAction::Trade{r.rules.intent, market->markPx}}};
+    card.text = intent.command();
+    card.canvas = canvasID;
+    placeCard(std::move(card), false);
+  }
 }
 
 // --- Cards --------------------------------------------------------------------

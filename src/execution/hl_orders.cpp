@@ -238,6 +238,12 @@ void HLOrders::protect(const OpenPlan& plan, OpenResult& out) {
     if (reply.unclear) lost = reply.message.substr(0, 120);
   } catch (const NetError& e) {
     lost = e.what();
+  } catch (const SignerError& e) {
+    // A refused signature leaves the filled position bare: close it.
+    out.lines.push_back("The stop didn't go through: " + clause(e.what()) +
+                        ". Closing the position so it isn't left unprotected.");
+    emergencyClose(plan, HLReply{}, out);
+    return;
   }
   if (lost) {
     // The stop may rest anyway; only the book can say.
@@ -312,6 +318,8 @@ void HLOrders::emergencyClose(const OpenPlan& plan, const HLReply& protection, O
     }
   } catch (const NetError& e) {
     failure = "the close's reply didn't come: " + std::string(e.what());
+  } catch (const SignerError& e) {
+    failure = "the close wasn't signed: " + clause(e.what());
   }
   if (!failure.empty()) {
     out.position = OpenResult::Position::unprotected;
@@ -353,7 +361,8 @@ HLOrders::Report HLOrders::placeLimit(const LimitPlan& plan) {
   if (plan.take) orders.push_back(trigger(plan.asset, plan.isLong, entry.size, *plan.take, "tp"));
   HLReply reply;
   try {
-    reply = submit(HLAction::order(orders, orders.size() > 1 ? "normalTpsl" : "na"), "limit entry");
+    reply = submit(HLAction::order(orders, orders.size() > 1 ? "normalTpsl" : "na"),
+                   plan.stop ? "limit with stop and take-profit" : "limit entry");
   } catch (const NetError& e) {
     throw ExecutionError("The limit order's reply didn't come (" + std::string(e.what()) +
                          "): check your open orders on Hyperliquid.");

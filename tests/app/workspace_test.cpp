@@ -449,6 +449,17 @@ TEST(WorkspaceTurns, ModelFailureReadsLocallyWhatTheParsersCan) {
   EXPECT_TRUE(msgs[1].text.starts_with("Test Model isn't answering ("));
   EXPECT_TRUE(msgs[1].text.ends_with("), so I read this one myself. Pick another model above for the rest."));
 
+  // A plan that can be placed waits on a card; its Confirm hands the trade over.
+  auto card = h.on([&] { return h.ws->card(); });
+  ASSERT_TRUE(card.has_value());
+  ASSERT_EQ(card->steps.size(), 1u);
+  ASSERT_TRUE(std::holds_alternative<PendingAction::Trade>(card->steps[0].value));
+  EXPECT_EQ(card->steps[0].kindName(), "trade");
+  EXPECT_EQ(h.on([&] { return h.ws->confirm(card->id, card->version); }), Workspace::ConfirmResult::started);
+  h.settle();
+  ASSERT_EQ(h.executor.count(), 1u);
+  EXPECT_EQ(std::get<PendingAction::Trade>(h.executor.runs[0].at(0).value).intent.asset, "BTC");
+
   h.send("how are you doing");
   EXPECT_TRUE(h.lastReply().starts_with("I couldn’t reach Test Model ("));
   EXPECT_TRUE(h.lastReply().ends_with("), so I didn’t act on this — nothing moved. Send it again, or pick another model above."));

@@ -1,0 +1,183 @@
+// Executor: the one place where a confirmed trade becomes signed actions.
+//
+// `prepare` signs nothing: it checks the plan and the account, decides how
+// the margin reaches Hyperliquid (already there, a transfer to a builder
+// dex's margin, or USDC brought from Solana over Relay) and writes the card's
+// lines. `perform` runs after Confirm: it re-checks the price, moves the
+// money, re-checks the price again when money travelled, and opens the
+// position through HLOrders. A Prepared is used once: a second perform of it
+// (a double Confirm) is refused, and perform reads the account again, so one
+// plan never opens two positions.
+//
+// Every stop before a signature ends "Nothing was signed."; a stop after one
+// says where the money is, and a failure after a signature never claims that
+// nothing was signed.
+//
+// Thread-safe. One user move runs at a time (a second waits); Hyperliquid
+// submissions take HLOrders' own short lock, which the guardian shares by
+// using the same HLOrders, so a four-minute bridge wait never holds up a stop
+// move. The references in Setup must outlive the executor.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/decimal.h"
+#include "base/http.h"
+#include "chains/solana_rpc.h"
+#include "execution/bridge_client.h"
+#include "execution/envelope.h"
+#include "execution/execution_error.h"
+#include "execution/hl_orders.h"
+#include "execution/journal.h"
+#include "trading/market.h"
+#include "trading/risk_calc.h"
+#include "trading/trade_intent.h"
+
+namespace orwenna {
+
+// The user's addresses: Solana, and the EVM one that is also the Hyperliquid
+// account.
+struct TradeWallet {
+  std::string solana;
+  std::string evm;
+};
+
+// A move that would lose more than a move may lose on its own.
+class CostlyMove : public ExecutionError {
+ public:
+  CostlyMove(Decimal lost, Decimal paid, std::string what);
+  Decimal lost;
+  Decimal paid;
+  std::string what;
+};
+
+class Executor {
+ public:
+  // How long a bridge credit is waited for, and how often it is looked at.
+  static constexpr std::chrono::seconds kBridgeWait{240};
+  static constexpr std::chrono::seconds kBridgePoll{5};
+  // How long an approval (the bridge's Envelope) stays good after Confirm.
+  static constexpr std::chrono::seconds kEnvelopeLife{120};
+
+  struct Setup {
+    TradeWallet wallet;
+    HLOrders& orders;  // also the signer, journal and nonces of every Hyperliquid action
+    Clock& clock;
+    HttpClient& http;
+    SolanaRPC* solana = nullptr;   // none: no funding from Solana
+    BridgeClient* relay = nullptr;  // none: no funding from Solana
+    std::function<void(const std::string&)> report;  // one progress line; may be empty
+  };
+
+  // USDC brought from Solana over Relay before the trade.
+  struct BridgeStep {
+    std::string requestId;
+    Bytes unsigned_;  // the Solana message as built for signing
+    std::vector<std::string> accounts;
+    std::map<std::string, std::string> tokenOwners;
+    std::uint64_t lastValid = 0;
+    Decimal spend;
+    Decimal arriving;
+    std::string feesUSD;
+    std::string chain = "hyperliquid";
+    Decimal opening;  // part of spend: the one-time opening of the Hyperliquid account
+    std::optional<std::string> note;
+  };
+
+  struct DexTransfer {
+    std::string dex;
+    Decimal usdc;
+  };
+
+  struct Prepared {
+    TradeIntent intent;
+    Market market;
+    Sizing sizing;
+    int leverage = 1;
+    std::optional<BridgeStep> bridge;
+    std::optional<DexTransfer> dexTransfer;
+    std::vector<std::string> changes;
+    std::vector<std::string> steps;
+    std::int64_t preparedAt = 0;
+    Decimal mid;  // the price the re-checks compare with
+
+    // Shared by copies: whichever copy is performed first uses it up.
+    std::shared_ptr<std::atomic<bool>> used = std::make_shared<std::atomic<bool>>(false);
+  };
+
+  struct Opened {
+    std::string asset;
+    Decimal size;  // signed: negative for a short
+    Decimal entry;
+    Decimal stop;
+    std::optional<Decimal> take;
+    bool pending = false;  // a limit entry resting on the book
+    std::optional<Decimal> partialTake;
+    bool partialPlaced = false;
+    bool protectedByStop = false;
+    std::vector<std::string> lines;  // what was done, in order
+  };
+
+  explicit Executor(Setup setup);
+
+  // Told of every position opened (or limit entry placed): the fill's size
+  // and price are what exit rules and the guardian start from. Set before
+  // the first move.
+  void onTraded(std::function<void(const Opened&)> traded) { traded_ = std::move(traded); }
+
+  // REQUIRES: sizing is RiskCalc's for this intent and market. Reads the
+  // account (and Solana, and a Relay quote, when money must come from there).
+  // Throws ExecutionError ending "Nothing was signed." or naming what is
+  // missing.
+  Prepared prepare(const TradeIntent& intent, const Market& market, const Sizing& sizing);
+  // Throws ExecutionError; the message says where the money is.
+  Opened perform(const Prepared& prepared);
+
+  // The other Hyperliquid moves, one user move at a time like perform.
+  HLOrders::Report classTransfer(const Decimal& usdc, bool toPerp);
+  HLOrders::Report usdSend(const std::string& destination, const Decimal& usdc);
+  // `symbol` is a spot token ("HYPE"); buys spend `usdc`, sells sell `amount`
+  // (all of it when absent).
+  HLOrders::Report spotBuy(const std::string& symbol, const Decimal& usdc);
+  HLOrders::Report spotSell(const std::string& symbol, const std::optional<Decimal>& amount);
+  HLOrders::Report vaultDeposit(const std::string& vault, const Decimal& usdc);
+  HLOrders::Report vaultWithdraw(const std::string& vault, const std::optional<Decimal>& usdc);
+
+  HLOrders& orders() { return s_.orders; }
+  // Held by a caller running its own move on `orders()` (a position order).
+  [[nodiscard]] std::unique_lock<std::mutex> oneMove() { return std::unique_lock(moveMutex_); }
+  const TradeWallet& wallet() const { return s_.wallet; }
+
+  // The Relay step alone (exposed for its own tests): quote afresh, check
+  // against `envelope`, simulate, sign, journal, send, confirm and wait for
+  // the credit. Throws ExecutionError.
+  void runBridge(const BridgeStep& planned, const Envelope& envelope);
+
+ private:
+  Decimal midOf(const std::string& coin) const;
+  void say(const std::string& line) const;
+  void requireNoPositionOrOrder(const Market& market) const;
+  Decimal freeOn(const std::optional<std::string>& dex) const;
+  // After the block height passed: one more look, so a late landing is not
+  // reported as money that stayed on Solana.
+  bool landedAfterAll(const std::string& signature) const;
+
+  Setup s_;
+  std::function<void(const Opened&)> traded_;
+  std::mutex moveMutex_;
+};
+
+// A builder dex's free margin from its "clearinghouseState" answer.
+[[nodiscard]] Decimal withdrawableIn(const Json& clearinghouseState);
+
+}  // namespace orwenna

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "chains/evm_transaction.h"
+#include "chains/near_transaction.h"
 #include "chains/solana_transaction.h"
 #include "signing/accounts.h"
 #include "signing/secret.h"
@@ -22,11 +23,13 @@ class ChainTestSigner final : public TradeSigner {
       evmKey_.span()[i] = static_cast<std::uint8_t>(0x40 + i);
     }
     solana = SolanaAccount::address(solanaKey_.span());
+    near = NearAccount::implicitAccount(solanaKey_.span());
     evm = EVMAccount::address(evmKey_.span());
   }
 
   std::string solana;
   std::string evm;
+  std::string near;  // the implicit account of the Solana key
   int signatures = 0;
   bool tamper = false;  // sign a changed transaction
 
@@ -60,11 +63,25 @@ class ChainTestSigner final : public TradeSigner {
   }
   std::string approvalName() const override { return "the test key"; }
   Bytes signEVMBatch(const signer_request::SignEVMBatch&) override { throw SignerError("not here"); }
-  Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit&) override { throw SignerError("not here"); }
-  Bytes signNearTransfer(const signer_request::SignNearTransfer&) override { throw SignerError("not here"); }
-  Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount&) override { throw SignerError("not here"); }
+  Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit& r) override {
+    return signNear(std::string(NearTransaction::kWrapContract), r.nonce, r.blockHash,
+                    NearTransaction::intentDeposit(near, r.depositAddress, *parseUInt128(r.amount)));
+  }
+  Bytes signNearTransfer(const signer_request::SignNearTransfer& r) override {
+    return signNear(r.receiver, r.nonce, r.blockHash, {NearAction::transfer(*parseUInt128(r.amount))});
+  }
+  Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount& r) override {
+    return signNear(near, r.nonce, r.blockHash, {NearAction::deleteAccount(r.beneficiary)});
+  }
 
  private:
+  Bytes signNear(const std::string& receiver, std::uint64_t nonce, const Bytes& blockHash,
+                 std::vector<NearAction> actions) {
+    ++signatures;
+    if (tamper) actions.push_back(NearAction::transfer(1));
+    return NearTransaction::signedBytes(solanaKey_.span(), nonce, receiver, blockHash, actions);
+  }
+
   SecretBytes solanaKey_;
   SecretBytes evmKey_;
 };

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/http.h"
-#include "execution/chain_test_signer.h"
+#include "fakes/chain_test_signer.h"
 #include "execution/near_send.h"
 #include "fakes/fake_near_node.h"
 #include "support/test_support.h"

@@ -10,7 +10,7 @@
 #include "execution/execution_error.h"
 #include "execution/solana_send.h"
 #include "fakes/fake_ledgers.h"
-#include "execution/chain_test_signer.h"
+#include "fakes/chain_test_signer.h"
 #include "support/test_support.h"
 
 namespace orwenna {

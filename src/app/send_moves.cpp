@@ -86,6 +86,49 @@ std::string notSaved(const std::string& name, const std::string& chain) {
 
 }  // namespace
 
+std::optional<SendMoves::Card> SendMoves::card(const WalletCommand& command, const AddressBook& book) {
+  struct Shape {
+    std::string name;
+    std::string what;
+    std::string chain;
+    std::function<bool(const std::string&)> onChain;
+  };
+  auto solana = [](const std::string& n) { return n == "solana"; };
+  auto near = [](const std::string& n) { return n == "near"; };
+  auto chainOf = [&](const OptText& network) -> std::pair<std::string, std::function<bool(const std::string&)>> {
+    const std::string key = network.value_or("solana");
+    if (key == "solana") return {"Solana", solana};
+    const EVMNetwork* n = EVMNetwork::byKey(key);
+    return {n ? n->name : key, isEVMNetworkName};
+  };
+  std::optional<Shape> shape;
+  if (const auto* c = std::get_if<wallet::sendTo>(&command.value)) {
+    auto [chain, on] = chainOf(c->network);
+    shape = Shape{c->name, c->amount.toString() + " USDC", chain, on};
+  } else if (const auto* c = std::get_if<wallet::sendSol>(&command.value)) {
+    shape = Shape{c->name, c->amount.toString() + " SOL", "Solana", solana};
+  } else if (const auto* c = std::get_if<wallet::sendToken>(&command.value)) {
+    auto [chain, on] = chainOf(c->network);
+    shape = Shape{c->name, (c->amount ? c->amount->toString() : std::string("all")) + " " + c->token, chain, on};
+  } else if (const auto* c = std::get_if<wallet::sendNear>(&command.value)) {
+    shape = Shape{c->name, (c->amount ? c->amount->toString() : std::string("all")) + " NEAR", "NEAR", near};
+  } else if (const auto* c = std::get_if<wallet::closeNear>(&command.value)) {
+    shape = Shape{c->name, "everything in the NEAR account, closing it,", "NEAR", near};
+  }
+  if (!shape) return std::nullopt;
+  Card out;
+  out.chain = shape->chain;
+  auto to = savedFor(book, shape->name, shape->onChain);
+  if (!to) {
+    out.refusal = notSaved(shape->name, shape->chain);
+    out.text = *out.refusal;
+    return out;
+  }
+  out.address = to->address;
+  out.text = "Send " + shape->what + " to " + to->name + " (" + to->address + ") on " + shape->chain + ".";
+  return out;
+}
+
 SendMoves::SendMoves(const Services& services, const AddressBook& book, TradeSigner& signer, Journal& journal,
                      std::function<WalletAddresses()> addresses)
     : services_(services), book_(book), signer_(signer), journal_(journal), addresses_(std::move(addresses)) {}

@@ -44,6 +44,17 @@ class SendMoves final : public WalletMoveRunner {
   // Nothing for a command that does not send.
   std::optional<ExecutionResult> run(const PendingAction& step) override;
 
+  // What a card shows before Confirm: the move in one sentence with the
+  // saved name and its address, or the refusal when the recipient is not
+  // saved for that chain. Nothing for a command that does not send.
+  struct Card {
+    std::string text;
+    std::string chain;                   // "Solana", "NEAR", an EVM network's name
+    std::optional<std::string> address;  // the saved address paid
+    std::optional<std::string> refusal;  // ends in "Nothing was signed."
+  };
+  [[nodiscard]] static std::optional<Card> card(const WalletCommand& command, const AddressBook& book);
+
  private:
   const Services& services_;
   const AddressBook& book_;

@@ -33,31 +33,6 @@ class SendMovesTest : public ::testing::Test {
     services.endpoints.solanaRpc = solana.node.url();
     services.endpoints.evmNodes["base"] = {evm.node.url()};
     services.endpoints.nearRpc = near.node.url();
-    // The mint account, owned by the token program.
-    solana.node.on("getAccountInfo", [this](const Json& p) {
-      if (p.at(0) == kUsdc) {
-        return testing::FakeSolanaNode::ok({{"context", {{"slot", 1}}},
-                                            {"value", {{"lamports", 1}, {"owner", SolanaPrograms::kToken},
-                                                       {"data", {toBase64(Bytes(82)), "base64"}}}}});
-      }
-      return ledgerAccount(p);
-    });
-  }
-  testing::FakeResponse ledgerAccount(const Json& p) {
-    // Token accounts as the ledger keeps them.
-    const std::string a = p.at(0);
-    auto t = solana.token(a);
-    Bytes data;
-    if (t) {
-      auto mint = solanaAddressBytes(t->mint), owner = solanaAddressBytes(t->owner);
-      data.insert(data.end(), mint.begin(), mint.end());
-      data.insert(data.end(), owner.begin(), owner.end());
-      for (int i = 0; i < 8; ++i) data.push_back(static_cast<std::uint8_t>(t->amount >> (8 * i)));
-    }
-    if (!t && solana.lamports(a) == 0) return testing::FakeSolanaNode::ok({{"context", {{"slot", 1}}}, {"value", nullptr}});
-    return testing::FakeSolanaNode::ok({{"context", {{"slot", 1}}},
-                                        {"value", {{"lamports", solana.lamports(a)}, {"owner", SolanaPrograms::kSystem},
-                                                   {"data", {toBase64(data), "base64"}}}}});
   }
   std::optional<ExecutionResult> run(const std::string& line) {
     auto command = WalletCommand::parse(line);

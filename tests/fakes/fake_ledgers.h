@@ -113,6 +113,11 @@ class FakeSolanaLedger {
     });
   }
 
+  // A mint account under SPL Token; fundToken opens one of 6 decimals.
+  void addMint(const std::string& mint, int decimals) {
+    std::lock_guard lock(mutex_);
+    state_.mints[mint] = decimals;
+  }
   void fund(const std::string& wallet, std::uint64_t lamports) {
     std::lock_guard lock(mutex_);
     state_.lamports[wallet] = lamports;
@@ -121,6 +126,7 @@ class FakeSolanaLedger {
   std::string fundToken(const std::string& owner, const std::string& mint, std::uint64_t amount) {
     std::lock_guard lock(mutex_);
     std::string ata = SPL::associatedTokenAddress(owner, mint, SolanaPrograms::kToken);
+    state_.mints.emplace(mint, 6);
     auto& account = state_.tokens[ata];
     account = {mint, owner, account.amount + amount};
     state_.lamports[ata] = kTokenAccountRent;
@@ -152,6 +158,7 @@ class FakeSolanaLedger {
   struct State {
     std::map<std::string, std::uint64_t> lamports;
     std::map<std::string, TokenAccount> tokens;
+    std::map<std::string, int> mints;  // mint → decimals
   };
   struct Run {
     std::optional<Json> err;
@@ -167,6 +174,13 @@ class FakeSolanaLedger {
 
   Json accountJson(const Json& address, bool parsed, const State& s) const {
     const std::string a = address.get<std::string>();
+    if (auto mint = s.mints.find(a); mint != s.mints.end()) {
+      Bytes data(82);
+      data[44] = static_cast<std::uint8_t>(mint->second);
+      data[45] = 1;
+      return {{"lamports", 1'461'600}, {"owner", SolanaPrograms::kToken}, {"data", {toBase64(data), "base64"}},
+              {"executable", false}, {"rentEpoch", 0}};
+    }
     auto lamports = s.lamports.find(a);
     if (lamports == s.lamports.end()) return nullptr;
     auto token = s.tokens.find(a);
@@ -267,6 +281,8 @@ class FakeSolanaLedger {
         if (source->second.owner != acct(3) || !signer(ix.accounts.at(3))) return fail(Json{{"Custom", 4}}), run;
         if (source->second.mint != acct(1) || dest->second.mint != acct(1)) return fail(Json{{"Custom", 3}}), run;
         std::uint64_t amount = le64(ix.data, 1);
+        auto mint = s.mints.find(acct(1));
+        if (mint == s.mints.end() || mint->second != ix.data[9]) return fail(Json{{"Custom", 18}}), run;
         if (source->second.amount < amount) return fail(Json{{"Custom", 1}}), run;
         source->second.amount -= amount;
         dest->second.amount += amount;

@@ -139,6 +139,34 @@ TEST_F(SolanaSend, WithoutAStatusTheEntryStaysOpen) {
   EXPECT_EQ(journal.open()[0].id, outcome.id);
 }
 
+TEST_F(SolanaSend, AnExpiredTransactionOfOursIsRebuiltOnce) {
+  ledger.fund(signer.solana, 50'000'000);
+  ledger.fundToken(signer.solana, kUsdcMint, 10'000'000);
+  ledger.dropNext();
+  auto outcome = sender.send(usdcTo(kSolFriend));
+  EXPECT_EQ(outcome.kind, ChainSendOutcome::Kind::confirmed);
+  auto entries = journal.entries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[1].kind, Kind::expired);
+  EXPECT_EQ(entries[1].id, entries[0].id);
+  EXPECT_NE(entries[2].id, entries[0].id);
+  EXPECT_EQ(entries[3].id, outcome.id);
+  EXPECT_EQ(ledger.token(SPL::associatedTokenAddress(kSolFriend, kUsdcMint, SolanaPrograms::kToken))->amount,
+            2'500'000u);
+}
+
+TEST_F(SolanaSend, AReceivedTransactionMustBeOursAlone) {
+  ledger.fund(signer.solana, 50'000'000);
+  ledger.fundToken(signer.solana, kUsdcMint, 10'000'000);
+  auto built = SolanaTransaction::build({SolanaTransaction::solTransfer(kSolStranger, signer.solana, 1000)},
+                                        kSolStranger, "GHtXQBsoZHVnNFa9YevAzFr17DJjgHXk3ycTKD5xD3Zi", 0);
+  auto move = usdcTo(kSolFriend);
+  move.instructions.clear();
+  move.received = built.transaction;
+  EXPECT_EQ(errorOf([&] { sender.send(move); }), "The fee payer isn't our wallet. Nothing was signed.");
+  EXPECT_EQ(signer.signatures, 0);
+}
+
 class EVMSend : public SendPipelines {
  protected:
   const EVMNetwork& base = *EVMNetwork::byKey("base");

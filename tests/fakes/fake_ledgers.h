@@ -28,7 +28,7 @@
 #include "signing/accounts.h"
 #include "signing/base58.h"
 #include "signing/keccak.h"
-#include "../chains/solana_fake_node.h"
+#include "chains/solana_fake_node.h"
 
 namespace orwenna::testing {
 
@@ -92,6 +92,13 @@ class FakeSolanaLedger {
         return FakeSolanaNode::rpcError(-32002, "Transaction simulation failed: Error processing Instruction: " +
                                                     run.err->dump());
       }
+      if (dropNext_) {
+        // Lost on the way: it never lands, and the chain moves past its blockhash.
+        dropNext_ = false;
+        height_ += 200;
+        blockhash_ = Base58::encode(Keccak::hash256(asBytes(blockhash_)));
+        return FakeSolanaNode::ok(signature);
+      }
       state_ = std::move(copy);
       statuses_[signature] = Json(nullptr);
       sent.push_back(*wire);
@@ -102,7 +109,7 @@ class FakeSolanaLedger {
       Json list = Json::array();
       for (const auto& s : p.at(0)) {
         auto it = statuses_.find(s.get<std::string>());
-        if (it == statuses_.end() || dropped_) {
+        if (it == statuses_.end()) {
           list.push_back(nullptr);
         } else {
           list.push_back({{"slot", height_}, {"confirmations", nullptr}, {"err", it->second},
@@ -142,13 +149,11 @@ class FakeSolanaLedger {
     if (it == state_.tokens.end()) return std::nullopt;
     return it->second;
   }
-  // Accepted transactions never show a status and the chain moves past
-  // their blockhash: they expire.
-  void dropEverything() {
+  // The next transaction sent is answered but never lands; the chain moves
+  // past its blockhash, so it expires.
+  void dropNext() {
     std::lock_guard lock(mutex_);
-    dropped_ = true;
-    height_ += 1000;
-    blockhash_ = Base58::encode(Keccak::hash256(asBytes(blockhash_)));
+    dropNext_ = true;
   }
 
   FakeSolanaNode node;
@@ -298,7 +303,7 @@ class FakeSolanaLedger {
   std::map<std::string, Json> statuses_;
   std::string blockhash_ = "GHtXQBsoZHVnNFa9YevAzFr17DJjgHXk3ycTKD5xD3Zi";
   std::uint64_t height_ = 1000;
-  bool dropped_ = false;
+  bool dropNext_ = false;
 };
 
 class FakeEVMLedger {

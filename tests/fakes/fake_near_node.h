@@ -21,7 +21,7 @@
 #include "chains/near_transaction.h"
 #include "signing/accounts.h"
 #include "signing/base58.h"
-#include "../chains/solana_fake_node.h"
+#include "chains/solana_fake_node.h"
 
 namespace orwenna::testing {
 

@@ -186,6 +186,8 @@ std::optional<ExecutionResult> SendMoves::run(const PendingAction& step) {
     m.to = contract;
     m.data = ABI::call("transfer(address,uint256)", {ABI::Value::address(to->address), ABI::Value::uint(*units)});
     m.recipients = {to->address};
+    m.spendAsset = contract;
+    m.spendDecimals = decimals;
     m.envelope = envelopeFor(amount, to->address);
     m.input = amount;
     m.destination = to->address;

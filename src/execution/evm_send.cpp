@@ -92,6 +92,7 @@ ChainSendOutcome EVMSender::send(const EVMMove& move) {
 
   EVMTransaction tx;
   std::uint64_t nonce = 0;
+  Decimal spentInput = move.input;
   try {
     auto pending = fits64(rpc_.nonce(move.wallet));
     if (!pending) throw ExecutionError(nothingSigned("The node gave an impossible nonce."));
@@ -110,6 +111,16 @@ ChainSendOutcome EVMSender::send(const EVMMove& move) {
             "Unlimited token spending approval — the drainers' main trick. orwenna only approves exact amounts."));
       }
     }
+    if (move.spendAsset) {
+      auto change = simulation.changes.find(text::asciiLowercased(*move.spendAsset));
+      if (change != simulation.changes.end() && change->second < 0) {
+        BigInt out = -change->second;
+        if (out > BigInt(UInt256(~UInt256(0)))) throw ExecutionError(nothingSigned("The dry run moves more than a word holds"));
+        auto spent = Decimal::tryParse(formatUnits(UInt256(out), move.spendDecimals));
+        if (!spent) throw ExecutionError(nothingSigned("The dry run moves an amount orwenna can't read"));
+        if (*spent > spentInput) spentInput = *spent;
+      }
+    }
     tx.chainId = network_.chainId;
     tx.nonce = nonce;
     tx.maxPriorityFeePerGas = fees.maxPriorityFeePerGas;
@@ -123,7 +134,7 @@ ChainSendOutcome EVMSender::send(const EVMMove& move) {
   } catch (const Error& e) {
     throw ExecutionError(nothingSigned(e.what()));
   }
-  auto violations = move.envelope.violations(clock_.nowMillis(), move.input, move.output, move.destination);
+  auto violations = move.envelope.violations(clock_.nowMillis(), spentInput, move.output, move.destination);
   if (!violations.empty()) throw ExecutionError(nothingSigned(violations));
 
   signer_request::SignEVMTransaction request;

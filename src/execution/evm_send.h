@@ -53,6 +53,12 @@ struct EVMMove {
   Bytes data;
   std::vector<std::string> recipients;  // addresses that may be paid besides the wallet
 
+  // The asset whose outflow the Envelope bounds (a token contract, or
+  // EVMSimulation::kNative) and its decimals: what the dry run shows leaving
+  // the wallet counts when it is more than `input`.
+  std::optional<std::string> spendAsset;
+  int spendDecimals = 18;
+
   Envelope envelope;
   Decimal input;
   Decimal output;

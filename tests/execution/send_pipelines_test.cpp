@@ -233,6 +233,14 @@ TEST_F(EVMSend, StopsBeforeTheSignature) {
   std::string error = errorOf([&] { sender.send(usdcTo(kSpender, 1)); });
   EXPECT_EQ(error.rfind("Tokens go to someone else's address 0x3333", 0), 0u) << error;
   // A dry run that reverts.
+  // The dry run moves more than the card approved, whatever the move claims.
+  EVMMove more = usdcTo(kEvmFriend, 1'500'000);
+  more.spendAsset = base.usdc;
+  more.spendDecimals = 6;
+  more.input = Decimal(1);
+  more.envelope = envelope("1");
+  EXPECT_EQ(errorOf([&] { sender.send(more); }),
+            "Needs to send 1.5, but at most 1 was approved. Nothing was signed.");
   ledger.revertCalls(base.usdc);
   EXPECT_EQ(errorOf([&] { sender.send(usdcTo(kEvmFriend, 1)); }),
             "The simulation failed: execution reverted: the pool refuses. Nothing was signed.");

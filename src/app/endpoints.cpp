@@ -62,6 +62,7 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.hyperliquid.mainnet = overrides.base("ORWENNA_HL_API", HLEndpoints::kMainnet);
   e.hyperliquid.testnet = overrides.base("ORWENNA_HL_TESTNET_API", HLEndpoints::kTestnet);
   e.solanaRpc = overrides.node("ORWENNA_SOLANA_RPC").value_or(std::string(SolanaNodes::kPublicMainnet));
+  e.nearRpc = overrides.node("ORWENNA_NEAR_RPC").value_or(std::string(NearRPC::kPublicMainnet));
   for (const EVMNetwork& network : EVMNetwork::all()) {
     auto own = overrides.node(variable("ORWENNA_EVM_RPC_", network.key, ""));
     e.evmNodes[network.key] = own ? std::vector<std::string>{*own} : network.defaultNodes;

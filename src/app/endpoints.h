@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "chains/evm_network.h"
+#include "chains/near_rpc.h"
 #include "chains/solana_rpc.h"
 #include "execution/bridge_recovery.h"
 #include "hyperliquid/endpoints.h"
@@ -40,6 +41,7 @@ struct Endpoints {
 
   HLEndpoints hyperliquid;  // ORWENNA_HL_API, ORWENNA_HL_TESTNET_API
   std::string solanaRpc = std::string(SolanaNodes::kPublicMainnet);  // ORWENNA_SOLANA_RPC
+  std::string nearRpc = std::string(NearRPC::kPublicMainnet);        // ORWENNA_NEAR_RPC
   // By network key: ORWENNA_EVM_RPC_<KEY> (the key in upper case) replaces the
   // network's default list with that one node. A network not listed uses its
   // default nodes.

@@ -58,6 +58,7 @@ std::map<std::string, std::string> SolanaPolicy::allow(const std::vector<std::st
 namespace {
 
 constexpr std::string_view kRelayDepository = "99vQwtBwYtrqqD9YSXbdum3KBdxPAVxYTaQ3cfnJSrN2";
+constexpr std::string_view kNativeMint = "So11111111111111111111111111111111111111112";
 // Anchor discriminators: the first 8 bytes of SHA-256("global:" + name).
 constexpr std::array<std::uint8_t, 8> kRelayDepositNative = {13, 158, 13, 223, 95, 213, 28, 6};
 constexpr std::array<std::uint8_t, 8> kRelayDepositToken = {11, 156, 96, 218, 39, 163, 180, 19};
@@ -116,6 +117,11 @@ class SolanaJudge {
       if (!program) continue;
       if (isTokenProgram(*program) && !ix.data.empty() && ix.data[0] == 12) {
         if (auto mint = key(ix, 1)) mints.emplace(*mint, *program);
+      }
+      // Wrapping SOL pays lamports into the wallet's own wrapped-SOL account
+      // and syncs it; that account is the wallet's, not a stranger's.
+      if (isTokenProgram(*program) && !ix.data.empty() && ix.data[0] == 17) {
+        mints.emplace(std::string(kNativeMint), std::string(SolanaPrograms::kToken));
       }
       if (*program == SolanaPrograms::kAssociatedToken && (ix.data.empty() || ix.data[0] <= 1)) {
         auto ata = key(ix, 1), wallet = key(ix, 2), mint = key(ix, 3), tokenProgram = key(ix, 5);
@@ -182,6 +188,13 @@ class SolanaJudge {
       return;
     }
     auto to = key(ix, 1);
+    if (to && !isAllowedWallet(*to)) {
+      if (auto holder = ownerOf(*to)) {
+        v.checks.push_back(head + "SOL → " +
+                           (*holder == policy_.owner ? "your token account." : "approved address " + *holder + "."));
+        return;
+      }
+    }
     if (!to || !isAllowedWallet(*to)) {
       v.problems.push_back("SOL goes to someone else's address " + to.value_or("(missing account)"));
       return;

@@ -10,6 +10,7 @@
 #include "chains/evm_call.h"
 #include "chains/evm_network.h"
 #include "chains/evm_transaction.h"
+#include "chains/near_transaction.h"
 #include "chains/solana_transaction.h"
 #include "guards/tx_guard.h"
 #include "signer/prompt_text.h"
@@ -66,7 +67,6 @@ std::string newId(Random& random) {
 }
 
 const char* notSupportedLedger = "Ledger wallets don't sign through this signer yet. Nothing was signed.";
-const char* notSupportedNear = "NEAR transactions don't sign through this signer yet. Nothing was signed.";
 
 }  // namespace
 
@@ -202,6 +202,12 @@ SecretBytes SignerService::evmKey(const StoredWallet& wallet) {
 SecretBytes SignerService::solanaKey(const StoredWallet& wallet) {
   SecretBytes secret = openWallet(wallet);
   if (wallet.kind == StoredWallet::Kind::phrase) return Derivation::ed25519(secret.span(), WalletPath::solana(0));
+  return secret;
+}
+
+SecretBytes SignerService::nearKey(const StoredWallet& wallet) {
+  SecretBytes secret = openWallet(wallet);
+  if (wallet.kind == StoredWallet::Kind::phrase) return Derivation::ed25519(secret.span(), WalletPath::near(0));
   return secret;
 }
 
@@ -663,9 +669,103 @@ struct SignerServiceHandlers {
   SignerReply operator()(const sr::LedgerAgent&) { return refused(notSupportedLedger); }
   SignerReply operator()(const sr::SetLedgerAgentActive&) { return refused(notSupportedLedger); }
   SignerReply operator()(const sr::SignLedgerAgentL1&) { return refused(notSupportedLedger); }
-  SignerReply operator()(const sr::SignNearIntentDeposit&) { return refused(notSupportedNear); }
-  SignerReply operator()(const sr::SignNearTransfer&) { return refused(notSupportedNear); }
-  SignerReply operator()(const sr::SignNearDeleteAccount&) { return refused(notSupportedNear); }
+  // ---- NEAR: the transaction is rebuilt here from the request's fields.
+
+  // A NEAR account the wallet may pay: one of the signer's own, or a saved one.
+  bool nearPayable(const std::string& account, const std::vector<std::string>& recipients) {
+    const bool requested = std::find(recipients.begin(), recipients.end(), account) != recipients.end();
+    const bool own = std::any_of(ks().wallets.begin(), ks().wallets.end(),
+                                 [&](const StoredWallet& w) { return w.near && *w.near == account; });
+    const bool booked = std::any_of(ks().addressBook.begin(), ks().addressBook.end(),
+                                    [&](const SignerAddress& a) { return a.address == account; });
+    return requested && (own || booked);
+  }
+
+  struct NearMove {
+    StoredWallet* wallet = nullptr;
+    std::optional<SignerReply> refusal;
+  };
+  NearMove nearWallet(const Bytes& blockHash) {
+    auto t = target();
+    if (auto* r = std::get_if<SignerReply>(&t)) return {nullptr, *r};
+    StoredWallet* w = std::get<StoredWallet*>(t);
+    if (auto p = w->record().keyProblem("near")) return {nullptr, refused(*p)};
+    if (blockHash.size() != 32) return {nullptr, refused(std::string("A NEAR block hash is 32 bytes.") + kNothingSigned)};
+    return {w, std::nullopt};
+  }
+
+  std::optional<UInt128> nearAmount(const std::string& text, Verdict& v) {
+    auto amount = parseUInt128(text);
+    if (!amount || *amount == 0) {
+      v.problems.push_back("The amount " + text + " isn't a positive number of yoctoNEAR.");
+      return std::nullopt;
+    }
+    return amount;
+  }
+
+  SignerReply signNear(StoredWallet& w, const std::string& title, const std::string& description, std::uint64_t nonce,
+                       const std::string& receiver, const Bytes& blockHash, const std::vector<NearAction>& actions,
+                       Verdict& v) {
+    if (!v.clean()) return refused(std::string(kGuardRefused), v.problems, v.checks);
+    if (auto no = s.approve(signAsk(w, title, description))) return *no;
+    SecretBytes key = s.nearKey(w);
+    SignerReply r = done();
+    r.checks = v.checks;
+    r.signedWire = NearTransaction::signedBytes(key.span(), nonce, receiver, blockHash, actions);
+    return r;
+  }
+
+  SignerReply operator()(const sr::SignNearTransfer& c) {
+    auto m = nearWallet(c.blockHash);
+    if (m.refusal) return *m.refusal;
+    Verdict v;
+    auto amount = nearAmount(c.amount, v);
+    if (!NearTransaction::isAccountId(c.receiver)) {
+      v.problems.push_back("Not a NEAR account: " + c.receiver);
+    } else if (c.receiver == *m.wallet->near) {
+      v.problems.push_back("Transfer to yourself");
+    } else if (!nearPayable(c.receiver, c.recipients)) {
+      v.problems.push_back("Funds go to someone else's address " + c.receiver);
+    } else {
+      v.checks.push_back("NEAR → approved address " + c.receiver);
+    }
+    if (!amount) return refused(std::string(kGuardRefused), v.problems, v.checks);
+    return signNear(*m.wallet, "Send NEAR", "Send " + yoctoToNear(*amount) + " NEAR to " + c.receiver, c.nonce,
+                    c.receiver, c.blockHash, {NearAction::transfer(*amount)}, v);
+  }
+
+  SignerReply operator()(const sr::SignNearDeleteAccount& c) {
+    auto m = nearWallet(c.blockHash);
+    if (m.refusal) return *m.refusal;
+    Verdict v;
+    if (!NearTransaction::isAccountId(c.beneficiary) || c.beneficiary == *m.wallet->near) {
+      v.problems.push_back("Not a NEAR account to close into: " + c.beneficiary);
+    } else if (!nearPayable(c.beneficiary, c.recipients)) {
+      v.problems.push_back("Funds go to someone else's address " + c.beneficiary);
+    } else {
+      v.checks.push_back("The account closes into approved address " + c.beneficiary);
+    }
+    return signNear(*m.wallet, "Close the NEAR account",
+                    "Delete the NEAR account " + *m.wallet->near + " and send everything in it to " + c.beneficiary,
+                    c.nonce, *m.wallet->near, c.blockHash, {NearAction::deleteAccount(c.beneficiary)}, v);
+  }
+
+  SignerReply operator()(const sr::SignNearIntentDeposit& c) {
+    auto m = nearWallet(c.blockHash);
+    if (m.refusal) return *m.refusal;
+    Verdict v;
+    auto amount = nearAmount(c.amount, v);
+    if (!NearTransaction::isAccountId(c.depositAddress) || c.depositAddress == *m.wallet->near) {
+      v.problems.push_back("Not a deposit address: " + c.depositAddress);
+    } else {
+      v.checks.push_back("Wraps NEAR and sends it to the deposit address " + c.depositAddress);
+    }
+    if (!amount) return refused(std::string(kGuardRefused), v.problems, v.checks);
+    return signNear(*m.wallet, "Deposit NEAR",
+                    "Wrap " + yoctoToNear(*amount) + " NEAR and send it to the deposit address " + c.depositAddress,
+                    c.nonce, std::string(NearTransaction::kWrapContract), c.blockHash,
+                    NearTransaction::intentDeposit(*m.wallet->near, c.depositAddress, *amount), v);
+  }
 
   // ---- messages and typed data
 

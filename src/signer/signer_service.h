@@ -71,6 +71,7 @@ class SignerService {
   SecretBytes openWallet(const StoredWallet& wallet);
   SecretBytes evmKey(const StoredWallet& wallet);
   SecretBytes solanaKey(const StoredWallet& wallet);
+  SecretBytes nearKey(const StoredWallet& wallet);
   void save();
 
   SignerConfig config_;

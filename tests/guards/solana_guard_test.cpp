@@ -121,6 +121,26 @@ TEST(SolanaGuard, SolTransfersOnlyToOwnerOrRecipients) {
             std::vector<std::string>{"Instruction 2: System is allowed only for SOL transfers."});
 }
 
+// Wrapping SOL the way swap routes do: lamports go into the wallet's own
+// wrapped-SOL account, which is then synced. A stranger's wrapped-SOL
+// account stays someone else's.
+TEST(SolanaGuard, WrappingSolPaysTheOwnersOwnTokenAccount) {
+  const std::string wsol = "So11111111111111111111111111111111111111112";
+  auto wrapInto = [&](const std::string& wallet) {
+    const std::string account = SPL::associatedTokenAddress(wallet, wsol, SolanaPrograms::kToken);
+    SolanaInstruction pay{std::string(SolanaPrograms::kSystem),
+                          {{kSolanaOwner, true, true}, {account, false, true}},
+                          le64(5'000'000, {2, 0, 0, 0})};
+    return std::vector<SolanaInstruction>{pay, tokenInstruction({account}, {17})};
+  };
+  auto own = judge(wrapInto(kSolanaOwner), policy());
+  EXPECT_TRUE(own.problems.empty()) << own.problems.front();
+  EXPECT_EQ(own.checks.at(1), "Instruction 2: SOL → your token account.");
+  const std::string strangers = SPL::associatedTokenAddress(kStranger, wsol, SolanaPrograms::kToken);
+  EXPECT_EQ(judge(wrapInto(kStranger), policy()).problems,
+            std::vector<std::string>{"SOL goes to someone else's address " + strangers});
+}
+
 TEST(SolanaGuard, TokenTransfersMustCreditOwnerOrRecipient) {
   for (auto program : {SolanaPrograms::kToken, SolanaPrograms::kToken2022}) {
     auto toFriend = judge(usdcTo(kFriend, program), policy());

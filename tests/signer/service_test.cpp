@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "chains/abi.h"
+#include "chains/near_transaction.h"
 #include "chains/solana_transaction.h"
 #include "signer/signer_service.h"
 #include "signing/accounts.h"
@@ -299,12 +300,45 @@ TEST_F(ServiceTest, StatusAnswersWhileAPromptIsOpen) {
   EXPECT_EQ(denied.errorText(), "The approval was declined. Nothing was signed.");
 }
 
+// NEAR: the signer builds the transaction from the fields itself; a payee
+// must be in the book, and every refusal comes before the prompt.
+TEST_F(ServiceTest, NearMovesAreBuiltHereAndPayOnlySavedAccounts) {
+  importPhrase();
+  const std::string me = *service.handle(sr::Status{}).nearAddress;
+  const Bytes hash(32, 4);
+  const std::size_t prompts = prompter.shown().size();
+  SignerReply r = service.handle(sr::SignNearTransfer{"5", "bob.near", {"bob.near"}, 42, hash});
+  EXPECT_EQ(r.problems, std::vector<std::string>{"Funds go to someone else's address bob.near"});
+  r = service.handle(sr::SignNearDeleteAccount{"bob.near", {"bob.near"}, 42, hash});
+  EXPECT_EQ(r.problems, std::vector<std::string>{"Funds go to someone else's address bob.near"});
+  EXPECT_EQ(service.handle(sr::SignNearTransfer{"5", "bob.near", {}, 42, Bytes(31)}).errorText(),
+            "A NEAR block hash is 32 bytes. Nothing was signed.");
+  EXPECT_FALSE(service.handle(sr::SignNearIntentDeposit{"0", std::string(64, 'd'), 42, hash}).ok);
+  EXPECT_EQ(prompter.shown().size(), prompts);
+
+  prompter.push(Outcome::approved);
+  ASSERT_TRUE(service.handle(sr::SaveAddresses{{{"Bob", "near", "bob.near", ""}}}).ok);
+  prompter.push(Outcome::approved);
+  r = service.handle(sr::SignNearTransfer{"5", "bob.near", {"bob.near"}, 42, hash});
+  ASSERT_TRUE(r.ok) << r.errorText();
+  Bytes key = *fromHex(me, false);
+  Bytes body = NearTransaction::encode(me, key, 42, "bob.near", hash, {NearAction::transfer(5)});
+  ASSERT_TRUE(r.signedWire);
+  EXPECT_TRUE(std::equal(body.begin(), body.end(), r.signedWire->begin()));
+  EXPECT_TRUE(Ed25519::verify(key, NearTransaction::hash(body), ByteView(*r.signedWire).last(64)));
+
+  prompter.push(Outcome::approved);
+  r = service.handle(sr::SignNearIntentDeposit{"7", std::string(64, 'd'), 43, hash});
+  ASSERT_TRUE(r.ok) << r.errorText();
+  body = NearTransaction::encode(me, key, 43, "wrap.near", hash,
+                                 NearTransaction::intentDeposit(me, std::string(64, 'd'), 7));
+  EXPECT_EQ(Bytes(r.signedWire->begin(), r.signedWire->end() - 65), body);
+}
+
 TEST_F(ServiceTest, TimeOutsDenialsAndCasesThisSignerDoesNotSign) {
   importPhrase();
   prompter.push(Outcome::timedOut);
   EXPECT_EQ(service.handle(sr::SignPersonal{Bytes{'x'}}).errorText(), "The approval timed out.");
-  EXPECT_EQ(service.handle(sr::SignNearTransfer{}).errorText(),
-            "NEAR transactions don't sign through this signer yet. Nothing was signed.");
   EXPECT_EQ(service.handle(sr::LedgerAgent{kAccount, true}).errorText(),
             "Ledger wallets don't sign through this signer yet. Nothing was signed.");
   SignerReply other = service.handle(SignerRequest::asWallet("nope", sr::SignPersonal{Bytes{'x'}}));

@@ -1,0 +1,104 @@
+// `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
+// sends (USDC, SOL, tokens, NEAR, closing the NEAR account) and prints its
+// card; with --confirm it carries the move out through the signer, as the
+// chat's Confirm does, and prints the outcome. Recipients come only from the
+// signer's address book.
+#include <iostream>
+#include <memory>
+
+#include "app/send_moves.h"
+#include "app/services.h"
+#include "base/files.h"
+#include "execution/journal.h"
+#include "language/wallet_command.h"
+#include "orwenna/command.h"
+#include "signing/signer_client.h"
+#include "signing/trade_signer.h"
+
+namespace orwenna::cmd {
+
+namespace {
+
+struct MoveOptions {
+  std::string line;
+  bool json = false;
+  bool confirm = false;
+};
+
+// The signer's address book, read once.
+class SignerBook final : public AddressBook {
+ public:
+  explicit SignerBook(std::vector<SavedAddress> entries) : entries_(std::move(entries)) {}
+  std::vector<SavedAddress> entries() const override { return entries_; }
+
+ private:
+  std::vector<SavedAddress> entries_;
+};
+
+SignerReply ask(const SignerLocation& location, const SignerRequest& request) {
+  SignerClient client(location);
+  SignerReply reply = client.send(request);
+  if (!reply.ok) throw CommandFailure(reply.errorText());
+  return reply;
+}
+
+void runMove(const MoveOptions& options) {
+  auto command = WalletCommand::parse(options.line);
+  if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
+  const AppPaths paths = AppPaths::fromEnvironment();
+  const SignerLocation location = SignerLocation::forApp(paths);
+  std::vector<SavedAddress> saved;
+  for (const auto& a : ask(location, signer_request::AddressBook{}).addresses.value_or(std::vector<SignerAddress>{})) {
+    saved.push_back({a.name, a.address, a.network});
+  }
+  SignerBook book(std::move(saved));
+  auto card = SendMoves::card(*command, book);
+  if (!card) throw CommandFailure("orwenna move carries out sends only; this line is a " +
+                                  std::string(command->caseName()) + " command.");
+  Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
+  if (card->address) out["address"] = *card->address;
+  if (card->refusal || !options.confirm) {
+    if (options.json) {
+      if (card->refusal) out["refusal"] = *card->refusal;
+      std::cout << out.dump(2) << '\n';
+    } else if (!card->refusal) {
+      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    if (card->refusal) throw CommandFailure(*card->refusal);
+    return;
+  }
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(paths.dataDir);
+  SendMoves moves(services, book, signer, journal, [addresses] { return addresses; });
+  auto result = moves.run(PendingAction{*command});
+  const char* outcome = result->outcome == ExecutionResult::Outcome::done     ? "done"
+                        : result->outcome == ExecutionResult::Outcome::failed ? "failed"
+                                                                              : "unknown";
+  if (options.json) {
+    out["outcome"] = outcome;
+    out["reply"] = result->reply;
+    out["checks"] = result->lines;
+    std::cout << out.dump(2) << '\n';
+  } else {
+    std::cout << card->text << '\n';
+    for (const auto& line : result->lines) std::cout << "  ✓ " << line << '\n';
+    if (result->outcome == ExecutionResult::Outcome::done) std::cout << result->reply << '\n';
+  }
+  if (result->outcome != ExecutionResult::Outcome::done) throw CommandFailure(result->reply);
+}
+
+CommandRegistrar moveRegistrar([](CLI::App& app) {
+  auto options = std::make_shared<MoveOptions>();
+  CLI::App* sub = app.add_subcommand("move", "prepare a send and show its card; --confirm carries it out");
+  sub->add_option("line", options->line, "the wallet command, e.g. \"send 5 USDC to Mom\"")->required();
+  sub->add_flag("--json", options->json, "print JSON instead of text");
+  sub->add_flag("--confirm", options->confirm, "carry the move out through the signer");
+  sub->callback([options] { runMove(*options); });
+});
+
+}  // namespace
+
+}  // namespace orwenna::cmd

@@ -1,0 +1,92 @@
+// The EVM send pipeline: one transaction of a move from a confirmed card to a
+// receipt. The call is decoded and judged by the call rules and the move's
+// recipients, the nonce is max(the node's pending count, the last one used
+// here + 1) per network and address, fees and gas come from the node, the
+// fee cap is held, a dry run must not revert or grant an unlimited approval,
+// the Envelope is compared, the signer signs, the raw bytes are checked to be
+// the transaction we built, signed by the wallet; then it is journaled
+// `signed`, sent, and its receipt journaled.
+//
+// Every stop before the signature throws ExecutionError ending in "Nothing
+// was signed.". EVMNonces is thread-safe; an EVMSender is used from one
+// thread at a time and its collaborators must outlive it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/clock.h"
+#include "base/decimal.h"
+#include "base/uint.h"
+#include "chains/evm_network.h"
+#include "chains/evm_rpc.h"
+#include "chains/evm_transaction.h"
+#include "execution/chain_send.h"
+#include "execution/envelope.h"
+#include "execution/journal.h"
+#include "signing/trade_signer.h"
+
+namespace orwenna {
+
+// The last nonce used per (chain, address), so two moves in a row never
+// collide while the node's pending count lags.
+class EVMNonces {
+ public:
+  std::uint64_t next(std::uint64_t chainId, const std::string& address, std::uint64_t pending) const;
+  void used(std::uint64_t chainId, const std::string& address, std::uint64_t nonce);
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::pair<std::uint64_t, std::string>, std::uint64_t> last_;
+};
+
+struct EVMMove {
+  std::string wallet;
+  std::string to;
+  UInt256 value;  // wei
+  Bytes data;
+  std::vector<std::string> recipients;  // addresses that may be paid besides the wallet
+
+  // The asset whose outflow the Envelope bounds (a token contract, or
+  // EVMSimulation::kNative) and its decimals: what the dry run shows leaving
+  // the wallet counts when it is more than `input`.
+  std::optional<std::string> spendAsset;
+  int spendDecimals = 18;
+
+  Envelope envelope;
+  Decimal input;
+  Decimal output;
+  std::optional<std::string> destination;
+  std::string note;
+};
+
+class EVMSender {
+ public:
+  static constexpr int kReceiptSeconds = 120;
+
+  EVMSender(const EVMNetwork& network, const EVMRPC& rpc, TradeSigner& signer, Journal& journal, Clock& clock,
+            EVMNonces& nonces);
+
+  // Throws ExecutionError; a returned outcome may still be failed or unknown.
+  ChainSendOutcome send(const EVMMove& move);
+
+ private:
+  const EVMNetwork& network_;
+  const EVMRPC& rpc_;
+  TradeSigner& signer_;
+  Journal& journal_;
+  Clock& clock_;
+  EVMNonces& nonces_;
+};
+
+// Nothing when the raw bytes are `tx` signed by `wallet`; else why not.
+[[nodiscard]] std::optional<std::string> evmSignedMismatch(ByteView raw, const EVMTransaction& tx,
+                                                           const std::string& wallet);
+
+}  // namespace orwenna

@@ -1,0 +1,105 @@
+// The wallet commands that send, carried out by SendMoves over the stateful
+// fake Solana, EVM and NEAR nodes: saved recipients only, each chain's
+// pipeline, and the chat's sentences.
+#include <gtest/gtest.h>
+
+#include "app/send_moves.h"
+#include "base/http.h"
+#include "chains/spl.h"
+#include "fakes/chain_test_signer.h"
+#include "fakes/fake_ledgers.h"
+#include "fakes/fake_near_node.h"
+#include "support/test_support.h"
+
+namespace orwenna {
+namespace {
+
+using Outcome = ExecutionResult::Outcome;
+
+const std::string kMomSolana = "9WzDXwBbmkg8ZTbNMqUxvQRAyrZzDsGYdLVL9zYtAWWM";
+const std::string kMomEvm = "0x2222222222222222222222222222222222222222";
+const std::string kUsdc(SolanaPrograms::kUsdcMint);
+
+class Book final : public AddressBook {
+ public:
+  std::vector<SavedAddress> entries() const override {
+    return {{"Mom", kMomSolana, "solana"}, {"Mom", kMomEvm, "base"}, {"Mom", "mom.near", "near"}};
+  }
+};
+
+class SendMovesTest : public ::testing::Test {
+ protected:
+  SendMovesTest() {
+    services.endpoints.solanaRpc = solana.node.url();
+    services.endpoints.evmNodes["base"] = {evm.node.url()};
+    services.endpoints.nearRpc = near.node.url();
+  }
+  std::optional<ExecutionResult> run(const std::string& line) {
+    auto command = WalletCommand::parse(line);
+    EXPECT_TRUE(command) << line;
+    return moves.run(PendingAction{*command});
+  }
+
+  testing::FixedClock clock;
+  testing::TempDir dir;
+  testing::FakeSolanaLedger solana;
+  testing::FakeEVMLedger evm{8453};
+  testing::FakeNearNode near;
+  Journal journal{dir.path() / "journal.jsonl"};
+  testing::ChainTestSigner signer;
+  Book book;
+  Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
+  SendMoves moves{services, book, signer, journal,
+                  [this] { return WalletAddresses{signer.solana, signer.evm, signer.near}; }};
+};
+
+TEST_F(SendMovesTest, UsdcToASavedNameOnSolanaAndOnBase) {
+  solana.fund(signer.solana, 50'000'000);
+  solana.fundToken(signer.solana, kUsdc, 10'000'000);
+  auto r = run("send 2.5 USDC to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(r->reply.rfind("Sent 2.5 USDC to Mom on Solana. Transaction: ", 0), 0u) << r->reply;
+  EXPECT_EQ(solana.token(SPL::associatedTokenAddress(kMomSolana, kUsdc, SolanaPrograms::kToken))->amount, 2'500'000u);
+
+  const auto& base = *EVMNetwork::byKey("base");
+  evm.fund(signer.evm, UInt256(10'000'000'000'000'000ULL));
+  evm.fundToken(base.usdc, signer.evm, 5'000'000);
+  r = run("send 1.25 USDC to Mom on base");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.token(base.usdc, kMomEvm), UInt256(1'250'000));
+  EXPECT_EQ(journal.entries().size(), 4u);
+  EXPECT_TRUE(journal.open().empty());
+}
+
+TEST_F(SendMovesTest, AnUnsavedRecipientIsRefusedBeforeAnythingIsBuilt) {
+  solana.fund(signer.solana, 50'000'000);
+  auto r = run("send 1 SOL to " + std::string("HAgk14JpMQLgt6rVgv7cBQFJWFto5Dqxi472uT3DKpqk"));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::failed);
+  EXPECT_EQ(r->reply, "HAgk14JpMQLgt6rVgv7cBQFJWFto5Dqxi472uT3DKpqk isn't a saved address on Solana: save it in the "
+                      "address book first, then send. Nothing was signed.");
+  EXPECT_EQ(signer.signatures, 0);
+  EXPECT_TRUE(solana.node.requests().empty());
+}
+
+TEST_F(SendMovesTest, SolAndNearToSavedNamesAndOtherCommandsPass) {
+  solana.fund(signer.solana, 2'000'000'000);
+  auto r = run("send 0.5 SOL to mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(solana.lamports(kMomSolana), 500'000'000u);
+
+  near.open(signer.near, NearTransaction::kOneNear * 3);
+  near.open("mom.near", 0);
+  r = run("send 1 NEAR to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(near.account("mom.near")->amount, NearTransaction::kOneNear);
+
+  EXPECT_FALSE(moves.run(PendingAction{*WalletCommand::parse("buy 10 USDC of SOL")}));
+}
+
+}  // namespace
+}  // namespace orwenna

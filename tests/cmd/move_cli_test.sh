@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# `orwenna move` end to end with the real signer beside it: a send to a name
+# the address book does not hold is refused before anything is built, and a
+# line that is not a send is turned away. (The sends themselves, with
+# --confirm's path, run against fake nodes in the signer's test program.)
+# Usage: move_cli_test.sh PATH/TO/orwenna PATH/TO/fake_pinentry.sh
+set -uo pipefail
+bin=$1
+home=$(mktemp -d)
+stop_signer() {
+  if [ -s "$home/run/signer.lock" ]; then kill "$(cat "$home/run/signer.lock")" 2>/dev/null; fi
+  sleep 0.3
+  rm -rf "$home"
+}
+trap stop_signer EXIT
+export ORWENNA_HOME=$home ORWENNA_TEST=1 ORWENNA_SIGNER_SCRYPT_LOG2N=10
+export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
+# Nothing may reach a real node.
+export ORWENNA_SOLANA_RPC=http://127.0.0.1:9 ORWENNA_NEAR_RPC=http://127.0.0.1:9 ORWENNA_EVM_RPC_BASE=http://127.0.0.1:9
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect() {
+  local name=$1 status=$2 pattern=$3
+  shift 4
+  local out rc
+  out=$("$@" 2>&1)
+  rc=$?
+  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
+  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
+}
+
+printf 'PIN correct horse\n' > "$home/script"
+phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"
+expect import 0 '0x9858' -- sh -c "echo '$phrase' | '$bin' wallet import"
+
+expect unsaved 1 "^Mom isn't a saved address on Solana: save it in the address book first, then send\. Nothing was signed\.$" \
+  -- "$bin" move "send 5 USDC to Mom" --confirm
+expect unsaved-json 1 '"refusal": "0x2222222222222222222222222222222222222222 isn.t a saved address on Base' \
+  -- "$bin" move "send 5 USDC to 0x2222222222222222222222222222222222222222 on base" --json
+expect not-a-send 1 'orwenna move carries out sends only' -- "$bin" move "buy 10 USDC of SOL"
+expect not-a-command 1 "That line isn't a wallet command" -- "$bin" move "hello there"
+# Only the import asked the user anything.
+[ "$(wc -l < "$home/script.log")" -eq 1 ] || fail "a prompt was shown: $(cat "$home/script.log")"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures move command-line check(s) failed"
+  exit 1
+fi
+echo "all move command-line checks passed"

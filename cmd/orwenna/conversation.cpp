@@ -39,17 +39,32 @@ Conversation::Conversation(const ConversationOptions& options)
   if (classifier_->connected()) s.secondCheck = classifier_.get();
   s.policy = RiskPolicy::load();
   const SignerLocation signer = SignerLocation::forApp(paths_);
+  addressBook_ = std::make_unique<SignerAddressBook>(signer);
+  signerLock_ = std::make_unique<SignerLockPort>(signer);
+  sendSigner_ = std::make_unique<SocketTradeSigner>(signer);
+  journal_ = std::make_unique<Journal>(Journal::inDataFolder(paths_.dataDir));
+  // The active wallet's addresses, asked of the signer for each step: the user may switch wallets.
+  sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, [signer] {
+    WalletAddresses addresses;
+    try {
+      SignerReply status = SignerClient(signer).send(signer_request::Status{});
+      addresses.solana = status.solanaAddress;
+      addresses.evm = status.evmAddress;
+      addresses.near = status.nearAddress;
+    } catch (const Error& e) {
+      log::warn("send: the signer's addresses couldn't be read: {}", e.what());
+    }
+    return addresses;
+  });
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
-                                    services_.hyperliquidTestnet, nullptr,
+                                    services_.hyperliquidTestnet, sends_.get(),
                                     // Progress of a long move (a bridge) shows in the chat as it happens.
                                     [this](const std::string& line) {
                                       loop_.post([this, line] {
                                         if (workspace_) workspace_->reply(line);
                                       });
                                     }});
-  addressBook_ = std::make_unique<SignerAddressBook>(signer);
-  signerLock_ = std::make_unique<SignerLockPort>(signer);
   s.executor = desk_.get();
   s.addressBook = addressBook_.get();
   s.signerLock = signerLock_.get();

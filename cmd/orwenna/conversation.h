@@ -10,11 +10,14 @@
 #include "app/app_executor.h"
 #include "app/app_loop.h"
 #include "app/read_tools.h"
+#include "app/send_moves.h"
 #include "app/services.h"
 #include "app/workspace.h"
 #include "base/files.h"
+#include "execution/journal.h"
 #include "guards/second_check.h"
 #include "orwenna/model_choice.h"
+#include "signing/trade_signer.h"
 
 namespace orwenna::cmd {
 
@@ -49,9 +52,12 @@ class Conversation {
   std::shared_ptr<Agent::Lookups> lookups_;
   std::shared_ptr<SecondCheckClassifier> classifier_;
   // What Confirm reaches: the executor and the signer's book and lock.
-  std::unique_ptr<TradeDesk> desk_;
   std::unique_ptr<SignerAddressBook> addressBook_;
   std::unique_ptr<SignerLockPort> signerLock_;
+  std::unique_ptr<SocketTradeSigner> sendSigner_;
+  std::unique_ptr<Journal> journal_;
+  std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
+  std::unique_ptr<TradeDesk> desk_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;
 };

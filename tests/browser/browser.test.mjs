@@ -29,6 +29,7 @@ const home = mkdtempSync(join(tmpdir(), "orwenna-browser-"));
 const shots = process.env.ORWENNA_SCREENSHOTS || join(home, "screenshots");
 mkdirSync(shots, { recursive: true });
 const harness = spawn(process.argv[2], [], { env: { ...process.env, ORWENNA_HOME: home }, stdio: ["ignore", "pipe", "inherit"] });
+const exited = new Promise((resolve) => harness.on("exit", resolve));
 let executed = 0;
 let first;
 const ready = new Promise((resolve) => {
@@ -77,7 +78,12 @@ try {
   await page.waitForSelector("#blocks .block", { timeout: 10000 });
   const labels = await page.locator("#blocks .block h3").allTextContents();
   assert.ok(labels.length >= 3, `plan blocks shown: ${labels.join(", ")}`);
+  // A plan that can be placed waits on its own card.
+  await page.waitForSelector("#card:not([hidden])", { timeout: 10000 });
+  assert.match(await page.textContent("#card-steps"), /long BTC/);
   await page.screenshot({ path: join(shots, "plan.png") });
+  await page.click("#card-cancel");
+  await page.waitForSelector("#card", { state: "hidden" });
 
   // A money card waits for Confirm; a double click runs it once.
   await send("send 5 USDC to bob");
@@ -174,6 +180,7 @@ try {
 } finally {
   await browser.close();
   harness.kill("SIGTERM");
+  await exited;
   rmSync(home, { recursive: true, force: true });
 }
 process.exit(failed ? 1 : 0);

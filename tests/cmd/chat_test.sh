@@ -51,7 +51,8 @@ rest=""
 while IFS= read -r -t 20 line <&"$out_fd"; do rest+="$line"$'\n'; done
 wait "$chat_pid" 2>/dev/null
 has executing "$rest" "[card $code] executing"
-has no-runner "$rest" "orwenna: “send 5 USDC to bob” isn't available in this build yet — nothing was done."
+# No signer holds a wallet here, so the send stops before any signature.
+has no-wallet "$rest" "orwenna: The active wallet has no Solana key. Nothing was signed."
 has second-confirm "$rest" "No card with the code «$code» is waiting, so nothing was signed."
 
 # One JSON object per line.

@@ -15,7 +15,7 @@ const T = {
     minRewardRisk: "Least reward to risk", defaultRewardRisk: "Take-profit multiple", maxLeverage: "Leverage cap",
     atrStopMultiple: "Stop distance, × ATR", maxOpenRiskPct: "All open positions at their stops, % of capital",
     noAddresses: "No saved addresses.", sessionLength: "One approval covers", minutes: "min", noSession: "one move",
-    testnet: "Hyperliquid testnet (no real money)", chart: "Chart",
+    testnet: "Hyperliquid testnet (no real money)", chart: "Chart", localSetup: "Set up a model on this machine",
   },
   ru: {
     newCanvas: "Новый холст", activity: "Журнал", plan: "План", cardTitle: "Ждёт вашего подтверждения",
@@ -30,6 +30,7 @@ const T = {
     maxLeverage: "Предел плеча", atrStopMultiple: "Стоп, × ATR", maxOpenRiskPct: "Все открытые позиции на стопах, % капитала",
     noAddresses: "Сохранённых адресов нет.", sessionLength: "Одно подтверждение действует", minutes: "мин",
     noSession: "на одно действие", testnet: "Тестовая сеть Hyperliquid (без настоящих денег)", chart: "График",
+    localSetup: "Установить модель на этот компьютер",
   },
 };
 
@@ -286,7 +287,12 @@ async function openSettings(tab) {
         } });
       list.append(el("li", {}, el("div", {}, el("div", { text: p.name }), el("div", { class: "muted", text: `${p.defaultModel || ""} · ${status}` })), use));
     }
-    show(list);
+    const line = el("p", { class: "note", id: "setup-line" });
+    const setup = el("button", { type: "button", text: t("localSetup"), onclick: async () => {
+      const started = await act("localSetup");
+      if (started.status !== 202) line.textContent = started.body.error || "";
+    } });
+    show(list, el("p", {}, setup), line);
   } else if (tab === "risk") {
     const answer = await act("settings");
     if (answer.status !== 200) return problem(answer);
@@ -351,6 +357,13 @@ function connect() {
     let event = null;
     try { event = JSON.parse(e.data); } catch (_) { return; }
     if (event && event.kind === "show" && event.data && event.data.what === "command") showCommand(event.data.command);
+    if (event && event.kind === "setup" && event.data) {
+      // The local model setup's steps and progress, until its notice lands in the chat.
+      const line = $("setup-line");
+      if (line) line.textContent = event.data.text || "";
+      showNotice(event.data.kind === "progress" || event.data.kind === "status" ? event.data.text : "");
+      return;
+    }
     if (event && event.kind === "draft" && state) {
       state.draftReply = event.data && event.data.text || "";
       renderDraft(state.draftReply);

@@ -14,8 +14,12 @@ WebAnswer failure(int status, const std::string& error) { return WebAnswer{statu
 
 }  // namespace
 
-ConversationPanel::ConversationPanel(Conversation& conversation)
-    : conversation_(conversation), signer_(SignerLocation::forApp(conversation.paths())) {}
+ConversationPanel::ConversationPanel(Conversation& conversation, std::function<void(const Json&)> publish)
+    : conversation_(conversation), signer_(SignerLocation::forApp(conversation.paths())), publish_(std::move(publish)) {}
+
+ConversationPanel::~ConversationPanel() {
+  if (setup_.joinable()) setup_.join();
+}
 
 std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const Json& body) {
   namespace sr = signer_request;
@@ -32,6 +36,7 @@ std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const J
     return signer(sr::SetSessionLength{seconds->get<std::int64_t>()}, "sessionLength");
   }
   if (action == "candles") return candles(body);
+  if (action == "localSetup") return localSetup();
   return std::nullopt;
 }
 
@@ -133,6 +138,28 @@ WebAnswer ConversationPanel::candles(const Json& body) {
   } catch (const Error& e) {
     return failure(502, e.what());
   }
+}
+
+WebAnswer ConversationPanel::localSetup() {
+  std::lock_guard lock(mutex_);
+  if (setup_.joinable()) setup_.join();  // a finished one; a running one holds the setup lock below
+  Language language = Language::english;
+  conversation_.loop().sync([&] { language = conversation_.workspace().replyLanguage(); });
+  setup_ = std::thread([this, language] {
+    LocalSetupOptions options;
+    options.language = language;
+    auto progress = [this](const SetupEvent& e) {
+      static constexpr const char* kKinds[] = {"status", "progress", "notice", "failure"};
+      Json data{{"kind", kKinds[static_cast<int>(e.kind)]}, {"text", e.text}, {"percent", e.percent}};
+      publish_(Json{{"kind", "setup"}, {"data", std::move(data)}});
+      // The outcome is said in the chat too.
+      if (e.kind == SetupEvent::Kind::notice || e.kind == SetupEvent::Kind::failure) {
+        conversation_.loop().post([this, text = e.text] { conversation_.workspace().reply(text); });
+      }
+    };
+    cmd::localSetup(conversation_.services()).setUpOllama(options, progress);
+  });
+  return WebAnswer{202, Json{{"started", true}}};
 }
 
 }  // namespace orwenna::cmd

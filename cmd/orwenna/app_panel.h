@@ -5,7 +5,9 @@
 #pragma once
 
 #include <memory>
+#include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "orwenna/conversation.h"
@@ -16,7 +18,10 @@ namespace orwenna::cmd {
 
 class ConversationPanel final : public AppPanel {
  public:
-  explicit ConversationPanel(Conversation& conversation);
+  // `publish` sends an event to the page's stream (the local setup's progress).
+  ConversationPanel(Conversation& conversation, std::function<void(const Json&)> publish);
+  // Waits for a local setup still running.
+  ~ConversationPanel() override;
   std::optional<WebAnswer> act(std::string_view action, const Json& body) override;
 
  private:
@@ -26,11 +31,14 @@ class ConversationPanel final : public AppPanel {
   WebAnswer chooseModel(const Json& body);
   WebAnswer signer(const SignerRequest& request, const char* what);
   WebAnswer candles(const Json& body);
+  WebAnswer localSetup();
 
   Conversation& conversation_;
   SignerLocation signer_;
   std::mutex mutex_;
   std::vector<std::shared_ptr<LLMClient>> clients_;  // kept alive for the turns that use them
+  std::function<void(const Json&)> publish_;
+  std::thread setup_;  // the local model setup, at most one
 };
 
 }  // namespace orwenna::cmd

@@ -22,6 +22,7 @@
 #include "llm/providers.h"
 #include "llm/sign_in.h"
 #include "orwenna/command.h"
+#include "orwenna/model_choice.h"
 #include "platform/credential_store.h"
 #include "platform/process.h"
 
@@ -47,20 +48,6 @@ std::string stateOf(const ProviderInfo& info, const std::optional<Credential>& c
   if (info.unavailable) return "unavailable";
   if (credential || info.kind == ProviderKind::local) return "connected";
   return info.takesKey ? "needs a key" : "needs sign-in";
-}
-
-std::string searchPath() {
-  const char* path = std::getenv("PATH");
-  return path ? path : "/usr/local/bin:/usr/bin:/bin";
-}
-
-LocalSetup localSetup(const Services& services) {
-  LocalPlaces places;
-  places.installDir = AppPaths::fromEnvironment().dataDir / "ollama";
-  const char* models = std::getenv("OLLAMA_MODELS");
-  places.modelsDir = models && *models ? std::filesystem::path(models) : homeFolder() / ".ollama" / "models";
-  places.searchPath = searchPath();
-  return LocalSetup(services.http, services.clock, services.endpoints.local, places);
 }
 
 Language languageNamed(const std::string& name) {

@@ -1,8 +1,11 @@
 #include "orwenna/model_choice.h"
 
 #include "llm/providers.h"
+#include "llm/sign_in.h"
 #include "orwenna/command.h"
 #include "platform/credential_store.h"
+
+#include <cstdlib>
 
 namespace orwenna::cmd {
 
@@ -36,6 +39,20 @@ ChosenModel connectModel(const Services& services, const std::string& providerID
   std::string model = modelID.empty() ? info.defaultModel : modelID;
   if (model.empty()) throw CommandFailure(info.name + " has no default model; pick one with --model.");
   return ChosenModel{chosen->makeClient(credential, model), model, info.id, modelDisplayName(model)};
+}
+
+std::string searchPath() {
+  const char* path = std::getenv("PATH");
+  return path ? path : "/usr/local/bin:/usr/bin:/bin";
+}
+
+LocalSetup localSetup(const Services& services) {
+  LocalPlaces places;
+  places.installDir = AppPaths::fromEnvironment().dataDir / "ollama";
+  const char* models = std::getenv("OLLAMA_MODELS");
+  places.modelsDir = models && *models ? std::filesystem::path(models) : homeFolder() / ".ollama" / "models";
+  places.searchPath = searchPath();
+  return LocalSetup(services.http, services.clock, services.endpoints.local, places);
 }
 
 }  // namespace orwenna::cmd

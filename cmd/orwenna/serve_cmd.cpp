@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -108,14 +109,19 @@ void runServe(const ServeOptions& options) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   Conversation conversation(options.conversation);
-  ConversationPanel panel(conversation);
-  WorkspaceBackend backend(conversation.loop(), conversation.workspace(), &panel);
   Bytes key(32);
   SecureRandom::shared().fill(key);
   WebServer::Options serverOptions;
   serverOptions.port = options.port;
   serverOptions.launchKey = toHex(key);
+  // Set while the server exists; the panel's setup thread may outlive its stop.
+  std::atomic<WebServer*> published{nullptr};
+  ConversationPanel panel(conversation, [&published](const Json& event) {
+    if (WebServer* server = published.load()) server->publish(event);
+  });
+  WorkspaceBackend backend(conversation.loop(), conversation.workspace(), &panel);
   WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), serverOptions);
+  published.store(&server);
   backend.attach(server);
   const int port = server.start();
   writeFileAtomically(paths.runtimeDir / "app.json",
@@ -133,6 +139,7 @@ void runServe(const ServeOptions& options) {
   std::error_code ignored;
   std::filesystem::remove(paths.runtimeDir / "app.json", ignored);
   conversation.loop().sync([&] { conversation.workspace().setListener(nullptr); });
+  published.store(nullptr);
   server.stop();
   ::close(lock);
 }

@@ -44,7 +44,7 @@ Conversation::Conversation(const ConversationOptions& options)
   sendSigner_ = std::make_unique<SocketTradeSigner>(signer);
   journal_ = std::make_unique<Journal>(Journal::inDataFolder(paths_.dataDir));
   // The active wallet's addresses, asked of the signer for each step: the user may switch wallets.
-  sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, [signer] {
+  auto activeAddresses = [signer] {
     WalletAddresses addresses;
     try {
       SignerReply status = SignerClient(signer).send(signer_request::Status{});
@@ -55,10 +55,12 @@ Conversation::Conversation(const ConversationOptions& options)
       log::warn("send: the signer's addresses couldn't be read: {}", e.what());
     }
     return addresses;
-  });
+  };
+  sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
+  swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
-                                    services_.hyperliquidTestnet, sends_.get(),
+                                    services_.hyperliquidTestnet, swaps_.get(),
                                     // Progress of a long move (a bridge) shows in the chat as it happens.
                                     [this](const std::string& line) {
                                       loop_.post([this, line] {

@@ -1,12 +1,14 @@
 // `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
-// sends (USDC, SOL, tokens, NEAR, closing the NEAR account) and prints its
-// card; with --confirm it carries the move out through the signer, as the
-// chat's Confirm does, and prints the outcome. Recipients come only from the
-// signer's address book.
+// sends (USDC, SOL, tokens, NEAR, closing the NEAR account) or swaps on
+// Jupiter ("buy SOL for 10 USDC", "sell all JUP") and prints its card; with
+// --confirm it carries the move out through the signer, as the chat's
+// Confirm does, and prints the outcome. Recipients come only from the
+// signer's address book; a swap is held to its card's quote.
 #include <iostream>
 #include <memory>
 
 #include "app/send_moves.h"
+#include "app/swap_moves.h"
 #include "app/services.h"
 #include "base/files.h"
 #include "execution/journal.h"
@@ -42,6 +44,51 @@ SignerReply ask(const SignerLocation& location, const SignerRequest& request) {
   return reply;
 }
 
+void printOutcome(const MoveOptions& options, Json out, const std::string& card, const ExecutionResult& result) {
+  const char* outcome = result.outcome == ExecutionResult::Outcome::done     ? "done"
+                        : result.outcome == ExecutionResult::Outcome::failed ? "failed"
+                                                                             : "unknown";
+  if (options.json) {
+    out["outcome"] = outcome;
+    out["reply"] = result.reply;
+    out["checks"] = result.lines;
+    std::cout << out.dump(2) << '\n';
+  } else {
+    std::cout << card << '\n';
+    for (const auto& line : result.lines) std::cout << "  ✓ " << line << '\n';
+    if (result.outcome == ExecutionResult::Outcome::done) std::cout << result.reply << '\n';
+  }
+  if (result.outcome != ExecutionResult::Outcome::done) throw CommandFailure(result.reply);
+}
+
+// False when the line is not a swap.
+bool runSwap(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
+  SwapMoves swaps(services, signer, journal, [addresses] { return addresses; }, nullptr);
+  auto card = swaps.card(command);
+  if (!card) return false;
+  Json out{{"line", command.line()}, {"card", card->refusal ? *card->refusal : card->text}, {"chain", "Solana"}};
+  if (card->refusal) {
+    if (options.json) std::cout << out.dump(2) << '\n';
+    throw CommandFailure(*card->refusal);
+  }
+  out["minOut"] = card->minOut.toString();
+  if (!options.confirm) {
+    if (options.json) {
+      std::cout << out.dump(2) << '\n';
+    } else {
+      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    return true;
+  }
+  printOutcome(options, out, card->text, *swaps.swap(command, card));
+  return true;
+}
+
 void runMove(const MoveOptions& options) {
   auto command = WalletCommand::parse(options.line);
   if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
@@ -52,8 +99,9 @@ void runMove(const MoveOptions& options) {
     saved.push_back({a.name, a.address, a.network});
   }
   SignerBook book(std::move(saved));
+  if (runSwap(options, *command, location)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends and swaps only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;
@@ -74,25 +122,12 @@ void runMove(const MoveOptions& options) {
   Journal journal = Journal::inDataFolder(paths.dataDir);
   SendMoves moves(services, book, signer, journal, [addresses] { return addresses; });
   auto result = moves.run(PendingAction{*command});
-  const char* outcome = result->outcome == ExecutionResult::Outcome::done     ? "done"
-                        : result->outcome == ExecutionResult::Outcome::failed ? "failed"
-                                                                              : "unknown";
-  if (options.json) {
-    out["outcome"] = outcome;
-    out["reply"] = result->reply;
-    out["checks"] = result->lines;
-    std::cout << out.dump(2) << '\n';
-  } else {
-    std::cout << card->text << '\n';
-    for (const auto& line : result->lines) std::cout << "  ✓ " << line << '\n';
-    if (result->outcome == ExecutionResult::Outcome::done) std::cout << result->reply << '\n';
-  }
-  if (result->outcome != ExecutionResult::Outcome::done) throw CommandFailure(result->reply);
+  printOutcome(options, out, card->text, *result);
 }
 
 CommandRegistrar moveRegistrar([](CLI::App& app) {
   auto options = std::make_shared<MoveOptions>();
-  CLI::App* sub = app.add_subcommand("move", "prepare a send and show its card; --confirm carries it out");
+  CLI::App* sub = app.add_subcommand("move", "prepare a send or a swap and show its card; --confirm carries it out");
   sub->add_option("line", options->line, "the wallet command, e.g. \"send 5 USDC to Mom\"")->required();
   sub->add_flag("--json", options->json, "print JSON instead of text");
   sub->add_flag("--confirm", options->confirm, "carry the move out through the signer");

@@ -79,6 +79,7 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.local.claudeSite = overrides.base("ORWENNA_CLAUDE_INSTALLER", local.claudeSite);
   e.relay = overrides.base("ORWENNA_RELAY_API", HttpBridgeStatus::kRelayDefault);
   e.oneClick = overrides.base("ORWENNA_ONECLICK_API", HttpBridgeStatus::kOneClickDefault);
+  e.jupiter = overrides.base("ORWENNA_JUPITER_API", kJupiterDefault);
   return e;
 }
 

@@ -57,6 +57,9 @@ struct Endpoints {
   // Bridge services: ORWENNA_RELAY_API, ORWENNA_ONECLICK_API.
   std::string relay = HttpBridgeStatus::kRelayDefault;
   std::string oneClick = HttpBridgeStatus::kOneClickDefault;
+  // Jupiter's swap API: ORWENNA_JUPITER_API.
+  static constexpr const char* kJupiterDefault = "https://lite-api.jup.ag/swap/v1";
+  std::string jupiter = kJupiterDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

@@ -90,6 +90,10 @@ SolanaSender::Prepared SolanaSender::prepare(const SolanaMove& move) {
       }
       throw ExecutionError(nothingSigned(SolanaSimulation::notEnoughSolMessage(move.owner, balance)));
     }
+    if (simulation.error && move.reroute &&
+        simulation.error->find("{\"Custom\":" + std::to_string(move.reroute->customError) + "}") != std::string::npos) {
+      throw RouteRefused(nothingSigned("The simulation failed: " + *simulation.error + move.reroute->note));
+    }
     if (simulation.error) throw ExecutionError(nothingSigned("The simulation failed: " + *simulation.error));
     std::vector<SolanaGuard::BalanceRule> rules;
     for (std::size_t i = 0; i < move.watches.size(); ++i) {

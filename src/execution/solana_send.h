@@ -27,6 +27,7 @@
 #include "chains/solana_transaction.h"
 #include "execution/chain_send.h"
 #include "execution/envelope.h"
+#include "execution/execution_error.h"
 #include "execution/journal.h"
 #include "signing/trade_signer.h"
 
@@ -59,6 +60,20 @@ struct SolanaMove {
   Decimal output;  // what arrives
   std::optional<std::string> destination;
   std::string note;  // the journal's description of what is signed
+
+  // A route's own "this route can't deliver" error in the simulation
+  // ({"Custom":N}): the caller may ask the route for another way.
+  struct Reroute {
+    std::int64_t customError = 0;
+    std::string note;  // appended to the simulation's error
+  };
+  std::optional<Reroute> reroute;
+};
+
+// A stop before the signature after which asking the route again may help.
+class RouteRefused : public ExecutionError {
+ public:
+  using ExecutionError::ExecutionError;
 };
 
 class SolanaSender {

@@ -36,6 +36,7 @@ class FakeSolanaLedger {
  public:
   static constexpr std::uint64_t kFee = 5000;
   static constexpr std::uint64_t kTokenAccountRent = 2'039'280;
+  static constexpr std::string_view kFakeJupiterProgram = "JUP6LkbZbjS1jKKwapdHNy74zcZ3tLUZoi5QNyVTaV4";
 
   struct TokenAccount {
     std::string mint;
@@ -291,6 +292,28 @@ class FakeSolanaLedger {
         if (source->second.amount < amount) return fail(Json{{"Custom", 1}}), run;
         source->second.amount -= amount;
         dest->second.amount += amount;
+        continue;
+      }
+      // The fake Jupiter program: the signer's input account pays the pool's,
+      // the pool's output account pays the signer's; 6001 when the pool
+      // can't give the amount (Jupiter's "less than the minimum").
+      if (program == kFakeJupiterProgram && ix.data.size() == 17 && ix.data[0] == 0xE5) {
+        auto userIn = s.tokens.find(acct(1));
+        auto userOut = s.tokens.find(acct(2));
+        auto poolIn = s.tokens.find(acct(3));
+        auto poolOut = s.tokens.find(acct(4));
+        if (userIn == s.tokens.end() || userOut == s.tokens.end() || poolIn == s.tokens.end() ||
+            poolOut == s.tokens.end()) {
+          return fail("InvalidAccountData"), run;
+        }
+        if (userIn->second.owner != acct(0) || !signer(ix.accounts.at(0))) return fail(Json{{"Custom", 4}}), run;
+        const std::uint64_t in = le64(ix.data, 1), out = le64(ix.data, 9);
+        if (userIn->second.amount < in) return fail(Json{{"Custom", 1}}), run;
+        if (poolOut->second.amount < out) return fail(Json{{"Custom", 6001}}), run;
+        userIn->second.amount -= in;
+        poolIn->second.amount += in;
+        poolOut->second.amount -= out;
+        userOut->second.amount += out;
         continue;
       }
       return fail("UnsupportedProgramId"), run;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "app/services.h"
 #include "app/workspace.h"
 #include "base/files.h"
+#include "execution/guardian.h"
 #include "guards/second_check.h"
 #include "orwenna/model_choice.h"
 
@@ -41,6 +43,11 @@ class Conversation {
   // Waits until no model call, queued message or execution is in flight.
   void waitIdle();
 
+  // Starts the background guardian when exit rules are stored (otherwise the
+  // first trade that sets some starts it). Its notices go to the chat and the
+  // desktop.
+  void startGuardian();
+
  private:
   AppPaths paths_;
   Services services_;
@@ -54,6 +61,14 @@ class Conversation {
   std::unique_ptr<SignerLockPort> signerLock_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;
+  // Declared last: the loop stops before what it uses goes away.
+  std::unique_ptr<ExitRulesStore> exitRules_;
+  std::mutex guardianMutex_;
+  std::unique_ptr<Guardian> guardian_;
+  std::unique_ptr<GuardianLoop> guardianLoop_;
+
+  void ensureGuardian();
+  void notice(const Notice& n);
 };
 
 }  // namespace orwenna::cmd

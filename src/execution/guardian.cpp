@@ -258,6 +258,64 @@ void Guardian::failed(const std::string& coin, const std::string& message, PassR
   if (s_.notify) s_.notify({"perp:" + coin, "Stop not moved on " + coin, message, "Стоп не передвинут по " + coin, message});
 }
 
+GuardianLoop::GuardianLoop(Guardian& guardian, const ExitRulesStore& rules, std::function<bool()> alerts)
+    : guardian_(guardian), rules_(rules), alerts_(std::move(alerts)) {}
+
+GuardianLoop::~GuardianLoop() { stop(); }
+
+std::chrono::seconds GuardianLoop::round() {
+  bool anyAlert = false;
+  if (alerts_) {
+    try {
+      anyAlert = alerts_();
+    } catch (const std::exception& e) {
+      log::warn("price alerts: {}", e.what());
+    }
+  }
+  (void)guardian_.pass();
+  return anyAlert || !rules_.empty() ? kBusyPause : kIdlePause;
+}
+
+void GuardianLoop::start() {
+  std::lock_guard lock(mutex_);
+  if (thread_.joinable()) return;
+  stopping_ = false;
+  thread_ = std::thread([this] {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      lock.unlock();
+      std::chrono::seconds pause = kIdlePause;
+      try {
+        pause = round();
+      } catch (const std::exception& e) {
+        log::warn("guardian: {}", e.what());
+      }
+      lock.lock();
+      // condition_variable waits on the steady clock: a changed wall clock
+      // neither skips nor stretches the pause.
+      cv_.wait_for(lock, pause, [this] { return stopping_ || woken_; });
+      woken_ = false;
+    }
+  });
+}
+
+void GuardianLoop::wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  cv_.notify_all();
+}
+
+void GuardianLoop::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
 ManualStop manualStop(const Decimal& entry, const Decimal& size, const Decimal& pct,
                       const std::optional<Decimal>& capital, const RiskPolicy& policy) {
   const Decimal d = size.isNegative() ? Decimal(-1) : Decimal(1);

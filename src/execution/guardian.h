@@ -11,12 +11,15 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -127,6 +130,40 @@ class Guardian {
   Setup s_;
   std::mutex passMutex_;
   std::set<std::string> reported_;  // coins whose current failure was already told
+};
+
+// The one background task of price alerts and the guardian: the alert check,
+// then a guardian pass, then a sleep on the monotonic clock — 10 seconds while
+// any alert or exit rule exists, 30 otherwise. `wake` runs the next round at
+// once (a trail was just set). Thread-safe; stop() (or the destructor) ends
+// the task and waits for it.
+class GuardianLoop {
+ public:
+  static constexpr std::chrono::seconds kBusyPause{10};
+  static constexpr std::chrono::seconds kIdlePause{30};
+
+  // `alerts` runs the price-alert check and says whether any alert exists;
+  // it may be empty until alerts exist.
+  GuardianLoop(Guardian& guardian, const ExitRulesStore& rules, std::function<bool()> alerts = {});
+  ~GuardianLoop();
+  GuardianLoop(const GuardianLoop&) = delete;
+  GuardianLoop& operator=(const GuardianLoop&) = delete;
+
+  void start();
+  void wake();
+  void stop();
+  // One round: alerts, then the pass; the pause that should follow.
+  std::chrono::seconds round();
+
+ private:
+  Guardian& guardian_;
+  const ExitRulesStore& rules_;
+  std::function<bool()> alerts_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stopping_ = false;
+  bool woken_ = false;
+  std::thread thread_;
 };
 
 // The tightest reduce-only stop of the position among the open orders (on the

@@ -1,9 +1,11 @@
 #include "hyperliquid/history.h"
 
 #include <algorithm>
+#include <future>
 #include <set>
 #include <tuple>
 
+#include "hyperliquid/account.h"
 #include "trading/fmt.h"
 #include "trading/market.h"
 
@@ -198,6 +200,52 @@ std::vector<TradeHistory::Transfer> transfers(const Hyperliquid::InfoApi& api, c
 Decimal accountValue(const Hyperliquid::InfoApi& api, const std::string& user) {
   return historyRead(api, Json{{"type", "clearinghouseState"}, {"user", user}},
                      [](const Json& j) { return requireDecimal(requireField(j, "marginSummary"), "accountValue"); });
+}
+
+PnL::Report pnlReport(const Hyperliquid::InfoApi& api, const std::string& user, PnL::Period period,
+                      const std::optional<std::string>& coin, PortfolioHistory* history) {
+  const std::int64_t now = api.clock.nowMillis();
+  const std::int64_t since = PnL::periodStart(period, now).value_or(0);
+  PnL::Inputs in;
+  if (history != nullptr) in.values = history->values();
+  // The change may be measured from a value older than the period's start:
+  // the money moved since then must be read too.
+  std::int64_t ledgerSince = since;
+  for (const auto& v : in.values) ledgerSince = std::min(ledgerSince, v.at);
+  auto fillsRead = std::async(std::launch::async, [&] { return fills(api, user, since); });
+  auto fundingRead = std::async(std::launch::async, [&] { return funding(api, user, since); });
+  auto ledgerRead = std::async(std::launch::async, [&] { return transfers(api, user, ledgerSince); });
+  std::exception_ptr failure;
+  try {
+    for (const auto& p : HyperliquidAccount::positions(api, user)) in.positions.push_back({p.coin, p.unrealizedPnl});
+    in.valueNow = accountValue(api, user);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Every thread is waited for before anything is thrown.
+  Fills f;
+  try {
+    f = fillsRead.get();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  try {
+    in.funding = fundingRead.get();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  std::vector<TradeHistory::Transfer> moved;
+  try {
+    moved = ledgerRead.get();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
+  in.fills = std::move(f.fills);
+  in.historyCut = f.cut;
+  for (const auto& t : moved) in.flows.push_back({t.time, t.amount, t.text, "hyperliquid"});
+  if (history != nullptr && in.valueNow) history->recordValue({now, *in.valueNow});
+  return PnL::report(period, coin, in, now);
 }
 
 }  // namespace orwenna::HyperliquidHistory

@@ -41,6 +41,14 @@ std::vector<TradeHistory::Transfer> transfers(const Hyperliquid::InfoApi& api, c
 // "marginSummary.accountValue" of the perp account.
 Decimal accountValue(const Hyperliquid::InfoApi& api, const std::string& user);
 
+// The whole report of a period for the account: fills, funding and the
+// ledger read at once on three threads, the positions and the account value
+// now. With `history`, the value now is recorded there and the change is
+// measured against its values, the ledger's money moves taken out. A failed
+// read fails the report (the exception of the read).
+PnL::Report pnlReport(const Hyperliquid::InfoApi& api, const std::string& user, PnL::Period period,
+                      const std::optional<std::string>& coin, PortfolioHistory* history);
+
 // The parsers alone. A spot fill ("@7", "PURR/USDC") is left out.
 [[nodiscard]] std::vector<TradeHistory::Fill> parseFills(const Json& answer);
 [[nodiscard]] std::vector<TradeHistory::Funding> parseFunding(const Json& answer);

@@ -207,20 +207,19 @@ void Guardian::passCoin(const std::string& coin, ExitRules rules, const Hyperliq
   const HLAsset asset = HLAsset::of(*market);
   const Decimal mark = market->markPx;
   const ExitRules before = rules;
-  auto round = [&](const Decimal& p) { return p.isPositive() ? HLAction::roundPrice(p, asset.szDecimals, false) : p; };
-  std::optional<Action> action = step(rules, position.size, restingStop(orders, coin, rules.long_), mark, round);
+  Decision d = decide(rules, position, orders, *market);
+  rules = d.rules;
+  const std::optional<Action>& action = d.action;
+  const Decimal& target = d.target;
 
-  Decimal target;
   Notice notice;
   notice.key = "perp:" + coin;
   if (action && std::holds_alternative<StopToBreakeven>(*action)) {
-    target = rules.entry;
     notice.title = "Partial profit taken on " + coin;
     notice.titleRU = "Частичная прибыль по " + coin;
     notice.text = "Stop moved to breakeven.";
     notice.textRU = "Стоп перенесён в безубыток.";
   } else if (action) {
-    target = std::get<StopTo>(*action).price;
     const std::string shown = target.toString();
     notice.title = "Trailing stop on " + coin;
     notice.titleRU = "Трейлинг-стоп по " + coin;
@@ -249,6 +248,20 @@ void Guardian::passCoin(const std::string& coin, ExitRules rules, const Hyperliq
       failed(coin, e.what(), out);
     }
   }
+}
+
+Guardian::Decision Guardian::decide(ExitRules rules, const HyperliquidAccount::Position& position,
+                                    const std::vector<HyperliquidAccount::Order>& orders, const Market& market) {
+  auto round = [&](const Decimal& p) {
+    return p.isPositive() ? HLAction::roundPrice(p, market.szDecimals, false) : p;
+  };
+  Decision d;
+  d.action = step(rules, position.size, restingStop(orders, position.coin, rules.long_), market.markPx, round);
+  if (d.action) {
+    d.target = std::holds_alternative<StopToBreakeven>(*d.action) ? rules.entry : std::get<StopTo>(*d.action).price;
+  }
+  d.rules = std::move(rules);
+  return d;
 }
 
 void Guardian::failed(const std::string& coin, const std::string& message, PassReport& out) {

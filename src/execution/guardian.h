@@ -96,6 +96,16 @@ class Guardian {
                                                   const std::optional<Decimal>& stop, const Decimal& mark,
                                                   const std::function<Decimal(const Decimal&)>& round = {});
 
+  // One coin's decision from what the pass read: the rules as they become,
+  // and the stop price to move to (the entry for a breakeven).
+  struct Decision {
+    ExitRules rules;
+    std::optional<Action> action;
+    Decimal target;
+  };
+  [[nodiscard]] static Decision decide(ExitRules rules, const HyperliquidAccount::Position& position,
+                                       const std::vector<HyperliquidAccount::Order>& orders, const Market& market);
+
   struct Setup {
     HLOrders& orders;
     ExitRulesStore& rules;

@@ -26,6 +26,7 @@ class ConversationPanel final : public AppPanel {
   WebAnswer chooseModel(const Json& body);
   WebAnswer signer(const SignerRequest& request, const char* what);
   WebAnswer candles(const Json& body);
+  WebAnswer pnl(const Json& body);
 
   Conversation& conversation_;
   SignerLocation signer_;

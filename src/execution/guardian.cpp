@@ -168,8 +168,17 @@ Guardian::PassReport Guardian::pass() {
   std::vector<HyperliquidAccount::Order> orders;
   MarketTable markets;
   try {
-    positions = s_.orders.positions();
-    orders = s_.orders.openOrders();
+    // Builder-dex coins ("xyz:GOLD") live in their dex's own account state;
+    // a missing read there would look like a closed position.
+    std::set<std::optional<std::string>> dexes;
+    for (const auto& [coin, r] : table) {
+      auto colon = coin.find(':');
+      dexes.insert(colon == std::string::npos ? std::nullopt : std::optional<std::string>(coin.substr(0, colon)));
+    }
+    for (const auto& dex : dexes) {
+      for (auto& p : s_.orders.positions(dex)) positions.push_back(std::move(p));
+      for (auto& o : s_.orders.openOrders(dex)) orders.push_back(std::move(o));
+    }
     markets = s_.markets();
   } catch (const std::exception& e) {
     // Without a good read nothing can be said about the positions: no rule

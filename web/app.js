@@ -225,6 +225,14 @@ function renderActivity() {
 // ---- charts ------------------------------------------------------------------
 
 async function showCommand(command) {
+  const pnl = /^pnl(?:\s+(day|week|month|all))?(?:\s+(\S+))?/i.exec(command || "");
+  if (pnl) {
+    const answer = await act("pnl", { period: (pnl[1] || "day").toLowerCase(), coin: pnl[2] || "" });
+    if (answer.status !== 200) return;
+    drawPnL(answer.body);
+    $("app").classList.add("with-panel");
+    return;
+  }
   const match = /^chart\s+(\S+)(?:\s+(week|month))?/i.exec(command || "");
   if (!match) return;
   const answer = await act("candles", { coin: match[1], range: (match[2] || "day").toLowerCase() });
@@ -261,6 +269,45 @@ function drawChart(data) {
     const last = candles[candles.length - 1];
     box.append(el("p", { class: "empty", text: `${lo} – ${hi} · ${last.c}` }));
   }
+  $("shown").replaceChildren(box);
+  box.scrollIntoView({ block: "nearest" });
+}
+
+// The P/L block: the answer's lines, and the realised result per asset as
+// bars either side of a zero line.
+function drawPnL(data) {
+  const box = el("section", { class: "chart pnl" }, el("h3", { text: `P/L · ${data.period}${data.coin ? " · " + data.coin : ""}` }));
+  const assets = (data.byAsset || []).map((a) => ({ coin: a.coin, v: Number(a.realized) }));
+  if (assets.length > 0) {
+    const ns = "http://www.w3.org/2000/svg";
+    const svg = document.createElementNS(ns, "svg");
+    const width = 300, height = 180;
+    svg.setAttribute("viewBox", `0 0 ${width} ${height}`);
+    svg.setAttribute("preserveAspectRatio", "none");
+    const top = Math.max(0, ...assets.map((a) => a.v)), bottom = Math.min(0, ...assets.map((a) => a.v));
+    const span = top - bottom || 1;
+    const y = (v) => (top - v) / span * (height - 8) + 4;
+    const step = width / assets.length;
+    assets.forEach((a, i) => {
+      const bar = document.createElementNS(ns, "rect");
+      bar.setAttribute("x", i * step + step * 0.15); bar.setAttribute("width", Math.max(step * 0.7, 1));
+      bar.setAttribute("y", Math.min(y(a.v), y(0))); bar.setAttribute("height", Math.max(Math.abs(y(a.v) - y(0)), 1));
+      bar.setAttribute("class", a.v >= 0 ? "up" : "down");
+      const label = document.createElementNS(ns, "title");
+      label.textContent = `${a.coin} ${a.v}`;
+      bar.append(label);
+      svg.append(bar);
+    });
+    const zero = document.createElementNS(ns, "line");
+    zero.setAttribute("x1", 0); zero.setAttribute("x2", width); zero.setAttribute("y1", y(0)); zero.setAttribute("y2", y(0));
+    zero.setAttribute("class", "zero");
+    svg.append(zero);
+    box.append(svg);
+    box.append(el("p", { class: "empty", text: assets.map((a) => a.coin).join(" · ") }));
+  }
+  const ul = el("ul", { class: "lines" });
+  for (const line of data.lines || []) ul.append(el("li", { text: line }));
+  box.append(ul);
   $("shown").replaceChildren(box);
   box.scrollIntoView({ block: "nearest" });
 }

@@ -1,5 +1,6 @@
 #include "orwenna/app_panel.h"
 
+#include "hyperliquid/history.h"
 #include "hyperliquid/info.h"
 #include "llm/providers.h"
 #include "orwenna/command.h"
@@ -37,6 +38,7 @@ std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const J
   }
   if (action == "candles") return candles(body);
   if (action == "localSetup") return localSetup();
+  if (action == "pnl") return pnl(body);
   return std::nullopt;
 }
 
@@ -160,6 +162,33 @@ WebAnswer ConversationPanel::localSetup() {
     cmd::localSetup(conversation_.services()).setUpOllama(options, progress);
   });
   return WebAnswer{202, Json{{"started", true}}};
+}
+
+// The P/L block: the report, its lines and, per asset, the realised result
+// the page draws as bars. The account is the one given, else the signer's.
+WebAnswer ConversationPanel::pnl(const Json& body) {
+  auto period = PnL::periodFromName(body.value("period", std::string("day")));
+  if (!period) return failure(400, "The period is day, week, month or all.");
+  std::optional<std::string> coin;
+  if (auto c = body.find("coin"); c != body.end() && c->is_string() && !c->get<std::string>().empty()) {
+    coin = c->get<std::string>();
+  }
+  std::string address = body.value("address", std::string());
+  try {
+    if (address.empty()) {
+      SignerReply status = SignerClient(signer_).send(SignerRequest{signer_request::Status{}});
+      if (!status.ok || !status.evmAddress) return failure(409, "The signer holds no Hyperliquid account to read.");
+      address = *status.evmAddress;
+    }
+    PortfolioHistory history(conversation_.paths().dataDir / "portfolio-history.json");
+    PnL::Report report =
+        HyperliquidHistory::pnlReport(conversation_.services().hyperliquidInfo(), address, *period, coin, &history);
+    Json out = PnL::toJson(report);
+    out["lines"] = PnL::text(report);
+    return WebAnswer{200, std::move(out)};
+  } catch (const Error& e) {
+    return failure(502, e.what());
+  }
 }
 
 }  // namespace orwenna::cmd

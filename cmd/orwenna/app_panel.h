@@ -32,6 +32,7 @@ class ConversationPanel final : public AppPanel {
   WebAnswer signer(const SignerRequest& request, const char* what);
   WebAnswer candles(const Json& body);
   WebAnswer localSetup();
+  WebAnswer pnl(const Json& body);
 
   Conversation& conversation_;
   SignerLocation signer_;

@@ -5,7 +5,9 @@
 
 #include "base/log.h"
 #include "orwenna/command.h"
+#include "hyperliquid/info.h"
 #include "platform/defaults.h"
+#include "platform/desktop_notice.h"
 #include "trading/risk_policy.h"
 
 namespace orwenna::cmd {
@@ -67,6 +69,23 @@ Conversation::Conversation(const ConversationOptions& options)
                                         if (workspace_) workspace_->reply(line);
                                       });
                                     }});
+  exitRules_ = std::make_unique<ExitRulesStore>(Defaults::standard());
+  // A trade with a partial take or a trail leaves its rules to the guardian,
+  // replacing any of an earlier position of the coin.
+  desk_->onTraded([this](const Executor::Opened& opened) {
+    try {
+      if (!opened.partialPlaced && !opened.trailingPct) {
+        exitRules_->remove(opened.asset);
+        return;
+      }
+      exitRules_->put(opened.asset,
+                      ExitRules::opened(opened.size, opened.entry, opened.partialPlaced, opened.trailingPct));
+      ensureGuardian();
+      guardianLoop_->wake();
+    } catch (const std::exception& e) {
+      log::warn("exit rules of {}: {}", opened.asset, e.what());
+    }
+  });
   s.executor = desk_.get();
   s.addressBook = addressBook_.get();
   s.signerLock = signerLock_.get();
@@ -77,6 +96,7 @@ Conversation::Conversation(const ConversationOptions& options)
 }
 
 Conversation::~Conversation() {
+  if (guardianLoop_) guardianLoop_->stop();
   loop_.sync([&] {
     workspace_->setListener(nullptr);
     workspace_->flush();
@@ -92,6 +112,39 @@ void Conversation::waitIdle() {
     if (idle) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+void Conversation::startGuardian() {
+  if (exitRules_->empty()) return;
+  try {
+    ensureGuardian();
+  } catch (const std::exception& e) {
+    loop_.post([this, what = std::string(e.what())] {
+      if (workspace_) workspace_->reply("The guardian can't manage stops: " + what);
+    });
+  }
+}
+
+void Conversation::ensureGuardian() {
+  std::lock_guard lock(guardianMutex_);
+  if (guardianLoop_) return;
+  HLOrders& orders = desk_->executor().orders();
+  const Hyperliquid::InfoApi info{services_.http, services_.clock,
+                                  services_.endpoints.hyperliquid.root(!services_.hyperliquidTestnet)};
+  guardian_ = std::make_unique<Guardian>(
+      Guardian::Setup{orders, *exitRules_, [info] { return Hyperliquid::loadMarketTable(info); },
+                      [this](const Notice& n) { notice(n); }});
+  guardianLoop_ = std::make_unique<GuardianLoop>(*guardian_, *exitRules_);
+  guardianLoop_->start();
+}
+
+void Conversation::notice(const Notice& n) {
+  loop_.post([this, n] {
+    if (!workspace_) return;
+    const bool ru = workspace_->replyLanguage() == Language::russian;
+    workspace_->reply((ru ? n.titleRU : n.title) + "\n" + (ru ? n.textRU : n.text));
+    (void)notifyDesktop(ru ? n.titleRU : n.title, ru ? n.textRU : n.text);
+  });
 }
 
 }  // namespace orwenna::cmd

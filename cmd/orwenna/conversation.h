@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "app/workspace.h"
 #include "base/files.h"
 #include "execution/journal.h"
+#include "execution/guardian.h"
 #include "guards/second_check.h"
 #include "orwenna/model_choice.h"
 #include "signing/trade_signer.h"
@@ -45,6 +47,11 @@ class Conversation {
   // Waits until no model call, queued message or execution is in flight.
   void waitIdle();
 
+  // Starts the background guardian when exit rules are stored (otherwise the
+  // first trade that sets some starts it). Its notices go to the chat and the
+  // desktop.
+  void startGuardian();
+
  private:
   AppPaths paths_;
   Services services_;
@@ -62,6 +69,14 @@ class Conversation {
   std::unique_ptr<TradeDesk> desk_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;
+  // Declared last: the loop stops before what it uses goes away.
+  std::unique_ptr<ExitRulesStore> exitRules_;
+  std::mutex guardianMutex_;
+  std::unique_ptr<Guardian> guardian_;
+  std::unique_ptr<GuardianLoop> guardianLoop_;
+
+  void ensureGuardian();
+  void notice(const Notice& n);
 };
 
 }  // namespace orwenna::cmd

@@ -1,5 +1,6 @@
 #include "orwenna/model_choice.h"
 
+#include "base/files.h"
 #include "llm/providers.h"
 #include "llm/sign_in.h"
 #include "orwenna/command.h"

@@ -127,7 +127,11 @@ void runServe(const ServeOptions& options) {
   writeFileAtomically(paths.runtimeDir / "app.json",
                       Json{{"port", port}, {"launchKey", *serverOptions.launchKey}, {"pid", ::getpid()}}.dump());
 
-  std::thread recovery([&conversation] { settleBridges(conversation); });
+  std::thread recovery([&conversation] {
+    settleBridges(conversation);
+    // May wait on the signer for the account: never on the main thread.
+    conversation.startGuardian();
+  });
   const std::string link = server.openUrl();
   std::cout << "orwenna is running. Open it at:\n  " << link << std::endl;
   if (!options.noBrowser) openBrowser(link);

@@ -258,6 +258,7 @@ Executor& TradeDesk::executor() {
                            "from. Nothing was signed.");
     }
     parts_ = std::make_unique<Parts>(services_, options_, std::move(wallet));
+    if (traded_) parts_->executor.onTraded(traded_);
   }
   return parts_->executor;
 }

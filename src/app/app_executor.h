@@ -70,6 +70,9 @@ class TradeDesk final : public MoneyExecutor {
   TradeDesk(const Services& services, Options options);
   ~TradeDesk() override;
 
+  // Told of every position opened (the exit rules start from it). Set
+  // before the first executor().
+  void onTraded(std::function<void(const Executor::Opened&)> traded) { traded_ = std::move(traded); }
   // Throws ExecutionError when the signer holds no wallet for Hyperliquid.
   Executor& executor();
   ExecutionResult execute(const std::vector<PendingAction>& steps) override;
@@ -78,6 +81,7 @@ class TradeDesk final : public MoneyExecutor {
   struct Parts;
   const Services& services_;
   Options options_;
+  std::function<void(const Executor::Opened&)> traded_;
   std::mutex mutex_;
   std::unique_ptr<Parts> parts_;
 };

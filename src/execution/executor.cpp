@@ -329,6 +329,7 @@ Executor::Opened Executor::perform(const Prepared& p) {
                                   : leverageSigned ? " No order was placed." : std::string(kNothingSigned);
     throw ExecutionError("The signer didn't sign the trade (" + withoutFullStop(e.what()) + ")." + where);
   }
+  out.trailingPct = p.intent.trailingPct;
   if (traded_) traded_(out);
   return out;
 }

@@ -124,6 +124,7 @@ class Executor {
     bool pending = false;  // a limit entry resting on the book
     std::optional<Decimal> partialTake;
     bool partialPlaced = false;
+    std::optional<Decimal> trailingPct;  // asked for: the guardian keeps it
     bool protectedByStop = false;
     std::vector<std::string> lines;  // what was done, in order
   };

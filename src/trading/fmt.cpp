@@ -47,6 +47,11 @@ std::string usd(const Decimal& value) {
   return text;
 }
 
+std::string signedUsd(const Decimal& value) {
+  std::string text = usd(value);
+  return value.isPositive() && text != "$0.00" ? "+" + text : text;
+}
+
 std::string num(const Decimal& value, int fraction) {
   assert(fraction >= 0 && fraction <= 17);
   int digits = fraction;

@@ -13,6 +13,10 @@ namespace orwenna::Fmt {
 // the dollar sign ("−$12.50").
 std::string usd(const Decimal& value);
 
+// As usd, with "+" before a positive amount that does not round to zero
+// ("+$12.50", "−$3.00", "$0.00").
+std::string signedUsd(const Decimal& value);
+
 // Up to `fraction` digits after the point (trailing zeros dropped), grouped.
 // With `fraction` above 5 and a non-zero value, more digits are shown while the
 // magnitude times ten to that many stays below 1000 (at most 17), so a small

@@ -91,6 +91,22 @@ void FakeHyperliquid::setPosition(const std::string& account, const std::string&
   accounts_[lower(account)].positions[coin] = {coin, szi, entryPx};
 }
 
+void FakeHyperliquid::addHistory(const std::string& account, const std::string& kind, Json row) {
+  std::lock_guard lock(mutex_);
+  accounts_[lower(account)].history[kind].push_back(std::move(row));
+}
+
+void FakeHyperliquid::setPageSize(std::size_t rows) {
+  std::lock_guard lock(mutex_);
+  pageSize_ = rows;
+}
+
+int FakeHyperliquid::infoCount(const std::string& type) const {
+  std::lock_guard lock(mutex_);
+  auto it = infoCounts_.find(type);
+  return it == infoCounts_.end() ? 0 : it->second;
+}
+
 void FakeHyperliquid::fail(Failure failure) {
   std::lock_guard lock(mutex_);
   failures_.insert(failure);
@@ -510,7 +526,23 @@ FakeResponse FakeHyperliquid::info(const RecordedRequest& request) {
   const Account* account = accountOf(user);
   if (account == nullptr) account = &kEmpty;
   const std::int64_t now = clock_.nowMillis();
+  ++infoCounts_[type];
 
+  if (type == "userFillsByTime" || type == "userFunding" || type == "userNonFundingLedgerUpdates") {
+    if (!(*body)["startTime"].is_number_integer()) return unreadable;
+    const std::int64_t from = (*body)["startTime"].get<std::int64_t>();
+    std::vector<Json> rows;
+    if (auto it = account->history.find(type); it != account->history.end()) {
+      for (const Json& r : it->second) {
+        if (r["time"].get<std::int64_t>() >= from) rows.push_back(r);
+      }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Json& a, const Json& b) {
+      return a["time"].get<std::int64_t>() < b["time"].get<std::int64_t>();
+    });
+    if (rows.size() > pageSize_) rows.resize(pageSize_);
+    return FakeResponse::json(Json(rows).dump());
+  }
   if (type == "clearinghouseState") return FakeResponse::json(clearinghouseState(*account).dump());
   if (type == "frontendOpenOrders") {
     Json out = Json::array();

@@ -89,6 +89,14 @@ class FakeHyperliquid {
   void approveAgent(const std::string& account, const std::string& agent);
   void setPosition(const std::string& account, const std::string& coin, const Decimal& szi, const Decimal& entryPx);
 
+  // History rows served as they come, by time from "startTime", at most
+  // `pageSize` per answer: "userFillsByTime", "userFunding" and
+  // "userNonFundingLedgerUpdates" (`kind` is that request's type).
+  void addHistory(const std::string& account, const std::string& kind, Json row);
+  void setPageSize(std::size_t rows);
+  // How many /info requests of this type were answered.
+  int infoCount(const std::string& type) const;
+
   void fail(Failure failure);
   void clear(Failure failure);
 
@@ -119,6 +127,7 @@ class FakeHyperliquid {
     std::vector<Fill> fills;
     std::map<std::string, Decimal> vaults;
     std::map<int, std::int64_t> leverage;
+    std::map<std::string, std::vector<Json>> history;  // by request type
   };
   struct Market {
     std::string coin;
@@ -150,6 +159,8 @@ class FakeHyperliquid {
   std::set<Failure> failures_;
   std::vector<Action> actions_;
   std::uint64_t nextOid_ = 1000;
+  std::size_t pageSize_ = 2000;
+  std::map<std::string, int> infoCounts_;
   // Last, so it stops serving before the state it reads goes away.
   FakeServer server_;
 };

@@ -86,6 +86,18 @@ Conversation::Conversation(const ConversationOptions& options)
       log::warn("exit rules of {}: {}", opened.asset, e.what());
     }
   });
+  // A trail asked for in the chat keeps any rules the trade left (a partial
+  // take still pending) and runs a pass at once.
+  desk_->onTrail([this](const std::string& coin, const HyperliquidAccount::Position& position,
+                        const Decimal& percent) {
+    std::optional<ExitRules> rules = exitRules_->get(coin);
+    if (!rules || rules->openedSize.isPositive() != position.size.isPositive())
+      rules = ExitRules::opened(position.size, position.entry, false, std::nullopt);
+    rules->trailingPct = percent;
+    exitRules_->put(coin, *rules);
+    ensureGuardian();
+    guardianLoop_->wake();
+  });
   s.executor = desk_.get();
   s.addressBook = addressBook_.get();
   s.signerLock = signerLock_.get();

@@ -148,7 +148,27 @@ ExecutionResult AppExecutor::position(const PendingAction::Position& step) {
           } else if constexpr (std::is_same_v<C, PositionCommand::takeTo>) {
             return orders.moveTake(asset, c.price, mid);
           } else if constexpr (std::is_same_v<C, PositionCommand::trail>) {
-            return HLOrders::Report{{HLOrders::kTrailingStopNote}};
+            if (!trail_) return HLOrders::Report{{HLOrders::kTrailingStopNote}};
+            if (!pos) throw ExecutionError("No open " + step.coin + " position.");
+            if (!c.percent.isPositive() || c.percent >= Decimal(100))
+              throw ExecutionError("A trailing distance must be above 0% and below 100%.");
+            trail_(step.coin, *pos, c.percent);
+            HLOrders::Report r;
+            r.lines.push_back(language_ == Language::russian
+                                  ? "orwenna держит стоп " + step.coin + " в " + c.percent.toString() +
+                                        "% от лучшей цены и только подтягивает его — пока orwenna открыта."
+                                  : "orwenna keeps the " + step.coin + " stop " + c.percent.toString() +
+                                        "% behind the best price and only ever tightens it — while orwenna is "
+                                        "open or in the menu bar.");
+            bool stopResting = false;
+            for (const auto& o : orders.openOrders(market->dex))
+              stopResting = stopResting || (o.coin == step.coin && o.isTrigger);
+            if (!stopResting)
+              r.lines.push_back(language_ == Language::russian
+                                    ? "На бирже нет стоп-ордера " + step.coin + ": двигать нечего, пока его не поставят."
+                                    : "There is no " + step.coin +
+                                          " stop order on the exchange, so nothing moves until one is set.");
+            return r;
           } else if constexpr (std::is_same_v<C, PositionCommand::stopToBreakeven>) {
             if (!pos) throw ExecutionError("No open " + step.coin + " position.");
             const Decimal fees = RiskCalc::takerFee() * Decimal(2);
@@ -259,6 +279,7 @@ Executor& TradeDesk::executor() {
     }
     parts_ = std::make_unique<Parts>(services_, options_, std::move(wallet));
     if (traded_) parts_->executor.onTraded(traded_);
+    if (trail_) parts_->app.setTrail(trail_);
   }
   return parts_->executor;
 }

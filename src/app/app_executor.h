@@ -37,6 +37,13 @@ class AppExecutor final : public MoneyExecutor {
   // The markets read from the executor's own Hyperliquid root.
   static MarketLookup liveMarkets(Executor& executor);
 
+  // Hands a trail the user asked for to the guardian: the coin, the live
+  // position and the distance in percent. Without one a trail only says
+  // that nothing is placed on the exchange.
+  using Trail = std::function<void(const std::string& coin, const HyperliquidAccount::Position& position,
+                                   const Decimal& percent)>;
+  void setTrail(Trail trail) { trail_ = std::move(trail); }
+
   ExecutionResult execute(const std::vector<PendingAction>& steps) override;
 
  private:
@@ -48,6 +55,7 @@ class AppExecutor final : public MoneyExecutor {
   MarketLookup markets_;
   WalletMoveRunner* moves_;
   Language language_;
+  Trail trail_;
 };
 
 // Everything a confirmed move needs, built on the first one: the wallet's
@@ -73,6 +81,8 @@ class TradeDesk final : public MoneyExecutor {
   // Told of every position opened (the exit rules start from it). Set
   // before the first executor().
   void onTraded(std::function<void(const Executor::Opened&)> traded) { traded_ = std::move(traded); }
+  // Set before the first executor(), like onTraded.
+  void onTrail(AppExecutor::Trail trail) { trail_ = std::move(trail); }
   // Throws ExecutionError when the signer holds no wallet for Hyperliquid.
   Executor& executor();
   ExecutionResult execute(const std::vector<PendingAction>& steps) override;
@@ -82,6 +92,7 @@ class TradeDesk final : public MoneyExecutor {
   const Services& services_;
   Options options_;
   std::function<void(const Executor::Opened&)> traded_;
+  AppExecutor::Trail trail_;
   std::mutex mutex_;
   std::unique_ptr<Parts> parts_;
 };

@@ -95,6 +95,39 @@ TEST(AppExecutor, ConfirmedTradeOpensOnePositionAndPositionOrdersReachTheExchang
   EXPECT_TRUE(stopAboveEntry);
 }
 
+TEST(AppExecutor, TrailIsHandedToTheGuardianOnlyForAnOpenPosition) {
+  App a;
+  std::vector<std::pair<std::string, Decimal>> trails;
+  a.app.setTrail([&](const std::string& coin, const HyperliquidAccount::Position& p, const Decimal& pct) {
+    EXPECT_EQ(p.entry, dec("2000"));
+    trails.emplace_back(coin, pct);
+  });
+  auto trail = [](const char* pct) {
+    return PendingAction{PendingAction::Position{PositionCommand{PositionCommand::trail{dec(pct)}}, "ETH"}};
+  };
+  ExecutionResult none = a.app.execute({trail("2")});
+  EXPECT_EQ(none.outcome, Outcome::failed);
+  EXPECT_EQ(none.reply, "No open ETH position.");
+  EXPECT_TRUE(trails.empty());
+
+  ASSERT_EQ(a.app.execute({App::ethLong()}).outcome, Outcome::done);
+  ExecutionResult bad = a.app.execute({trail("100")});
+  EXPECT_EQ(bad.outcome, Outcome::failed);
+  EXPECT_TRUE(trails.empty());
+
+  const int signedBefore = a.signer.l1Signatures();
+  ExecutionResult ok = a.app.execute({trail("2.5")});
+  ASSERT_EQ(ok.outcome, Outcome::done) << ok.reply;
+  EXPECT_TRUE(ok.reply.ends_with(" behind the best price and only ever tightens it — while orwenna is open or in "
+                                 "the menu bar."))
+      << ok.reply;
+  EXPECT_EQ(ok.lines.size(), 1u) << "the position's stop rests on the exchange";
+  ASSERT_EQ(trails.size(), 1u);
+  EXPECT_EQ(trails[0].first, "ETH");
+  EXPECT_EQ(trails[0].second, dec("2.5"));
+  EXPECT_EQ(a.signer.l1Signatures(), signedBefore) << "setting a trail signs nothing itself";
+}
+
 TEST(AppExecutor, StepsWithoutARunnerAreNotAvailableAndStopTheCard) {
   App a;
   auto send = WalletCommand::parse("send 1 SOL to alice");

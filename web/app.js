@@ -10,7 +10,8 @@ const T = {
     waiting: "waiting", done: "done", failed: "failed", untitled: "New canvas", unfiled: "Canvases",
     typeCode: "code", noActivity: "Nothing yet.", lock: "Lock", settings: "Settings", tabModel: "Model",
     tabRisk: "Risk", tabBook: "Address book", tabSigner: "Signer", tabEndpoints: "Endpoints", noModel: "No model",
-    use: "Use", connected: "connected", notConnected: "not connected — run orwenna login", save: "Save", saved: "Saved.",
+    use: "Use", connected: "connected", notConnected: "not connected", save: "Save", saved: "Saved.", keyPlaceholder: "API key", connect: "Connect",
+    signingIn: "Finish signing in in the browser window that opened.",
     maxRiskPct: "Largest loss per trade, % of capital", defaultRiskPct: "Risk when none is named, %",
     minRewardRisk: "Least reward to risk", defaultRewardRisk: "Take-profit multiple", maxLeverage: "Leverage cap",
     atrStopMultiple: "Stop distance, × ATR", maxOpenRiskPct: "All open positions at their stops, % of capital",
@@ -24,7 +25,8 @@ const T = {
     waiting: "ждёт", done: "готово", failed: "не вышло", untitled: "Новый холст", unfiled: "Холсты",
     typeCode: "код", noActivity: "Пока пусто.", lock: "Заблокировать", settings: "Настройки", tabModel: "Модель",
     tabRisk: "Риск", tabBook: "Адреса", tabSigner: "Подпись", tabEndpoints: "Адреса сервисов", noModel: "Нет модели",
-    use: "Выбрать", connected: "подключена", notConnected: "не подключена — orwenna login", save: "Сохранить",
+    use: "Выбрать", connected: "подключена", notConnected: "не подключена", save: "Сохранить", keyPlaceholder: "Ключ API", connect: "Подключить",
+    signingIn: "Завершите вход в открывшемся окне браузера.",
     saved: "Сохранено.", maxRiskPct: "Наибольший убыток на сделку, % капитала", defaultRiskPct: "Риск по умолчанию, %",
     minRewardRisk: "Наименьшее отношение прибыли к риску", defaultRewardRisk: "Множитель тейк-профита",
     maxLeverage: "Предел плеча", atrStopMultiple: "Стоп, × ATR", maxOpenRiskPct: "Все открытые позиции на стопах, % капитала",
@@ -314,6 +316,29 @@ function drawPnL(data) {
 
 // ---- settings ----------------------------------------------------------------
 
+// Connecting a provider from the picker: a key is saved at once (it goes only
+// to the app, never into the page's storage); a browser sign-in answers later
+// with a "signIn" event.
+function connectRow(p, reload) {
+  const note = el("span", { class: "note" });
+  const fail = (answer) => { note.className = "note error"; note.textContent = answer.body.error || String(answer.status); };
+  if (p.takesKey) {
+    const key = el("input", { type: "password", autocomplete: "off", placeholder: t("keyPlaceholder"), "aria-label": `${p.name} ${t("keyPlaceholder")}` });
+    const save = el("button", { type: "button", class: "small", text: t("save"), onclick: async () => {
+      const answer = await act("signIn", { provider: p.id, key: key.value });
+      key.value = "";
+      if (answer.status === 200) reload(); else fail(answer);
+    } });
+    return el("li", { class: "connect" }, key, save, note);
+  }
+  if (!p.signIn) return null;
+  const button = el("button", { type: "button", class: "small", text: p.signIn, onclick: async () => {
+    const answer = await act("signIn", { provider: p.id });
+    if (answer.status === 202) { note.className = "note"; note.textContent = t("signingIn"); } else fail(answer);
+  } });
+  return el("li", { class: "connect" }, button, note);
+}
+
 async function openSettings(tab) {
   for (const b of document.querySelectorAll(".tabs button")) b.setAttribute("aria-selected", b.dataset.tab === tab ? "true" : "false");
   const body = $("settings-body");
@@ -333,6 +358,8 @@ async function openSettings(tab) {
           if (chosen.status === 200) { $("settings-dialog").close(); scheduleRefresh(); } else problem(chosen);
         } });
       list.append(el("li", {}, el("div", {}, el("div", { text: p.name }), el("div", { class: "muted", text: `${p.defaultModel || ""} · ${status}` })), use));
+      const row = !p.connected && !p.unavailable && p.kind !== "local" ? connectRow(p, () => openSettings("model")) : null;
+      if (row) list.append(row);
     }
     const line = el("p", { class: "note", id: "setup-line" });
     const setup = el("button", { type: "button", text: t("localSetup"), onclick: async () => {
@@ -404,6 +431,11 @@ function connect() {
     let event = null;
     try { event = JSON.parse(e.data); } catch (_) { return; }
     if (event && event.kind === "show" && event.data && event.data.what === "command") showCommand(event.data.command);
+    if (event && event.kind === "signIn" && event.data) {
+      showNotice(event.data.text || "");
+      const selected = document.querySelector('.tabs button[aria-selected="true"]');
+      if ($("settings-dialog").open && selected && selected.dataset.tab === "model") openSettings("model");
+    }
     if (event && event.kind === "setup" && event.data) {
       // The local model setup's steps and progress, until its notice lands in the chat.
       const line = $("setup-line");

@@ -1,10 +1,12 @@
 #include "orwenna/app_panel.h"
 
+#include "base/text.h"
 #include "hyperliquid/history.h"
 #include "hyperliquid/info.h"
 #include "llm/providers.h"
 #include "orwenna/command.h"
 #include "platform/credential_store.h"
+#include "signing/secret.h"
 #include "trading/risk_policy.h"
 
 namespace orwenna::cmd {
@@ -19,6 +21,8 @@ ConversationPanel::ConversationPanel(Conversation& conversation, std::function<v
     : conversation_(conversation), signer_(SignerLocation::forApp(conversation.paths())), publish_(std::move(publish)) {}
 
 ConversationPanel::~ConversationPanel() {
+  signInCancel_.cancel();
+  if (signIn_.joinable()) signIn_.join();
   if (setup_.joinable()) setup_.join();
 }
 
@@ -28,6 +32,7 @@ std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const J
   if (action == "saveRiskPolicy") return saveRiskPolicy(body);
   if (action == "models") return models();
   if (action == "chooseModel") return chooseModel(body);
+  if (action == "signIn") return signIn(body);
   if (action == "addressBook") return signer(sr::AddressBook{}, "addressBook");
   if (action == "lock") return signer(sr::Lock{}, "lock");
   if (action == "signerStatus") return signer(sr::Status{}, "status");
@@ -81,7 +86,12 @@ WebAnswer ConversationPanel::models() {
            {"kind", kindName(info.kind)},
            {"connected", info.kind == ProviderKind::local || credentials.load(info.id).has_value()},
            {"defaultModel", info.defaultModel},
-           {"models", info.models}};
+           {"models", info.models},
+           {"takesKey", info.takesKey}};
+    // How the page offers to connect it: the browser sign-in first, else the
+    // login another program holds.
+    if (info.signInLabel) p["signIn"] = *info.signInLabel;
+    else if (info.existingLoginLabel) p["signIn"] = *info.existingLoginLabel;
     if (info.unavailable) p["unavailable"] = *info.unavailable;
     list.push_back(std::move(p));
   }
@@ -106,6 +116,68 @@ WebAnswer ConversationPanel::chooseModel(const Json& body) {
     conversation_.workspace().setModel(ChatRouter::askWith(*chosen.client, chosen.model), chosen.name, chosen.providerID);
   });
   return WebAnswer{200, Json{{"model", chosen.name}, {"provider", chosen.providerID}}};
+}
+
+// A key is stored at once. A browser sign-in waits minutes for the user, so it
+// runs on its own thread and its outcome comes as a "signIn" event and a chat
+// line; an earlier credential stays until a new one arrives.
+WebAnswer ConversationPanel::signIn(const Json& body) {
+  auto id = body.find("provider");
+  if (id == body.end() || !id->is_string()) return failure(400, "Which provider?");
+  const std::string providerID = id->get<std::string>();
+  const Services& services = conversation_.services();
+  LLMEnvironment environment = services.llm(SecureRandom::shared(), FileCredentialStore::shared());
+  LLMCredentials credentials{FileCredentialStore::shared()};
+  std::unique_ptr<LLMProvider> provider;
+  for (auto& p : makeProviders(environment))
+    if (p->info().id == providerID) provider = std::move(p);
+  if (!provider) return failure(404, "There is no model provider called " + providerID + ".");
+  const ProviderInfo info = provider->info();
+  if (info.unavailable) return failure(409, *info.unavailable);
+  if (info.kind == ProviderKind::local) return failure(409, info.name + " needs no sign-in.");
+  if (info.takesKey) {
+    auto key = body.find("key");
+    std::string text = key != body.end() && key->is_string() ? text::trimmed(key->get<std::string>()) : "";
+    if (text.empty()) return failure(400, "Paste the " + info.name + " key first; nothing was changed.");
+    try {
+      credentials.save(info.id, Credential::apiKey(text));
+    } catch (const Error& e) {
+      wipeString(text);
+      return failure(500, e.what());
+    }
+    wipeString(text);
+    return WebAnswer{200, Json{{"provider", info.id}, {"connected", true}}};
+  }
+  if (!info.signInLabel && !info.existingLoginLabel) return failure(409, info.name + ": sign-in isn't supported.");
+  std::lock_guard lock(mutex_);
+  if (signIn_.joinable()) {
+    if (signInRunning_) return failure(409, "A sign-in is already waiting in the browser.");
+    signIn_.join();
+  }
+  signInRunning_ = true;
+  signIn_ = std::thread([this, providerID, name = info.name, existing = !info.signInLabel] {
+    const Services& services = conversation_.services();
+    LLMEnvironment environment = services.llm(SecureRandom::shared(), FileCredentialStore::shared());
+    environment.signInCancellation = &signInCancel_;
+    std::string text;
+    bool connected = false;
+    try {
+      for (auto& p : makeProviders(environment)) {
+        if (p->info().id != providerID) continue;
+        Credential credential = existing ? p->existingLogin() : p->signIn();
+        LLMCredentials{FileCredentialStore::shared()}.save(providerID, credential);
+        connected = true;
+        text = "Connected " + name + ".";
+      }
+    } catch (const std::exception& e) {
+      text = e.what();
+    }
+    signInRunning_ = false;
+    if (signInCancel_.isCancelled()) return;  // the app is closing
+    publish_(Json{{"kind", "signIn"}, {"data", Json{{"provider", providerID}, {"connected", connected}, {"text", text}}}});
+    conversation_.loop().post([this, text] { conversation_.workspace().reply(text); });
+  });
+  return WebAnswer{202, Json{{"started", true}}};
 }
 
 WebAnswer ConversationPanel::signer(const SignerRequest& request, const char* what) {

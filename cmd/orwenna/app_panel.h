@@ -4,6 +4,7 @@
 // failures carry their finished sentence under "error". Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <functional>
 #include <mutex>
@@ -29,6 +30,7 @@ class ConversationPanel final : public AppPanel {
   WebAnswer saveRiskPolicy(const Json& body);
   WebAnswer models();
   WebAnswer chooseModel(const Json& body);
+  WebAnswer signIn(const Json& body);
   WebAnswer signer(const SignerRequest& request, const char* what);
   WebAnswer candles(const Json& body);
   WebAnswer localSetup();
@@ -40,6 +42,9 @@ class ConversationPanel final : public AppPanel {
   std::vector<std::shared_ptr<LLMClient>> clients_;  // kept alive for the turns that use them
   std::function<void(const Json&)> publish_;
   std::thread setup_;  // the local model setup, at most one
+  std::thread signIn_;  // a browser sign-in or an adopted login, at most one
+  Cancellation signInCancel_;
+  std::atomic<bool> signInRunning_{false};
 };
 
 }  // namespace orwenna::cmd

@@ -150,9 +150,16 @@ try {
   // The model picker lists the providers and switches the model.
   await page.click("#open-settings");
   await page.waitForSelector(".providers li");
-  assert.equal(await page.locator(".providers li").count(), 3);
+  assert.equal(await page.locator(".providers li").count(), 4, "three providers and the key field of the one not connected");
   assert.ok(await page.locator(".providers li").nth(2).locator("button").isDisabled(), "a provider not connected can't be used");
   await page.screenshot({ path: join(shots, "settings.png") });
+  // An empty key is refused with the panel's sentence; a pasted one connects it.
+  await page.locator(".providers li.connect button").click();
+  await page.waitForFunction(() => document.querySelector(".providers li.connect .error")?.textContent.includes("nothing was changed"));
+  await page.fill('.providers li.connect input[type="password"]', "sk-browser-test");
+  await page.locator(".providers li.connect button").click();
+  await page.waitForFunction(() => document.querySelectorAll(".providers li").length === 3);
+  assert.ok(!(await page.locator(".providers li").nth(2).locator("button").isDisabled()), "a connected provider can be used");
   await page.locator(".providers li").nth(1).locator("button").click();
   await page.waitForFunction(() => document.querySelector("#model-name").textContent === "Other Model");
   await page.click("#open-settings");

@@ -87,10 +87,18 @@ class FakePanel final : public AppPanel {
   FakePanel(AppLoop& loop, Workspace*& workspace) : loop_(loop), workspace_(workspace) {}
   std::optional<WebAnswer> act(std::string_view action, const Json& body) override {
     if (action == "models") {
-      return WebAnswer{200, Json::parse(R"({"providers":[
+      Json answer = Json::parse(R"({"providers":[
           {"id":"scripted","name":"Scripted","kind":"apiKey","connected":true,"defaultModel":"s-1","models":[]},
           {"id":"other","name":"Other Model","kind":"apiKey","connected":true,"defaultModel":"o-1","models":[]},
-          {"id":"absent","name":"Absent","kind":"apiKey","connected":false,"defaultModel":"a-1","models":[]}]})")};
+          {"id":"absent","name":"Absent","kind":"apiKey","connected":false,"takesKey":true,"defaultModel":"a-1","models":[]}]})");
+      answer["providers"][2]["connected"] = absentKey_ == "sk-browser-test";
+      return WebAnswer{200, std::move(answer)};
+    }
+    if (action == "signIn") {
+      if (body.value("provider", std::string()) != "absent") return WebAnswer{404, Json{{"error", "No such provider."}}};
+      absentKey_ = body.value("key", std::string());
+      if (absentKey_.empty()) return WebAnswer{400, Json{{"error", "Paste the Absent key first; nothing was changed."}}};
+      return WebAnswer{200, Json{{"provider", "absent"}, {"connected", true}}};
     }
     if (action == "chooseModel") {
       const std::string name = body.value("provider", std::string()) == "other" ? "Other Model" : "Scripted";
@@ -122,6 +130,7 @@ class FakePanel final : public AppPanel {
  private:
   AppLoop& loop_;
   Workspace*& workspace_;
+  std::string absentKey_;
 };
 
 int run() {

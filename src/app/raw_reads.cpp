@@ -6,6 +6,8 @@
 
 #include "base/json.h"
 #include "base/text.h"
+#include "chains/abi_text.h"
+#include "chains/evm_call.h"
 #include "chains/evm_network.h"
 #include "chains/evm_rpc.h"
 #include "chains/solana_rpc.h"
@@ -548,6 +550,74 @@ LookupHandler rpcLookup(RpcNodes nodes) {
 }
 
 
+
+// --- call ---------------------------------------------------------------------------
+
+constexpr std::string_view kCallUsage =
+    "call needs a network, a contract, a function with its return types and its arguments, like "
+    "call base 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913 balanceOf(address)(uint256) me.";
+
+LookupHandler callLookup(RpcNodes nodes) {
+  return [nodes](const std::string& arg) -> std::string {
+    auto words = abi_text::words(arg);
+    if (!words || words->size() < 3) throw AgentError(std::string(kCallUsage));
+    auto wordText = [&](std::size_t i) { return (*words)[i].is_string() ? (*words)[i].get<std::string>() : ""; };
+    // Network names may be two words ("BNB Chain").
+    const EVMNetwork* network = nullptr;
+    std::size_t used = 1;
+    if (words->size() >= 4 && (network = EVMNetwork::byKey(wordText(0) + " " + wordText(1)))) used = 2;
+    else network = EVMNetwork::byKey(wordText(0));
+    if (!network) {
+      throw AgentError(fmt::format("No EVM network «{}» for call: it reads {}.", wordText(0),
+                                   networkList().substr(std::string_view("solana, ").size())));
+    }
+    const std::string contract = wordText(used);
+    const bool isAddress = contract.size() == 42 && contract.starts_with("0x") && fromHex(contract).has_value();
+    if (!isAddress) throw AgentError("Not a contract address: «" + contract + "».");
+    const std::string signatureText = used + 1 < words->size() ? wordText(used + 1) : "";
+    std::optional<ABIFunction> function = ABIFunction::parse(signatureText);
+    if (!function) {
+      throw AgentError("«" + signatureText +
+                       "» is not a function with its return types, like balanceOf(address)(uint256).");
+    }
+    Json args(std::vector<Json>(words->begin() + static_cast<std::ptrdiff_t>(used + 2), words->end()));
+    if (args.size() != function->inputs.size()) {
+      throw AgentError(fmt::format("{} takes {} argument{}, {} given.", function->signature(),
+                                   function->inputs.size(), function->inputs.size() == 1 ? "" : "s", args.size()));
+    }
+    fillAddresses(args, Chain::evm, nodes.me, true);
+    std::vector<ABI::Value> values;
+    try {
+      for (std::size_t i = 0; i < args.size(); ++i) values.push_back(abi_text::value(function->inputs[i], args[i]));
+    } catch (const Error& e) {
+      throw AgentError(e.what());
+    }
+    const Bytes data = ABI::call(function->signature(), values);
+    // eth_call changes nothing, but a call that would move or approve money
+    // has no place in a read: it is refused before anything is asked.
+    const EVMCall decoded = EVMCall::decode(contract, data);
+    if (decoded.kind != EVMCall::Kind::contract) {
+      throw AgentError(fmt::format("call only reads, so {} is refused: it changes state ({}).",
+                                   function->signature(), EVMCall::kindName(decoded.kind)));
+    }
+    Json result;
+    try {
+      result = callNode(nodes, network, "eth_call",
+                        Json::array({Json{{"to", contract}, {"data", toHex0x(data)}}, "latest"}));
+    } catch (const std::exception& e) {
+      throw AgentError(sentence(e.what()));
+    }
+    std::optional<Bytes> answer = result.is_string() ? fromHex(result.get<std::string>()) : std::nullopt;
+    std::optional<Json> out = answer ? abi_text::decode(function->outputs, *answer) : std::nullopt;
+    if (!out) {
+      std::string types;
+      for (const auto& t : function->outputs) types += (types.empty() ? "" : ",") + t.name();
+      throw AgentError(fmt::format("The answer of {} on {} doesn't read as ({}): {}.", function->name,
+                                   network->name, types, text::sanitized(result.dump().substr(0, 80))));
+    }
+    return out->dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+}
 
 // --- fetch ------------------------------------------------------------------------
 

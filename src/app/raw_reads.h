@@ -83,6 +83,12 @@ struct RpcNodes {
 // the respective address.
 LookupHandler rpcLookup(RpcNodes nodes);
 
+// call <NETWORK> <CONTRACT> <function(argTypes)(returnTypes)> [ARGS…]: one
+// eth_call of a view function; "me" is the user's EVM address. The values come
+// back as a JSON array (numbers as exact decimal strings). A call that moves or
+// approves money is refused before any request.
+LookupHandler callLookup(RpcNodes nodes);
+
 // One host fetch may read.
 struct FetchHost {
   std::string label;         // "DefiLlama"

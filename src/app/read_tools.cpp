@@ -83,6 +83,7 @@ Lookups ReadTools::lookups() {
   }));
   tools["hl"] = hlLookup(services_.hyperliquidInfo(), me_);
   tools["rpc"] = rpcLookup(services_.rpcNodes(me_));
+  tools["call"] = callLookup(services_.rpcNodes(me_));
   tools["fetch"] = fetchLookup(FetchPolicy::publicDataApis(), services_.http, me_);
   return Lookups(std::move(tools));
 }

@@ -322,6 +322,63 @@ TEST(RawReadsTest, RpcReadsSolanaAndEvmNodesAndRefusesEveryWrite) {
   EXPECT_EQ(solana.requests().size() + evm.requests().size(), asked);
 }
 
+TEST(RawReadsTest, CallReadsAViewFunctionAndRefusesWritesBeforeAnyRequest) {
+  FakeSolanaNode evm;
+  std::string lower(kEvmWallet);
+  for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  evm.on("eth_call", [&](const Json& params) {
+    const std::string data = params[0]["data"];
+    if (data == "0x70a08231" + std::string(24, '0') + lower.substr(2))
+      return FakeSolanaNode::ok("0x" + std::string(58, '0') + "0f4240");  // 1000000
+    if (data == "0x313ce567") return FakeSolanaNode::ok("0x" + std::string(62, '0') + "06");
+    return FakeSolanaNode::rpcError(3, "execution reverted");
+  });
+  FixedClock clock;
+  Agent::RpcNodes nodes{CurlHttpClient::shared(), clock, {kEvmWallet, kSolanaWallet}, SolanaNodes{std::nullopt, evm.url()},
+                        {{"base", {evm.url()}}}};
+  Agent::RpcNodes nobody = nodes;
+  nobody.me.evm.reset();
+  const Agent::Lookups lookups({{"call", Agent::callLookup(nodes)}, {"call-anon", Agent::callLookup(nobody)}});
+  const std::string usdc = "0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913";
+
+  EXPECT_EQ(lookups.run("call", "base " + usdc + " balanceOf(address)(uint256) me"), R"(["1000000"])");
+  const Json sent = evm.bodies().back();
+  EXPECT_EQ(sent["method"], "eth_call");
+  EXPECT_EQ(sent["params"][0]["to"], usdc);
+  EXPECT_EQ(sent["params"][1], "latest");
+  EXPECT_EQ(lookups.run("call", "Base " + usdc + " decimals()(uint8)"), R"(["6"])");
+  EXPECT_EQ(lookups.run("call", "base " + usdc + " balanceOf(address)(bool) me"),
+            R"(The answer of balanceOf on Base doesn't read as (bool): "0x00000000000000000000000000000000000000000000000000000000000f4240".)");
+  EXPECT_EQ(lookups.run("call", "base " + usdc + " name()(string)"), "EVM RPC eth_call: execution reverted.");
+
+  const std::size_t asked = evm.requests().size();
+  struct Refused {
+    std::string tool, arg, answer;
+  };
+  const std::vector<Refused> refused{
+      {"call", "base " + usdc + " transfer(address,uint256)(bool) me 5",
+       "call only reads, so transfer(address,uint256) is refused: it changes state (transfer)."},
+      {"call", "base " + usdc + " approve(address,uint256)(bool) 0x1111111111111111111111111111111111111111 max",
+       "call only reads, so approve(address,uint256) is refused: it changes state (approve)."},
+      {"call", "base " + usdc + " balanceOf(address)", "«balanceOf(address)» is not a function with its return types, like balanceOf(address)(uint256)."},
+      {"call", "base " + usdc + " balanceOf(address)(uint256)", "balanceOf(address) takes 1 argument, 0 given."},
+      {"call", "base " + usdc + " balanceOf(address)(uint256) 0x12", "Not an address: 0x12"},
+      {"call", "base 0x1234 decimals()(uint8)", "Not a contract address: «0x1234»."},
+      {"call", "mars " + usdc + " decimals()(uint8)",
+       "No EVM network «mars» for call: it reads ethereum, arbitrum, base, robinhood, polygon, tempo, hyperevm, "
+       "optimism and bnb."},
+      {"call", "base", "call needs a network, a contract, a function with its return types and its arguments, like "
+                       "call base 0x833589fCD6eDb6E08f4c7C32D4f71b54bdA02913 balanceOf(address)(uint256) me."},
+      {"call-anon", "base " + usdc + " balanceOf(address)(uint256) me",
+       "Your EVM address isn't known here, so «me» can't be filled in."},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.arg);
+    EXPECT_EQ(lookups.run(r.tool, r.arg), r.answer);
+  }
+  EXPECT_EQ(evm.requests().size(), asked) << "nothing refused reached the node";
+}
+
 TEST(RawReadsTest, FetchGetsAllowedUrlsAndFiltersTheAnswer) {
   FakeServer server;
   server.onJson("GET", "/latest/dex/search", kPairs);

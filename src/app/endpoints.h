@@ -60,6 +60,9 @@ struct Endpoints {
   // Jupiter's swap API: ORWENNA_JUPITER_API.
   static constexpr const char* kJupiterDefault = "https://lite-api.jup.ag/swap/v1";
   std::string jupiter = kJupiterDefault;
+  // Token research: ORWENNA_DEXSCREENER_API, ORWENNA_GECKOTERMINAL_API.
+  std::string dexScreener = "https://api.dexscreener.com";
+  std::string geckoTerminal = "https://api.geckoterminal.com";
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

@@ -6,6 +6,8 @@
 
 #include "app/gas_lookup.h"
 #include "app/market_lookup.h"
+#include "app/raw_reads.h"
+#include "app/token_lookup.h"
 #include "base/log.h"
 #include "trading/fmt.h"
 #include "trading/risk_policy.h"
@@ -84,6 +86,8 @@ Lookups ReadTools::lookups() {
   tools["hl"] = hlLookup(services_.hyperliquidInfo(), me_);
   tools["rpc"] = rpcLookup(services_.rpcNodes(me_));
   tools["call"] = callLookup(services_.rpcNodes(me_));
+  tools["token"] = tokenLookupHandler(
+      {services_.http, services_.clock, services_.endpoints.dexScreener, services_.endpoints.geckoTerminal});
   tools["fetch"] = fetchLookup(FetchPolicy::publicDataApis(), services_.http, me_);
   return Lookups(std::move(tools));
 }

@@ -82,6 +82,7 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.jupiter = overrides.base("ORWENNA_JUPITER_API", kJupiterDefault);
   e.dexScreener = overrides.base("ORWENNA_DEXSCREENER_API", e.dexScreener);
   e.geckoTerminal = overrides.base("ORWENNA_GECKOTERMINAL_API", e.geckoTerminal);
+  e.mppDirectory = overrides.base("ORWENNA_MPP_DIRECTORY_API", e.mppDirectory);
   return e;
 }
 

@@ -63,6 +63,8 @@ struct Endpoints {
   // Token research: ORWENNA_DEXSCREENER_API, ORWENNA_GECKOTERMINAL_API.
   std::string dexScreener = "https://api.dexscreener.com";
   std::string geckoTerminal = "https://api.geckoterminal.com";
+  // The directory of paid APIs: ORWENNA_MPP_DIRECTORY_API.
+  std::string mppDirectory = "https://mpp.dev";
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

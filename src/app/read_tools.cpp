@@ -7,6 +7,7 @@
 #include "app/gas_lookup.h"
 #include "app/market_lookup.h"
 #include "app/raw_reads.h"
+#include "app/services_lookup.h"
 #include "app/token_lookup.h"
 #include "base/log.h"
 #include "trading/fmt.h"
@@ -88,6 +89,8 @@ Lookups ReadTools::lookups() {
   tools["call"] = callLookup(services_.rpcNodes(me_));
   tools["token"] = tokenLookupHandler(
       {services_.http, services_.clock, services_.endpoints.dexScreener, services_.endpoints.geckoTerminal});
+  tools["services"] = servicesLookupHandler({services_.http, services_.endpoints.mppDirectory});
+  tools["service"] = serviceLookupHandler({services_.http, services_.endpoints.mppDirectory});
   tools["fetch"] = fetchLookup(FetchPolicy::publicDataApis(), services_.http, me_);
   return Lookups(std::move(tools));
 }

@@ -219,9 +219,8 @@ bool matches(const Token& t, const std::string& lower) {
 
 }  // namespace token_research
 
-using namespace token_research;
-
 std::string tokenLookup(std::string_view arg, const TokenLookupInputs& in) {
+  using namespace token_research;
   const std::string query = text::trimmed(arg);
   if (query.empty()) throw AgentError("token needs a contract address, a mint or a name, like token BONK.");
   const std::int64_t now = in.clock.nowMillis();

@@ -9,9 +9,11 @@ JOBS     ?= $(shell nproc)
 RELEASE  := build/release
 TESTS    := build/test
 BENCH    := build/bench
+FUZZ     := build/fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_COMMON := -G Ninja -Wno-dev
 
-.PHONY: setup run build test lint interop-deps bench clean
+.PHONY: setup run build test lint interop-deps bench fuzz clean
 
 setup:
 	@scripts/setup.sh
@@ -51,6 +53,20 @@ test: lint setup $(TESTS)/build.ninja interop-deps
 bench: setup $(BENCH)/build.ninja
 	cmake --build $(BENCH) -j $(JOBS)
 	@for b in $(BENCH)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# libFuzzer with clang, apart from the test build: each target runs for
+# FUZZ_SECONDS, starting from its committed seeds and keeping what it finds
+# in build/fuzz/corpus (the committed seeds are never written).
+$(FUZZ)/build.ninja: | setup
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DORWENNA_TESTS=OFF -DORWENNA_FUZZ=ON
+
+fuzz: $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzz_all
+	@for t in $(FUZZ)/tests/fuzz/fuzz_*; do \
+	  name=$${t##*/fuzz_}; mkdir -p $(FUZZ)/corpus/$$name; echo "== $$name"; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(FUZZ)/corpus/$$name tests/fuzz/corpus/$$name || exit 1; \
+	done
 
 clean:
 	rm -rf build

@@ -11,6 +11,7 @@ packages=(
   libfmt-dev libspdlog-dev
   chromium
   pinentry-curses
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -6,6 +6,7 @@ namespace orwenna::CommandReader {
 
 std::optional<AnyCommand> read(std::string_view step, const MarketNames& markets,
                                const std::optional<TradeIntent>& plan) {
+  if (!text::isValidUtf8(step)) return std::nullopt;  // broken bytes are no command
   std::string bare = text::lowercased(text::trimmed(step));
   while (!bare.empty() && (bare.back() == '.' || bare.back() == '!' || bare.back() == ' ')) bare.pop_back();
   for (std::string_view word : {"new canvas", "clear the plan", "lock", "create an automation wallet"}) {

@@ -51,6 +51,7 @@ const Decimal& oneThird() {
 // ---------------------------------------------------------------- PositionCommand
 
 std::optional<PositionCommand> PositionCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex hesitation(
       R"((?:^|[^\p{L}'’])(?:не|нельзя|don['’]?t|dont|do\s+not|never|not)(?![\p{L}'’])|should\s+(?:i|we)\b|стоит\s+ли|(?:а|что)\s+если)",
       kCI);
@@ -128,6 +129,7 @@ Json PositionCommand::toJson() const { return jsonOf("PositionCommand", value); 
 // ---------------------------------------------------------------- AddressBookCommand
 
 std::optional<AddressBookCommand> AddressBookCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex fav(
       R"(^\s*(?:add|put|star|mark|добавь|отметь)\s+(.+?)\s+(?:to|in|into|as|в)\s+(?:my\s+|the\s+)?(?:favou?rites?|избранн\w*)\s*[.!]?\s*$)",
       kCI);
@@ -202,6 +204,7 @@ std::optional<std::string> tokenChain(std::string_view text) {
 }  // namespace
 
 std::optional<TokenCommand> TokenCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex unfav(
       R"((?:remove|unstar|убери|удали)\s+(?:the\s+)?(?:token|токен)\s+\$?([a-z0-9]{1,12})\s+(?:from|из)\s+(?:my\s+)?(?:favou?rites?|избранн\w*|watchlist))",
       kCI);
@@ -237,6 +240,7 @@ Json TokenCommand::toJson() const { return jsonOf("TokenCommand", value); }
 // ---------------------------------------------------------------- MemoryCommand
 
 std::optional<MemoryCommand> MemoryCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex rememberRe(R"(^\s*remember:\s*(.+?)\s*$)", kCI | Regex::kDotAll);
   static const Regex forgetRe(R"(^\s*forget:\s*(.+?)\s*$)", kCI | Regex::kDotAll);
   static const Regex listRe(R"(\s*what\s+do\s+you\s+remember\s*\??\s*)", kCI);
@@ -268,6 +272,7 @@ Json MemoryCommand::toJson() const { return jsonOf("MemoryCommand", value); }
 // ---------------------------------------------------------------- ChartCommand
 
 std::optional<ChartCommand> ChartCommand::parse(std::string_view text, const MarketNames& markets) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex moversRe(
       R"(\bmovers?\b|what'?s\s+(?:moving|pumping|dumping|hot)|top\s+(?:gainers|losers|coins)|что\s+(?:растёт|растет|падает|движется|качает)|лидеры\s+(?:роста|падения)|топ\s+(?:монет|движени|рост))",
       kCI);
@@ -302,6 +307,7 @@ Json ChartCommand::toJson() const { return jsonOf("ChartCommand", value); }
 // ---------------------------------------------------------------- FolderCommand
 
 std::optional<FolderCommand> FolderCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex noteRe(
       R"(^(?:write|note|add\s+a\s+note|запиши\w*|напиши\w*|заметк\w*|добавь\s+заметку)\s+(?:(?:to|in|into)\s+(?:the\s+)?folder|в\s+папк[уе])\s+[«"“]?([^:«»"“”]+?)[»"”]?\s*:\s*(.+)$)",
       kCI | Regex::kDotAll);
@@ -347,6 +353,7 @@ std::string_view pnlPeriodName(PnLPeriod period) {
 }
 
 std::optional<PnLCommand> PnLCommand::parse(std::string_view text) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex pnl(
       R"(profit\s+and\s+loss|\bp\s*[\/&]\s*l\b|\bpnl\b|пнл|прибыл\w*\s+и\s+убыт|сколько\s+(?:я\s+)?(?:заработал|потерял|наторговал)|how\s+much\s+(?:did\s+)?i\s+(?:make|made|earn|earned|lose|lost))",
       kCI);
@@ -413,6 +420,7 @@ std::optional<Decimal> priceLevel(std::string_view text) {
 }  // namespace
 
 std::optional<AlertCommand> AlertCommand::parse(std::string_view text, const MarketNames& markets) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   static const Regex clearRe(
       R"(^\s*(?:clear|remove|delete|cancel)\s+(?:all\s+)?(?:the\s+|my\s+)?(?:price\s+)?alerts?\s*[.!]?\s*$|^\s*(?:удали|убери|отмени|сними|очисти)\w*\s+(?:все\s+)?(?:мои\s+)?алерт\w*\s*[.!]?\s*$)",
       kCI);

@@ -159,6 +159,7 @@ std::optional<std::string> market(std::string_view word, const MarketNames& mark
 
 std::optional<TradeIntent> parse(std::string_view text, const MarketNames& markets,
                                  const std::optional<TradeIntent>& current) {
+  if (!text::isValidUtf8(text)) return std::nullopt;  // broken bytes are no command
   std::string lower = text::lowercased(text);
   if (isOtherMoneyMessage(lower) || closesPosition(lower)) return std::nullopt;
 

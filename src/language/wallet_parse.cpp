@@ -140,6 +140,8 @@ R stopSchedules(std::string_view t) {
 
 std::optional<int> unitSeconds(std::string_view unit) {
   std::string u = text::lowercased(unit);
+  // An interval split from "over N days" may be written back in seconds.
+  if (u.starts_with("sec") || u.starts_with("сек")) return 1;
   if (u.starts_with("min") || u.starts_with("мин")) return 60;
   if (u.starts_with("hour") || u.starts_with("час")) return 3600;
   if (u.starts_with("day") || u.starts_with("дн") || u.starts_with("ден") || u.starts_with("сут")) return 86400;
@@ -169,7 +171,7 @@ std::optional<int> duration(int n, int unitSeconds) {
 }
 
 constexpr std::string_view kUnit =
-    R"((minute|hour|day|week|month|минут\w*|час\w*|день|дня|дней|сутки|суток|недел\w*|месяц\w*)s?)";
+    R"((second|minute|hour|day|week|month|секунд\w*|минут\w*|час\w*|день|дня|дней|сутки|суток|недел\w*|месяц\w*)s?)";
 
 R jupiterDCA(std::string_view t) {
   static const Regex cancel(
@@ -828,6 +830,7 @@ R receiving(std::string_view t) {
 }  // namespace
 
 std::optional<WalletCommand> WalletCommand::parse(std::string_view input) {
+  if (!text::isValidUtf8(input)) return std::nullopt;  // broken bytes are no command
   std::string trimmed = text::trimmed(input);
   std::string_view t = trimmed;
   if (t.empty()) return std::nullopt;

@@ -89,3 +89,25 @@ TEST(CommandReaderTest, ClosingAPositionIsNeverAPlanOnTheOtherSide) {
 
 }  // namespace
 }  // namespace orwenna
+
+namespace orwenna {
+namespace {
+
+// Bytes that are not UTF-8 (a model's or a terminal's broken output) are no
+// command, never an error out of the regular expressions.
+TEST(CommandReaderTest, BrokenUtf8IsNoCommand) {
+  const MarketNames markets = {"BTC", "ETH", "SOL"};
+  for (const std::string& line : {std::string("send 1 SOL to \xff\xfe"), std::string("close \xc3 ETH"),
+                                 std::string("long ETH risk $5 \xed\xa0\x80")}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(CommandReader::read(line, markets, std::nullopt).has_value());
+    EXPECT_FALSE(WalletCommand::parse(line).has_value());
+    EXPECT_FALSE(PositionCommand::parse(line).has_value());
+    EXPECT_FALSE(IntentParser::parse(line, markets, std::nullopt).has_value());
+    EXPECT_FALSE(AlertCommand::parse(line, markets).has_value());
+  }
+  EXPECT_TRUE(WalletCommand::parse("send 1 SOL to alice").has_value()) << "the twin that is whole reads";
+}
+
+}  // namespace
+}  // namespace orwenna

@@ -1089,7 +1089,7 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
               replyOn(canvasID, Replies::notAvailable(cmd.word, lang));
             }
           } else if constexpr (std::is_same_v<C, TradeIntent>) {
-            setPlan(canvasID, cmd, activity);
+            setPlan(canvasID, cmd, activity, background);
           } else if constexpr (std::is_same_v<C, WalletCommand>) {
             const bool recurring = std::holds_alternative<wallet::schedule>(cmd.value) ||
                                    std::holds_alternative<wallet::stopSchedules>(cmd.value);
@@ -1184,7 +1184,8 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
                                           : Replies::prepared(line, lang));
 }
 
-void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity) {
+void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity,
+                        bool background) {
   CanvasSession* c = canvasById(canvasID);
   if (!c) return;
   c->intent = intent;
@@ -1221,7 +1222,7 @@ void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, 
     card.steps = {PendingAction{PendingAction::Trade{r.rules.intent, market->markPx}}};
     card.text = intent.command();
     card.canvas = canvasID;
-    placeCard(std::move(card), false);
+    placeCard(std::move(card), background);
   }
 }
 

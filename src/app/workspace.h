@@ -249,7 +249,8 @@ class Workspace final : public Agent::PortfolioSource {
   void placeCard(Card card, bool background);
   void showParked();
   void dropCard();
-  void setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity);
+  void setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity,
+               bool background = false);
   void executeCard();
   void finishExecution(const std::string& cardID, ExecutionResult result);
 

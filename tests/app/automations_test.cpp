@@ -449,5 +449,31 @@ TEST(AutomationRound, PlansComeBackParkedOnTheirOwnCanvasNeverOverTheCardOnScree
   EXPECT_EQ(room.on([&] { return room.automations->cancelSchedules(); }), "Nothing was scheduled.");
 }
 
+TEST(AutomationRound, AnAlertOnAPlanBringsThePlanBackAsItNowStandsWithoutTakingTheScreen) {
+  EasternTime tz;
+  Room room;
+  const std::string screen = room.on([&] { return room.ws->canvas().id; });
+  (void)room.on([&] { return room.ws->runAutomation({"plan", {"long BTC risk $20 stop 2%"}, false, screen, nullptr}); });
+  ASSERT_TRUE(room.on([&] { return room.ws->canvas().intent.has_value(); }));
+  EXPECT_EQ(room.on([&] { return room.automations->saveAlert(AlertCommand{alertAt("BTC", "92000")}, screen); })
+                .rfind("🔔 Added to the plan as its first step: when BTC is above 92,000", 0),
+            0u);
+  // The plan changes after the alert was set, and a card waits on screen.
+  (void)room.on([&] { return room.ws->runAutomation({"edit", {"stop 3%"}, false, screen, nullptr}); });
+  const std::string planNow = room.on([&] { return room.ws->canvas().intent->command(); });
+  (void)room.on([&] { return room.ws->runAutomation({"other", {"buy JUP for 3 USDC"}, false, screen, nullptr}); });
+  const auto screenCard = room.on([&] { return room.ws->card(); });
+  ASSERT_TRUE(screenCard.has_value());
+
+  room.mark = Decimal(92000);
+  room.tick();
+  EXPECT_EQ(room.on([&] { return room.ws->card()->id; }), screenCard->id);
+  auto parked = room.on([&] { return room.ws->parkedPending(); });
+  ASSERT_EQ(parked.count(screen), 1u);
+  // The card carries the plan with the edit (the rules may add their leverage).
+  EXPECT_EQ(parked.at(screen).command.rfind(planNow, 0), 0u) << parked.at(screen).command;
+  EXPECT_NE(planNow.find("stop 3%"), std::string::npos) << planNow;
+}
+
 }  // namespace
 }  // namespace orwenna

@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* kAlertsFile = "alerts.json";
 
-std::vector<PriceAlert> parseAlerts(std::string_view text) {
+std::vector<PriceAlert> parseAlertList(std::string_view text) {
   auto json = parseJson(text);
   if (!json || !json->is_array()) throw JsonShapeError("alerts.json is not a list of alerts");
   std::vector<PriceAlert> out;
@@ -24,7 +24,7 @@ std::vector<PriceAlert> parseAlerts(std::string_view text) {
   return out;
 }
 
-std::string sideWord(bool above, Language language) {
+std::string alertSideWord(bool above, Language language) {
   if (language == Language::russian) return above ? "выше" : "ниже";
   return above ? "above" : "below";
 }
@@ -67,18 +67,18 @@ std::string firedTitle(const PriceAlert& alert) { return "🔔 " + alert.coin; }
 
 std::string firedText(const PriceAlert& alert, const Decimal& mark, Language language) {
   if (language == Language::russian) {
-    return alert.coin + " " + sideWord(alert.above, language) + " " + priceText(alert.price) + ": сейчас " +
+    return alert.coin + " " + alertSideWord(alert.above, language) + " " + priceText(alert.price) + ": сейчас " +
            priceText(mark) + ". Алерт сработал; поставь новый, когда захочешь.";
   }
-  return alert.coin + " is " + sideWord(alert.above, language) + " " + priceText(alert.price) + ": now " +
+  return alert.coin + " is " + alertSideWord(alert.above, language) + " " + priceText(alert.price) + ": now " +
          priceText(mark) + ". The alert is done; set another any time.";
 }
 
 PriceAlerts::PriceAlerts(std::filesystem::path dataDir, Clock& clock, Random& random)
     : dataDir_(std::move(dataDir)), clock_(clock), random_(random) {
   StoredText stored = loadStored(dataDir_, kAlertsFile, clock_.nowMillis(),
-                                 [](std::string_view t) { (void)parseAlerts(t); });
-  if (stored.text) alerts_ = parseAlerts(*stored.text);
+                                 [](std::string_view t) { (void)parseAlertList(t); });
+  if (stored.text) alerts_ = parseAlertList(*stored.text);
   held_ = stored.held;
   loadNotice_ = stored.notice;
 }
@@ -128,8 +128,8 @@ std::string PriceAlerts::set(const SetRequest& request, Language language) {
   const Decimal& mark = *request.mark;
   const bool above = c.above.value_or(c.price > mark);
   if (above ? mark >= c.price : mark <= c.price) {
-    return ru ? c.coin + " уже " + sideWord(above, language) + " " + priceText(c.price) + ": сейчас " + priceText(mark) + "."
-              : c.coin + " is already " + sideWord(above, language) + " " + priceText(c.price) + ": now " +
+    return ru ? c.coin + " уже " + alertSideWord(above, language) + " " + priceText(c.price) + ": сейчас " + priceText(mark) + "."
+              : c.coin + " is already " + alertSideWord(above, language) + " " + priceText(c.price) + ": now " +
                     priceText(mark) + ".";
   }
   PriceAlert alert;
@@ -151,16 +151,16 @@ std::string PriceAlerts::set(const SetRequest& request, Language language) {
     // mark > 0 was checked above.
     const Decimal distance = (c.price - mark).abs() / mark * Decimal(100);
     const std::string pct = Fmt::num(distance, 2);
-    return ru ? "🔔 Добавил в план первым шагом: когда " + c.coin + " будет " + sideWord(above, language) + " " + level +
+    return ru ? "🔔 Добавил в план первым шагом: когда " + c.coin + " будет " + alertSideWord(above, language) + " " + level +
                     " (сейчас " + pct + "% до уровня), этот план придёт тебе на подтверждение — со всеми правками, "
                     "что внесёшь до тех пор."
-              : "🔔 Added to the plan as its first step: when " + c.coin + " is " + sideWord(above, language) + " " +
+              : "🔔 Added to the plan as its first step: when " + c.coin + " is " + alertSideWord(above, language) + " " +
                     level + " (now " + pct + "% away), this plan comes back to you to confirm, with any changes you "
                     "make to it until then.";
   }
-  std::string out = ru ? "🔔 Алерт поставлен: " + c.coin + " " + sideWord(above, language) + " " + level + " (сейчас " +
+  std::string out = ru ? "🔔 Алерт поставлен: " + c.coin + " " + alertSideWord(above, language) + " " + level + " (сейчас " +
                              priceText(mark) + "). Проверяю каждые 10 с, пока orwenna работает."
-                       : "🔔 Alert set: " + c.coin + " " + sideWord(above, language) + " " + level + " (now " +
+                       : "🔔 Alert set: " + c.coin + " " + alertSideWord(above, language) + " " + level + " (now " +
                              priceText(mark) + "). Checked every 10 s while orwenna is running.";
   if (alert.steps) {
     const std::string joined = text::join(*alert.steps, ", then ");

@@ -9,7 +9,7 @@ namespace orwenna {
 
 namespace {
 
-bool readable(const std::string& step, const MarketNames& names) {
+bool automationStepReadable(const std::string& step, const MarketNames& names) {
   return CommandReader::read(step, names, std::nullopt).has_value();
 }
 
@@ -66,7 +66,7 @@ std::string AppAutomations::saveAlert(const AlertCommand& alert, const std::stri
   auto table = tableOrNull();
   const MarketNames names = table ? table->names() : MarketNames{};
   for (const auto& step : request.command.steps) {
-    if (!readable(step, names)) {
+    if (!automationStepReadable(step, names)) {
       request.unpreparable = step;
       break;
     }
@@ -89,7 +89,7 @@ std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule
   auto table = tableOrNull();
   const MarketNames names = table ? table->names() : MarketNames{};
   for (const auto& step : steps) {
-    if (!readable(step, names)) {
+    if (!automationStepReadable(step, names)) {
       return ru ? "Запланировать могу, но «" + step + "» orwenna пока не умеет — ничего не запланировано."
                 : "I can schedule that, but orwenna can’t do “" + step + "” yet — nothing was scheduled.";
     }

@@ -18,15 +18,15 @@ namespace {
 constexpr std::int64_t kHourMillis = 3'600'000;
 constexpr std::int64_t kDayMillis = 86'400'000;
 
-bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool leapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-int daysInMonth(int year, int month0) {
+int monthLength(int year, int month0) {
   static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month0 == 1 && isLeap(year) ? 29 : kDays[static_cast<std::size_t>(month0)];
+  return month0 == 1 && leapYear(year) ? 29 : kDays[static_cast<std::size_t>(month0)];
 }
 
 // Digits only (the patterns say so); nothing when too big for a schedule.
-std::optional<int> smallNumber(std::string_view digits) {
+std::optional<int> phraseNumber(std::string_view digits) {
   if (digits.empty() || digits.size() > 6) return std::nullopt;
   int out = 0;
   auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), out);
@@ -34,12 +34,12 @@ std::optional<int> smallNumber(std::string_view digits) {
   return out;
 }
 
-std::string group(const RegexMatch& m, std::size_t i) {
+std::string phraseGroup(const RegexMatch& m, std::size_t i) {
   auto g = m.group(i);
   return g ? std::string(*g) : std::string();
 }
 
-int maxOf(Every::Unit unit) {
+int unitMax(Every::Unit unit) {
   switch (unit) {
     case Every::Unit::hours: return Every::kMaxHours;
     case Every::Unit::months: return Every::kMaxMonths;
@@ -49,7 +49,7 @@ int maxOf(Every::Unit unit) {
 }
 
 // The local day of `base` (a day offset allowed) at hh:mm.
-std::optional<std::int64_t> dayAt(std::tm base, int dayOffset, int hour, int minute, const LocalCalendar& calendar) {
+std::optional<std::int64_t> localDayAt(std::tm base, int dayOffset, int hour, int minute, const LocalCalendar& calendar) {
   base.tm_mday += dayOffset;
   base.tm_hour = hour;
   base.tm_min = minute;
@@ -60,9 +60,9 @@ std::optional<std::int64_t> dayAt(std::tm base, int dayOffset, int hour, int min
   return *s * 1000;
 }
 
-std::string nothingScheduled(const std::string& why) { return why + " Nothing was scheduled."; }
+std::string refusedSchedule(const std::string& why) { return why + " Nothing was scheduled."; }
 
-std::string twoDigits(int v) { return fmt::format("{:02}", v); }
+std::string paddedMinute(int v) { return fmt::format("{:02}", v); }
 
 }  // namespace
 
@@ -115,7 +115,7 @@ std::int64_t Every::advance(std::int64_t fromMillis, const LocalCalendar& calend
   t.tm_year += months / 12;
   t.tm_mon = months % 12;
   // The 1st of the month first, so mktime can't roll the 31st into the next one.
-  t.tm_mday = std::min(day.value_or(t.tm_mday), daysInMonth(t.tm_year + 1900, t.tm_mon));
+  t.tm_mday = std::min(day.value_or(t.tm_mday), monthLength(t.tm_year + 1900, t.tm_mon));
   if (auto s = calendar.seconds(t)) return *s * 1000 + fraction;
   return fromMillis + steps * 30 * kDayMillis;
 }
@@ -134,7 +134,7 @@ Every Every::fromJson(const Json& json) {
   else if (key == "months") e.unit = Unit::months;
   else throw JsonShapeError("\"every\" is not one of hours, days, months");
   const std::int64_t n = requireInt(json.begin().value(), "_0");
-  if (n < 1 || n > maxOf(e.unit)) throw JsonShapeError("\"every\" has a number out of range");
+  if (n < 1 || n > unitMax(e.unit)) throw JsonShapeError("\"every\" has a number out of range");
   e.n = static_cast<int>(n);
   return e;
 }
@@ -221,28 +221,28 @@ std::variant<Timing, std::string> timing(std::string_view whenText, std::int64_t
 
   const std::string when = text::lowercased(spaces.replaceAll(text::trimmed(whenText), " "));
   if (weekdays.matches(when)) {
-    return nothingScheduled("I can’t repeat a task on weekdays only yet — name a day (“every monday at 9:00”) or "
+    return refusedSchedule("I can’t repeat a task on weekdays only yet — name a day (“every monday at 9:00”) or "
                             "say “every day”.");
   }
   if (minutes.matches(when)) {
-    return nothingScheduled("A task repeats at most every hour — “every N minutes” isn’t something I schedule.");
+    return refusedSchedule("A task repeats at most every hour — “every N minutes” isn’t something I schedule.");
   }
 
   // The time of day, when one is given; 9:00 otherwise for day-based phrases.
   std::optional<std::pair<int, int>> clock;
   if (auto m = atTime.firstMatch(when)) {
-    auto h = smallNumber(group(*m, 1));
-    auto mi = smallNumber(group(*m, 2));
+    auto h = phraseNumber(phraseGroup(*m, 1));
+    auto mi = phraseNumber(phraseGroup(*m, 2));
     if (!h || !mi || *h > 23 || *mi > 59) {
-      return nothingScheduled("“" + group(*m, 1) + ":" + group(*m, 2) + "” isn’t a time of day.");
+      return refusedSchedule("“" + phraseGroup(*m, 1) + ":" + phraseGroup(*m, 2) + "” isn’t a time of day.");
     }
     clock = std::pair{*h, *mi};
   }
   const int hour = clock ? clock->first : 9;
   const int minute = clock ? clock->second : 0;
   const std::tm now = calendar.local(nowMillis / 1000);
-  const std::string atWords = clock ? " at " + std::to_string(hour) + ":" + twoDigits(minute) : "";
-  const std::string cannot = nothingScheduled("I couldn’t work that time out on the calendar.");
+  const std::string atWords = clock ? " at " + std::to_string(hour) + ":" + paddedMinute(minute) : "";
+  const std::string cannot = refusedSchedule("I couldn’t work that time out on the calendar.");
 
   Timing out;
   auto unitOf = [](const std::string& word) {
@@ -252,53 +252,53 @@ std::variant<Timing, std::string> timing(std::string_view whenText, std::int64_t
   };
 
   if (auto m = inN.firstMatch(when)) {
-    const std::string unit = group(*m, 2);
-    auto n = smallNumber(group(*m, 1));
-    if (!n || *n == 0) return nothingScheduled("“" + when + "” isn’t a time ahead — say how long from now.");
+    const std::string unit = phraseGroup(*m, 2);
+    auto n = phraseNumber(phraseGroup(*m, 1));
+    if (!n || *n == 0) return refusedSchedule("“" + when + "” isn’t a time ahead — say how long from now.");
     if (unit == "minute") {
-      if (*n > Every::kMaxHours * 60) return nothingScheduled("That’s too far ahead.");
+      if (*n > Every::kMaxHours * 60) return refusedSchedule("That’s too far ahead.");
       out.next = nowMillis + static_cast<std::int64_t>(*n) * 60'000;
     } else {
       Every e{unitOf(unit), unit == "week" ? *n * 7 : *n};
-      if (*n > maxOf(e.unit) || e.n > Every::kMaxDays) return nothingScheduled("That’s too far ahead.");
+      if (*n > unitMax(e.unit) || e.n > Every::kMaxDays) return refusedSchedule("That’s too far ahead.");
       out.next = e.advance(nowMillis, calendar);
     }
     out.words = when;
     return out;
   }
   if (tomorrow.matches(when)) {
-    auto next = dayAt(now, 1, clock ? hour : now.tm_hour, clock ? minute : now.tm_min, calendar);
+    auto next = localDayAt(now, 1, clock ? hour : now.tm_hour, clock ? minute : now.tm_min, calendar);
     if (!next) return cannot;
     out.next = *next;
     out.words = "tomorrow" + atWords;
     return out;
   }
   if (auto m = onDate.firstMatch(when)) {
-    auto y = smallNumber(group(*m, 1));
-    auto mo = smallNumber(group(*m, 2));
-    auto d = smallNumber(group(*m, 3));
-    if (!y || !mo || !d || *mo < 1 || *mo > 12 || *d < 1 || *d > daysInMonth(*y, *mo - 1)) {
-      return nothingScheduled("“" + group(*m, 1) + "-" + group(*m, 2) + "-" + group(*m, 3) + "” isn’t a date.");
+    auto y = phraseNumber(phraseGroup(*m, 1));
+    auto mo = phraseNumber(phraseGroup(*m, 2));
+    auto d = phraseNumber(phraseGroup(*m, 3));
+    if (!y || !mo || !d || *mo < 1 || *mo > 12 || *d < 1 || *d > monthLength(*y, *mo - 1)) {
+      return refusedSchedule("“" + phraseGroup(*m, 1) + "-" + phraseGroup(*m, 2) + "-" + phraseGroup(*m, 3) + "” isn’t a date.");
     }
     std::tm t{};
     t.tm_year = *y - 1900;
     t.tm_mon = *mo - 1;
     t.tm_mday = *d;
-    auto next = dayAt(t, 0, hour, minute, calendar);
+    auto next = localDayAt(t, 0, hour, minute, calendar);
     if (!next) return cannot;
-    if (*next <= nowMillis) return nothingScheduled("That time has already passed.");
+    if (*next <= nowMillis) return refusedSchedule("That time has already passed.");
     out.next = *next;
-    out.words = "on " + group(*m, 1) + "-" + group(*m, 2) + "-" + group(*m, 3) + atWords;
+    out.words = "on " + phraseGroup(*m, 1) + "-" + phraseGroup(*m, 2) + "-" + phraseGroup(*m, 3) + atWords;
     return out;
   }
   if (auto m = weekly.firstMatch(when)) {
     static constexpr std::array<std::string_view, 7> kDays{"sunday",   "monday", "tuesday", "wednesday",
                                                            "thursday", "friday", "saturday"};
-    const std::string day = group(*m, 1);
+    const std::string day = phraseGroup(*m, 1);
     const int wday = static_cast<int>(std::find(kDays.begin(), kDays.end(), day) - kDays.begin());
     const int ahead = (wday - now.tm_wday + 7) % 7;
-    auto next = dayAt(now, ahead, hour, minute, calendar);
-    if (next && *next <= nowMillis) next = dayAt(now, ahead + 7, hour, minute, calendar);
+    auto next = localDayAt(now, ahead, hour, minute, calendar);
+    if (next && *next <= nowMillis) next = localDayAt(now, ahead + 7, hour, minute, calendar);
     if (!next) return cannot;
     out.next = *next;
     out.every = Every{Every::Unit::days, 7};
@@ -306,16 +306,16 @@ std::variant<Timing, std::string> timing(std::string_view whenText, std::int64_t
     return out;
   }
   if (auto m = monthly.firstMatch(when)) {
-    auto d = smallNumber(group(*m, 1));
-    if (!d || *d < 1 || *d > 31) return nothingScheduled("A month has no day " + group(*m, 1) + ".");
+    auto d = phraseNumber(phraseGroup(*m, 1));
+    if (!d || *d < 1 || *d > 31) return refusedSchedule("A month has no day " + phraseGroup(*m, 1) + ".");
     std::optional<std::int64_t> next;
     for (int ahead = 0; ahead <= 1 && (!next || *next <= nowMillis); ++ahead) {
       std::tm t = now;
       const int months = t.tm_mon + ahead;
       t.tm_year += months / 12;
       t.tm_mon = months % 12;
-      t.tm_mday = std::min(*d, daysInMonth(t.tm_year + 1900, t.tm_mon));
-      next = dayAt(t, 0, hour, minute, calendar);
+      t.tm_mday = std::min(*d, monthLength(t.tm_year + 1900, t.tm_mon));
+      next = localDayAt(t, 0, hour, minute, calendar);
       if (!next) return cannot;
     }
     out.next = *next;
@@ -325,21 +325,21 @@ std::variant<Timing, std::string> timing(std::string_view whenText, std::int64_t
     return out;
   }
   if (auto m = everyN.firstMatch(when)) {
-    const std::string unit = group(*m, 2);
+    const std::string unit = phraseGroup(*m, 2);
     int n = 1;
     if (m->group(1)) {
-      auto parsed = smallNumber(group(*m, 1));
-      if (!parsed || *parsed == 0) return nothingScheduled("“" + when + "” never comes round — the number must be 1 or more.");
+      auto parsed = phraseNumber(phraseGroup(*m, 1));
+      if (!parsed || *parsed == 0) return refusedSchedule("“" + when + "” never comes round — the number must be 1 or more.");
       n = *parsed;
     }
     Every e{unitOf(unit), unit == "week" ? n * 7 : n};
-    if (n > maxOf(e.unit) || e.n > maxOf(e.unit)) return nothingScheduled("“" + when + "” is too far apart.");
+    if (n > unitMax(e.unit) || e.n > unitMax(e.unit)) return refusedSchedule("“" + when + "” is too far apart.");
     out.every = e;
     if (e.unit == Every::Unit::months) out.day = now.tm_mday;
     if (clock) {
       // The next time the clock reads hh:mm, then the repetition from there.
-      auto next = dayAt(now, 0, hour, minute, calendar);
-      if (next && *next <= nowMillis) next = dayAt(now, 1, hour, minute, calendar);
+      auto next = localDayAt(now, 0, hour, minute, calendar);
+      if (next && *next <= nowMillis) next = localDayAt(now, 1, hour, minute, calendar);
       if (!next) return cannot;
       out.next = *next;
     } else {
@@ -349,14 +349,14 @@ std::variant<Timing, std::string> timing(std::string_view whenText, std::int64_t
     return out;
   }
   if (bareAt.matches(when)) {
-    auto next = dayAt(now, 0, hour, minute, calendar);
-    if (next && *next <= nowMillis) next = dayAt(now, 1, hour, minute, calendar);
+    auto next = localDayAt(now, 0, hour, minute, calendar);
+    if (next && *next <= nowMillis) next = localDayAt(now, 1, hour, minute, calendar);
     if (!next) return cannot;
     out.next = *next;
-    out.words = "at " + std::to_string(hour) + ":" + twoDigits(minute);
+    out.words = "at " + std::to_string(hour) + ":" + paddedMinute(minute);
     return out;
   }
-  return nothingScheduled("I don’t know when “" + when + "” is.");
+  return refusedSchedule("I don’t know when “" + when + "” is.");
 }
 
 }  // namespace Schedules
@@ -368,7 +368,7 @@ namespace {
 // A list kept as a JSON string under `key`; a value that can't be read is
 // moved to "<key>SetAside" rather than overwritten.
 template <class T>
-std::vector<T> loadList(const Defaults& defaults, std::string_view key) {
+std::vector<T> loadStoredList(const Defaults& defaults, std::string_view key) {
   auto value = defaults.value(key);
   if (!value) return {};
   try {
@@ -389,7 +389,7 @@ std::vector<T> loadList(const Defaults& defaults, std::string_view key) {
 }
 
 template <class T>
-void saveList(const Defaults& defaults, std::string_view key, const std::vector<T>& items) {
+void saveStoredList(const Defaults& defaults, std::string_view key, const std::vector<T>& items) {
   Json list = Json::array();
   for (const auto& item : items) list.push_back(item.toJson());
   defaults.setValue(key, Json(list.dump()), key);
@@ -398,7 +398,7 @@ void saveList(const Defaults& defaults, std::string_view key, const std::vector<
 }  // namespace
 
 TaskStore::TaskStore(Defaults defaults) : defaults_(std::move(defaults)) {
-  tasks_ = loadList<ScheduledTask>(defaults_, "tasks");
+  tasks_ = loadStoredList<ScheduledTask>(defaults_, "tasks");
 }
 
 std::vector<ScheduledTask> TaskStore::all() const {
@@ -419,7 +419,7 @@ bool TaskStore::contains(const ScheduledTask& task) const {
   });
 }
 
-void TaskStore::save() const { saveList(defaults_, "tasks", tasks_); }
+void TaskStore::save() const { saveStoredList(defaults_, "tasks", tasks_); }
 
 void TaskStore::add(const ScheduledTask& task) {
   std::lock_guard lock(mutex_);
@@ -506,7 +506,7 @@ Schedule Schedule::fromJson(const Json& json) {
 std::string Schedule::buyLine() const { return "buy " + symbol + " for " + usdc.toString() + " USDC"; }
 
 RecurringBuys::RecurringBuys(Defaults defaults) : defaults_(std::move(defaults)) {
-  buys_ = loadList<Schedule>(defaults_, "schedules");
+  buys_ = loadStoredList<Schedule>(defaults_, "schedules");
   auto paused = defaults_.value("schedulePaused");
   paused_ = paused && paused->is_boolean() && paused->get<bool>();
 }
@@ -521,7 +521,7 @@ bool RecurringBuys::paused() const {
   return paused_;
 }
 
-void RecurringBuys::save() const { saveList(defaults_, "schedules", buys_); }
+void RecurringBuys::save() const { saveStoredList(defaults_, "schedules", buys_); }
 
 void RecurringBuys::add(const Schedule& schedule) {
   std::lock_guard lock(mutex_);

@@ -1,6 +1,7 @@
 #include "orwenna/conversation.h"
 
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "base/log.h"
@@ -101,15 +102,46 @@ Conversation::Conversation(const ConversationOptions& options)
   s.executor = desk_.get();
   s.addressBook = addressBook_.get();
   s.signerLock = signerLock_.get();
+
+  AppAutomations::Setup a(services_.clock, SecureRandom::shared(), loop_, SystemCalendar::shared());
+  a.dataDir = paths_.dataDir;
+  a.defaults = Defaults::standard();
+  const std::string hlRoot = services_.endpoints.hyperliquid.root(!services_.hyperliquidTestnet);
+  // Only the own dex and the builder dexes an alert names: not every dex each 10 s.
+  a.readMarks = [this, hlRoot](const std::vector<std::string>& coins) {
+    const Hyperliquid::InfoApi info{services_.http, services_.clock, hlRoot};
+    std::map<std::string, Decimal, std::less<>> marks;
+    for (const auto& [name, m] : Hyperliquid::markets(info)) marks[name] = m.markPx;
+    std::set<std::string> dexes;
+    for (const auto& c : coins)
+      if (auto colon = c.find(':'); colon != std::string::npos) dexes.insert(c.substr(0, colon));
+    if (!dexes.empty()) {
+      const auto list = Hyperliquid::perpDexs(info);
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!dexes.count(list[i].name)) continue;
+        for (const auto& [name, m] : Hyperliquid::markets(info, Hyperliquid::DexRef{list[i].name, static_cast<int>(i)}))
+          marks[name] = m.markPx;
+      }
+    }
+    return marks;
+  };
+  a.markets = s.markets;
+  a.notify = [](const std::string& title, const std::string& text) { (void)notifyDesktop(title, text); };
+  a.armed = [this] { ensureTicking(); };
+  automations_ = std::make_unique<AppAutomations>(std::move(a));
+  s.automations = automations_.get();
   loop_.sync([&] {
     workspace_ = std::make_unique<Workspace>(std::move(s));
     workspace_->setMemory(Agent::Memory::load(Defaults::standard()));
+    automations_->attach(workspace_.get());
   });
 }
 
 Conversation::~Conversation() {
   if (guardianLoop_) guardianLoop_->stop();
+  if (ticker_) ticker_->stop();
   loop_.sync([&] {
+    automations_->attach(nullptr);
     workspace_->setListener(nullptr);
     workspace_->flush();
     workspace_.reset();
@@ -127,13 +159,28 @@ void Conversation::waitIdle() {
 }
 
 void Conversation::startGuardian() {
-  if (exitRules_->empty()) return;
+  const bool automations = automations_->armedAnything();
+  if (exitRules_->empty() && !automations) return;
   try {
     ensureGuardian();
   } catch (const std::exception& e) {
-    loop_.post([this, what = std::string(e.what())] {
-      if (workspace_) workspace_->reply("The guardian can't manage stops: " + what);
-    });
+    if (!exitRules_->empty()) {
+      loop_.post([this, what = std::string(e.what())] {
+        if (workspace_) workspace_->reply("The guardian can't manage stops: " + what);
+      });
+    }
+    if (automations) ensureTicking();
+  }
+}
+
+void Conversation::ensureTicking() {
+  std::lock_guard lock(guardianMutex_);
+  if (guardianLoop_) {
+    guardianLoop_->wake();
+  } else if (ticker_) {
+    ticker_->wake();
+  } else {
+    ticker_ = std::make_unique<AutomationTicker>([this] { return automations_->tick(); });
   }
 }
 
@@ -146,7 +193,16 @@ void Conversation::ensureGuardian() {
   guardian_ = std::make_unique<Guardian>(
       Guardian::Setup{orders, *exitRules_, [info] { return Hyperliquid::loadMarketTable(info); },
                       [this](const Notice& n) { notice(n); }});
-  guardianLoop_ = std::make_unique<GuardianLoop>(*guardian_, *exitRules_);
+  // One round for both: the alerts and due tasks first, then the guardian's
+  // pass — unless the automations already have a round of their own.
+  guardianLoop_ = std::make_unique<GuardianLoop>(*guardian_, *exitRules_, [this] {
+    bool separate = false;
+    {
+      std::lock_guard lock(guardianMutex_);
+      separate = ticker_ != nullptr;
+    }
+    return separate ? !automations_->alerts().empty() : automations_->tick();
+  });
   guardianLoop_->start();
 }
 

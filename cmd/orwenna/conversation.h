@@ -10,6 +10,7 @@
 
 #include "app/app_executor.h"
 #include "app/app_loop.h"
+#include "app/automations.h"
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
@@ -49,8 +50,12 @@ class Conversation {
 
   // Starts the background guardian when exit rules are stored (otherwise the
   // first trade that sets some starts it). Its notices go to the chat and the
-  // desktop.
+  // desktop. Its round checks the price alerts and runs the due tasks first;
+  // when the guardian can't run (no trading account), they get a round of
+  // their own.
   void startGuardian();
+
+  AppAutomations& automations() { return *automations_; }
 
  private:
   AppPaths paths_;
@@ -74,8 +79,12 @@ class Conversation {
   std::mutex guardianMutex_;
   std::unique_ptr<Guardian> guardian_;
   std::unique_ptr<GuardianLoop> guardianLoop_;
+  std::unique_ptr<AppAutomations> automations_;
+  std::unique_ptr<AutomationTicker> ticker_;  // only while the guardian's loop isn't there
 
   void ensureGuardian();
+  // Something was armed: the round that carries the automations runs soon.
+  void ensureTicking();
   void notice(const Notice& n);
 };
 

@@ -1,5 +1,6 @@
-// `orwenna` (no arguments) and `orwenna serve [--port N] [--no-browser]`: the
-// app. One instance per user: a lock in the runtime folder; a second start
+// `orwenna` (no arguments) and `orwenna serve [--port N] [--no-browser]
+// [--background]`: the app. In the background (keep-running's service) no
+// browser opens and an app already running is left alone. One instance per user: a lock in the runtime folder; a second start
 // asks the running one for a fresh opening link and opens that. The page is
 // served on 127.0.0.1 and opened in the browser at a link with a one-time
 // code, which is also printed for a person on a headless machine. SIGTERM,
@@ -36,6 +37,7 @@ struct ServeOptions {
   ConversationOptions conversation;
   int port = 0;
   bool noBrowser = false;
+  bool background = false;
 };
 
 void openBrowser(const std::string& url) {
@@ -96,6 +98,7 @@ void runServe(const ServeOptions& options) {
   if (lock < 0) throw CommandFailure("Can't create " + lockPath.string() + ".");
   if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     ::close(lock);
+    if (options.background) return;  // it runs already: nothing to start
     openRunning(paths, options.noBrowser);
     return;
   }
@@ -134,7 +137,7 @@ void runServe(const ServeOptions& options) {
   });
   const std::string link = server.openUrl();
   std::cout << "orwenna is running. Open it at:\n  " << link << std::endl;
-  if (!options.noBrowser) openBrowser(link);
+  if (!options.noBrowser && !options.background) openBrowser(link);
 
   int received = 0;
   sigwait(&signals, &received);
@@ -153,6 +156,8 @@ CommandRegistrar serveRegistrar([](CLI::App& app) {
   CLI::App* sub = app.add_subcommand("serve", "start the app: the chat in your browser (also what `orwenna` alone does)");
   sub->add_option("--port", options->port, "the port on 127.0.0.1 (default: any free one)");
   sub->add_flag("--no-browser", options->noBrowser, "print the link instead of opening the browser");
+  sub->add_flag("--background", options->background,
+                "run without opening the browser, for keep-running; do nothing when the app already runs");
   sub->add_option("--provider", options->conversation.provider, "model provider id (default: the first connected)");
   sub->add_option("--model", options->conversation.model, "model id (default: the provider's default)");
   sub->add_option("--evm", options->conversation.evm, "your EVM / Hyperliquid address, for balances");

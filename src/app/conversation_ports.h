@@ -103,6 +103,8 @@ class Automations {
   virtual std::string saveAlert(const AlertCommand& alert, const std::string& canvas) = 0;
   virtual std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) = 0;
   virtual std::string cancelSchedules() = 0;
+  // A recurring buy ("buy SOL for 10 USDC every week") or "stop recurring buys".
+  virtual std::string saveRecurringBuy(const WalletCommand& command) = 0;
 };
 
 }  // namespace orwenna

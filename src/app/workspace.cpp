@@ -687,6 +687,51 @@ bool Workspace::offeredCard(const std::string& text, MessageSource source, const
 
 // --- The model ----------------------------------------------------------------
 
+Workspace::AutomationOutcome Workspace::runAutomation(const AutomationRun& run) {
+  if (run.markets && !run.markets->empty()) lastMarkets_ = run.markets;
+  const std::int64_t now = s_.clock.nowMillis();
+  CanvasSession* c = run.canvas ? canvasById(*run.canvas) : nullptr;
+  if (!c) {
+    CanvasSession fresh;
+    fresh.id = newId();
+    fresh.updated = now;
+    fresh.title = run.title;
+    canvases_.push_back(std::move(fresh));
+    c = &canvases_.back();
+    emit("canvas", Json{{"id", c->id}, {"title", c->title}});
+  }
+  AutomationOutcome out;
+  out.canvas = c->id;
+  const bool ru = replyLanguage() == Language::russian;
+  if (run.untrusted) {
+    replyOn(out.canvas, ru ? "⚠️ Эти шаги написаны не тобой — проверь каждый, прежде чем нажать Confirm."
+                           : "⚠️ These steps didn’t come from your own words — read each one before you press Confirm.");
+  }
+  const MarketNames names = marketsNow()->names();
+  for (const auto& step : run.steps) {
+    c = canvasById(out.canvas);
+    if (!CommandReader::read(step, names, c ? c->intent : std::nullopt)) {
+      replyOn(out.canvas, ru ? "orwenna не умеет «" + step + "» — на этом шаги останавливаются."
+                             : "orwenna can’t do “" + step + "” — the steps stop here.");
+      out.stoppedAt = step;
+      return out;
+    }
+  }
+  const std::string line = text::join(run.steps, " then ");
+  Activity a;
+  a.id = newId();
+  a.at = now;
+  a.kind = Activity::Kind::automatic;
+  a.title = run.title;
+  a.request = line;
+  a.canvas = out.canvas;
+  log(a);
+  actOnCommand(line, line, out.canvas, a.id, nullptr, true);
+  out.ready = parked_.count(out.canvas) > 0 || (card_ && card_->canvas == out.canvas);
+  if (out.ready) replyOn(out.canvas, ru ? "Готово на своём канвасе — нажми Confirm." : "Ready on its canvas — press Confirm.");
+  return out;
+}
+
 void Workspace::runCheck(const std::string& what, bool byHand) {
   Queued q{what, MessageSource::composer, {}, canvas().id, true, byHand, std::nullopt, Agent::StepOutcome::unknown, {}};
   startModel(std::move(q));
@@ -1044,9 +1089,13 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
               replyOn(canvasID, Replies::notAvailable(cmd.word, lang));
             }
           } else if constexpr (std::is_same_v<C, TradeIntent>) {
-            setPlan(canvasID, cmd, activity);
+            setPlan(canvasID, cmd, activity, background);
           } else if constexpr (std::is_same_v<C, WalletCommand>) {
-            if (readOnlyWallet(cmd)) {
+            const bool recurring = std::holds_alternative<wallet::schedule>(cmd.value) ||
+                                   std::holds_alternative<wallet::stopSchedules>(cmd.value);
+            if (recurring && s_.automations) {
+              replyOn(canvasID, s_.automations->saveRecurringBuy(cmd));
+            } else if (readOnlyWallet(cmd)) {
               emit("show", Json{{"what", "command"}, {"command", cmd.line()}, {"canvas", canvasID}});
               replyOn(canvasID, Replies::carried(cmd.line(), lang));
             } else if (auto need = amountNeed(cmd)) {
@@ -1135,7 +1184,8 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
                                           : Replies::prepared(line, lang));
 }
 
-void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity) {
+void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity,
+                        bool background) {
   CanvasSession* c = canvasById(canvasID);
   if (!c) return;
   c->intent = intent;
@@ -1172,7 +1222,7 @@ void Workspace::setPlan(const std::string& canvasID, const TradeIntent& intent, 
     card.steps = {PendingAction{PendingAction::Trade{r.rules.intent, market->markPx}}};
     card.text = intent.command();
     card.canvas = canvasID;
-    placeCard(std::move(card), false);
+    placeCard(std::move(card), background);
   }
 }
 

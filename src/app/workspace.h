@@ -141,6 +141,24 @@ class Workspace final : public Agent::PortfolioSource {
   const std::map<std::string, std::string>& folderIcons() const { return folderIcons_; }
   // A background "check: …" through the same one-call gate.
   void runCheck(const std::string& what, bool byHand);
+
+  // Steps an automation brought back (a fired alert, a due task, a recurring
+  // buy), prepared as if typed on a canvas of their own: `canvas` when it
+  // still exists, else a new one titled `title`. Their card is parked there,
+  // never over the card on screen; nothing is signed before its Confirm.
+  struct AutomationRun {
+    std::string title;
+    std::vector<std::string> steps;
+    bool untrusted = false;  // the steps were not the user's own words
+    std::optional<std::string> canvas;
+    std::shared_ptr<const MarketTable> markets;  // may be null: the last table read
+  };
+  struct AutomationOutcome {
+    std::string canvas;
+    bool ready = false;  // a card waits for Confirm
+    std::optional<std::string> stoppedAt;  // the step the chain stopped at
+  };
+  AutomationOutcome runAutomation(const AutomationRun& run);
   // Writes every file waiting now (quit, SIGTERM).
   void flush();
   // Another model for the turns that start from now on (the model picker);
@@ -231,7 +249,8 @@ class Workspace final : public Agent::PortfolioSource {
   void placeCard(Card card, bool background);
   void showParked();
   void dropCard();
-  void setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity);
+  void setPlan(const std::string& canvasID, const TradeIntent& intent, const std::string& activity,
+               bool background = false);
   void executeCard();
   void finishExecution(const std::string& cardID, ExecutionResult result);
 

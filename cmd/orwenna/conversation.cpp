@@ -60,15 +60,16 @@ Conversation::Conversation(const ConversationOptions& options)
   };
   sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
   swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  // Progress of a long move (a bridge) shows in the chat as it happens.
+  auto progress = [this](const std::string& line) {
+    loop_.post([this, line] {
+      if (workspace_) workspace_->reply(line);
+    });
+  };
+  bridges_ = std::make_unique<BridgeMoves>(services_, *sendSigner_, *journal_, activeAddresses, swaps_.get(), progress);
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
-                                    services_.hyperliquidTestnet, swaps_.get(),
-                                    // Progress of a long move (a bridge) shows in the chat as it happens.
-                                    [this](const std::string& line) {
-                                      loop_.post([this, line] {
-                                        if (workspace_) workspace_->reply(line);
-                                      });
-                                    }});
+                                    services_.hyperliquidTestnet, bridges_.get(), progress});
   exitRules_ = std::make_unique<ExitRulesStore>(Defaults::standard());
   // A trade with a partial take or a trail leaves its rules to the guardian,
   // replacing any of an earlier position of the coin.

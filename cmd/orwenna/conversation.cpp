@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/clock.h"
 #include "base/log.h"
 #include "orwenna/command.h"
 #include "hyperliquid/info.h"
@@ -66,7 +67,26 @@ Conversation::Conversation(const ConversationOptions& options)
       if (workspace_) workspace_->reply(line);
     });
   };
-  bridges_ = std::make_unique<BridgeMoves>(services_, *sendSigner_, *journal_, activeAddresses, swaps_.get(), progress);
+  recurring_ = std::make_unique<RecurringMoves>(services_, *sendSigner_, *journal_, activeAddresses, swaps_.get());
+  bridges_ = std::make_unique<BridgeMoves>(services_, *sendSigner_, *journal_, activeAddresses, recurring_.get(),
+                                           progress);
+  // A bridge runs for minutes: its step card shows in the activity log as it goes.
+  bridges_->onStep([this](const ActivityBubble& step) {
+    loop_.post([this, step] {
+      if (!workspace_) return;
+      if (bridgeActivity_.empty() || (step.status == "running" && step.lines.size() <= 1)) {
+        bridgeActivity_ = makeUuid(SecureRandom::shared());
+      }
+      Activity a;
+      a.id = bridgeActivity_;
+      a.at = services_.clock.nowMillis();
+      a.kind = Activity::Kind::execution;
+      a.title = step.title;
+      a.bubbles = {step};
+      if (step.status == "failed") a.failed = true;
+      workspace_->log(std::move(a));
+    });
+  });
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
                                     services_.hyperliquidTestnet, bridges_.get(), progress});

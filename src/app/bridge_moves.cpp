@@ -11,6 +11,7 @@
 #include "defi/one_click.h"
 #include "defi/relay.h"
 #include "execution/execution_error.h"
+#include "execution/executor.h"
 #include "execution/near_send.h"
 #include "execution/solana_send.h"
 #include "guards/tx_guard.h"
@@ -131,7 +132,9 @@ BridgeMoves::BridgeMoves(const Services& services, TradeSigner& signer, Journal&
       next_(next),
       report_(std::move(report)) {}
 
-void BridgeMoves::say(const std::string& line) const {
+void BridgeMoves::say(const std::string& line) {
+  live_.lines.push_back(line);
+  if (step_) step_(live_);
   if (report_) report_(line);
 }
 
@@ -196,6 +199,10 @@ BridgeMoves::Card BridgeMoves::relayCard(const Plan& plan, const Decimal& amount
   card.amount = amount;
   card.recipient = receiver(plan.to);
   RelayQuote q = relay.quote({payer(plan.from), card.recipient, relayEnd(plan.from), relayEnd(plan.to), *units});
+  if (const Decimal lost = q.amountInFormatted - q.amountOutFormatted; CostlyMove::exceeds(lost, q.amountInFormatted)) {
+    throw CostlyMove(lost, q.amountInFormatted,
+                     "Bridging " + amount.toString() + " USDC from " + plan.from.name + " to " + plan.to.name + " over Relay");
+  }
   card.minOut = (q.amountOutFormatted * kQuoteDrift).rounded(6, RoundingMode::down);
   card.text = "Bridge " + amount.toString() + " USDC from " + plan.from.name + " to " + plan.to.name +
               " over Relay: about " + q.amountOutFormatted.toString() + " USDC arrives at " + card.recipient +
@@ -225,6 +232,12 @@ BridgeMoves::Card BridgeMoves::oneClickCard(const Plan& plan, const Decimal& amo
   OneClick::Quote q = oneClick.quote(request, services_.clock.nowMillis());
   auto out = Decimal::tryParse(q.amountOutFormatted);
   if (!out) throw OneClickError(nothingSigned("1Click's quote has no amount that arrives"));
+  // Across assets only the service's dollar values compare.
+  if (q.amountInUSD && q.amountOutUSD && CostlyMove::exceeds(*q.amountInUSD - *q.amountOutUSD, *q.amountInUSD)) {
+    throw CostlyMove(*q.amountInUSD - *q.amountOutUSD, *q.amountInUSD,
+                     "Moving " + amount.toString() + " " + (plan.from.kind == End::Kind::near ? "NEAR" : "USDC") +
+                         " from " + plan.from.name + " to " + plan.to.name + " over 1Click");
+  }
   card.minOut = (*out * kQuoteDrift).rounded(6, RoundingMode::down);
   card.text = (plan.from.kind == End::Kind::near
                    ? "Sell " + amount.toString() + " NEAR for USDC on " + plan.to.name
@@ -245,7 +258,9 @@ std::optional<BridgeMoves::Card> BridgeMoves::card(const WalletCommand& command)
     if (plan->to.kind == End::Kind::near || plan->from.kind == End::Kind::near) return oneClickCard(*plan, amount);
     try {
       return relayCard(*plan, amount);
-    } catch (const ExecutionError& relayRefusal) {
+    } catch (const CostlyMove&) {
+      throw;
+    } catch (const ExecutionError&) {
       // Relay has no quote: NEAR Intents is the general route where it serves both ends.
       if (!oneClickAsset(plan->from) || !oneClickAsset(plan->to)) throw;
       return oneClickCard(*plan, amount);
@@ -264,17 +279,29 @@ std::optional<ExecutionResult> BridgeMoves::bridge(const WalletCommand& command,
   std::optional<Card> shown = approved;
   if (!shown) shown = card(command);
   if (shown->refusal) return bridgeFailed(*shown->refusal);
+  live_ = ActivityBubble{};
+  live_.kind = "bridge";
+  live_.label = shown->route == Route::relay ? "Relay" : "1Click";
+  live_.title = shown->text;
+  live_.status = "running";
+  say(shown->route == Route::relay ? "Asking Relay again for the approved move." : "Asking 1Click again for the approved move.");
+  ExecutionResult result;
   try {
-    return shown->route == Route::relay ? relayMove(*plan, *shown) : oneClickMove(*plan, *shown);
+    result = shown->route == Route::relay ? relayMove(*plan, *shown) : oneClickMove(*plan, *shown);
   } catch (const ExecutionError& e) {
-    return bridgeFailed(e.what());
+    result = bridgeFailed(e.what());
   } catch (const JournalError& e) {
-    return bridgeFailed(std::string("The journal couldn't be written (") + e.what() +
-                        "), so the bridge deposit was not sent. The money is still in your wallet.");
+    result = bridgeFailed(std::string("The journal couldn't be written (") + e.what() +
+                          "), so the bridge deposit was not sent. The money is still in your wallet.");
   } catch (const Error& e) {
     // The pipelines word their own stops; anything else came before a signature.
-    return bridgeFailed(nothingSigned(e.what()));
+    result = bridgeFailed(nothingSigned(e.what()));
   }
+  live_.status = result.outcome == Outcome::done ? "done" : result.outcome == Outcome::failed ? "failed" : "pending";
+  live_.lines.push_back(result.reply);
+  if (step_) step_(live_);
+  result.bubbles.push_back(live_);
+  return result;
 }
 
 ExecutionResult BridgeMoves::relayMove(const Plan& plan, const Card& card) {

@@ -11,7 +11,8 @@
 // said arrives, to the card's recipient, within five minutes). The funding
 // transaction goes through its chain's send pipeline; the bridge's own order
 // is journaled `signed` once the funding is signed and before it is sent,
-// then followed every 5 seconds for up to 10 minutes. An order still open
+// then followed every 5 seconds for up to 10 minutes, each change shown on
+// the move's step card and told as a progress line. An order still open
 // then stays in the journal for the recovery to settle.
 //
 // run() is called on a worker thread, blocks, and never throws. One
@@ -44,6 +45,12 @@ class BridgeMoves final : public WalletMoveRunner {
               std::function<void(const std::string&)> report = {});
 
   std::optional<ExecutionResult> run(const PendingAction& step) override;
+
+  // Told of the bridge's step card each time it changes while a bridge runs
+  // (status "running" with the lines so far, then "done", "failed" or
+  // "pending"); a card with one line starts a new bridge. Set before the
+  // first move. The finished card is also among the result's bubbles.
+  void onStep(std::function<void(const ActivityBubble&)> step) { step_ = std::move(step); }
 
   enum class Route { relay, oneClick };
   struct Card {
@@ -82,7 +89,7 @@ class BridgeMoves final : public WalletMoveRunner {
   Card oneClickCard(const Plan& plan, const Decimal& amount);
   ExecutionResult relayMove(const Plan& plan, const Card& card);
   ExecutionResult oneClickMove(const Plan& plan, const Card& card);
-  void say(const std::string& line) const;
+  void say(const std::string& line);
 
   const Services& services_;
   TradeSigner& signer_;
@@ -90,6 +97,8 @@ class BridgeMoves final : public WalletMoveRunner {
   std::function<WalletAddresses()> addresses_;
   WalletMoveRunner* next_;
   std::function<void(const std::string&)> report_;
+  std::function<void(const ActivityBubble&)> step_;
+  ActivityBubble live_;  // the step card of the bridge running now
   EVMNonces nonces_;
 };
 

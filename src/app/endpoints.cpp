@@ -80,6 +80,7 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.relay = overrides.base("ORWENNA_RELAY_API", HttpBridgeStatus::kRelayDefault);
   e.oneClick = overrides.base("ORWENNA_ONECLICK_API", HttpBridgeStatus::kOneClickDefault);
   e.jupiter = overrides.base("ORWENNA_JUPITER_API", kJupiterDefault);
+  e.jupiterRecurring = overrides.base("ORWENNA_JUPITER_RECURRING_API", kJupiterRecurringDefault);
   return e;
 }
 

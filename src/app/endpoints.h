@@ -60,6 +60,9 @@ struct Endpoints {
   // Jupiter's swap API: ORWENNA_JUPITER_API.
   static constexpr const char* kJupiterDefault = "https://lite-api.jup.ag/swap/v1";
   std::string jupiter = kJupiterDefault;
+  // Jupiter's recurring orders: ORWENNA_JUPITER_RECURRING_API.
+  static constexpr const char* kJupiterRecurringDefault = "https://lite-api.jup.ag/recurring/v1";
+  std::string jupiterRecurring = kJupiterRecurringDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

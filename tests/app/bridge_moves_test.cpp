@@ -44,6 +44,7 @@ class BridgeMovesTest : public ::testing::Test {
   testing::FakeNearNode near;
   testing::FakeOneClick oneClick{solana, near};
   testing::FakeServer relay;
+  testing::FakeRelayBridge relayBridge{{&solana, {{8453, &base}}}};
   Journal journal{dir.path() / "journal.jsonl"};
   testing::ChainTestSigner signer;
   Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
@@ -53,9 +54,19 @@ class BridgeMovesTest : public ::testing::Test {
 
 TEST_F(BridgeMovesTest, AOneClickMoveReadFromTheFlatShapeLandsAndSettles) {
   oneClick.flatAnswers();
+  std::vector<ActivityBubble> steps;
+  moves.onStep([&](const ActivityBubble& step) { steps.push_back(step); });
   auto r = moves.run(PendingAction{*WalletCommand::parse("move 4 USDC from Solana to NEAR")});
   ASSERT_TRUE(r);
   ASSERT_EQ(r->outcome, BridgeOutcome::done) << r->reply;
+  // The step card ran with the deposit's progress and ended done, with the reply as its last line.
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps.front().status, "running");
+  EXPECT_EQ(steps.front().lines.size(), 1u);
+  EXPECT_EQ(steps.back().status, "done");
+  EXPECT_EQ(steps.back().lines.back(), r->reply);
+  ASSERT_EQ(r->bubbles.size(), 1u);
+  EXPECT_EQ(r->bubbles[0], steps.back());
   EXPECT_EQ(oneClick.delivered(signer.near), "1");
   EXPECT_EQ(solana.token(SPL::associatedTokenAddress(signer.solana, kBridgeUsdc, SolanaPrograms::kToken))->amount,
             6'000'000u);
@@ -83,6 +94,27 @@ TEST_F(BridgeMovesTest, ARelayStepForAnotherChainSignsNothingAndOtherCommandsPas
   EXPECT_TRUE(journal.entries().empty());
 
   EXPECT_FALSE(moves.run(PendingAction{*WalletCommand::parse("send 5 USDC to Mom")}));
+}
+
+TEST_F(BridgeMovesTest, ARouteThatWouldLoseMoreThanAMoveMaySignsNothing) {
+  services.endpoints.relay = relayBridge.url();
+  relayBridge.payOutPercent(95);
+  // $0.25 of $5 is within the dollar a move may always lose …
+  auto small = moves.card(*WalletCommand::parse("move 5 USDC from Solana to Base"));
+  ASSERT_TRUE(small);
+  EXPECT_FALSE(small->refusal) << small->text;
+  // … $2.50 of $50 is neither within $1 nor within 3%.
+  solana.fundToken(signer.solana, kBridgeUsdc, 50'000'000);
+  auto big = moves.card(*WalletCommand::parse("move 50 USDC from Solana to Base"));
+  ASSERT_TRUE(big && big->refusal);
+  EXPECT_EQ(*big->refusal,
+            "Bridging 50 USDC from Solana to Base over Relay would lose $2.50 of $50.00, more than a move may lose on "
+            "its own. Nothing was signed.");
+  auto r = moves.bridge(*WalletCommand::parse("move 50 USDC from Solana to Base"), big);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->reply, *big->refusal);
+  EXPECT_EQ(signer.signatures, 0);
+  EXPECT_TRUE(journal.entries().empty());
 }
 
 }  // namespace

@@ -89,6 +89,11 @@ class FakeRelayBridge {
     std::lock_guard lock(mutex_);
     redirect_ = std::move(recipient);
   }
+  // The share of each amount that arrives, in percent (99: Relay's 1%).
+  void payOutPercent(std::uint64_t percent) {
+    std::lock_guard lock(mutex_);
+    percent_ = percent;
+  }
   // USDC credited on Hyperliquid, in base units.
   std::uint64_t hyperliquidCredit(const std::string& account) const {
     std::lock_guard lock(mutex_);
@@ -121,7 +126,7 @@ class FakeRelayBridge {
     o.destinationChain = (*body)["destinationChainId"].get<std::uint64_t>();
     o.destinationCurrency = (*body)["destinationCurrency"].get<std::string>();
     o.amount = std::stoull((*body)["amount"].get<std::string>());
-    o.out = o.amount / 100 * 99;  // Relay's 1%
+    o.out = o.amount / 100 * percent_;
     o.recipient = redirect_.value_or((*body)["recipient"].get<std::string>());
     const std::string user = (*body)["user"].get<std::string>();
     ++count_;
@@ -197,6 +202,7 @@ class FakeRelayBridge {
   std::map<std::string, Order> orders_;
   std::map<std::string, std::uint64_t> hyperliquid_;
   std::optional<std::string> redirect_;
+  std::uint64_t percent_ = 99;
   int count_ = 0;
   FakeServer server_;
 };

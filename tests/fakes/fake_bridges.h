@@ -3,9 +3,11 @@
 // deposit address on the origin chain; a status read reports delivery only
 // once the origin ledger shows exactly the quoted amount at that address, and
 // then credits the destination once (a fake ledger, or the Hyperliquid and
-// NEAR credits kept here). Relay's quotes pay by a TransferChecked on Solana
-// or an ERC-20 transfer on an EVM network; 1-Click's answer comes in the
-// published nested shape or, when told, the flat one. Thread-safe.
+// NEAR credits kept here). Relay's quotes pay through its Depository
+// program's deposit_token on Solana, or an exact approve and a deposit call
+// on an EVM network; 1-Click's deposits are plain transfers (or wrapped NEAR)
+// to its address, and its answers come in the published nested shape or,
+// when told, the flat one. Thread-safe.
 #pragma once
 
 #include <cstdint>

@@ -314,6 +314,8 @@ ExecutionResult BridgeMoves::relayMove(const Plan& plan, const Card& card) {
 
   Verdict binding = BindingGuard::check("Relay", {card.recipient, owner, units}, {q.recipient, q.sender, q.amountIn});
   const Envelope envelope{card.amount, card.minOut, card.recipient, clock.nowMillis() + kApprovalMillis};
+  // An EVM address may come back in another letter case: the same address is the card's.
+  if (plan.to.kind != End::Kind::solana && EVMCall::sameAddress(q.recipient, card.recipient)) q.recipient = card.recipient;
   std::vector<std::string> problems = binding.problems;
   for (auto& v : envelope.violations(clock.nowMillis(), q.amountInFormatted, q.amountOutFormatted, q.recipient)) {
     problems.push_back(std::move(v));

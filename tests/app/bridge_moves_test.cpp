@@ -4,6 +4,8 @@
 // not a bridge goes on to the next runner.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "app/bridge_moves.h"
 #include "base/http.h"
 #include "chains/spl.h"
@@ -94,6 +96,19 @@ TEST_F(BridgeMovesTest, ARelayStepForAnotherChainSignsNothingAndOtherCommandsPas
   EXPECT_TRUE(journal.entries().empty());
 
   EXPECT_FALSE(moves.run(PendingAction{*WalletCommand::parse("send 5 USDC to Mom")}));
+}
+
+TEST_F(BridgeMovesTest, ARelayQuoteNamingOurAddressInAnotherLetterCaseLands) {
+  services.endpoints.relay = relayBridge.url();
+  std::string shouted = "0x" + signer.evm.substr(2);
+  for (char& c : shouted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  shouted[1] = 'x';
+  relayBridge.redirectTo(shouted);
+  auto r = moves.run(PendingAction{*WalletCommand::parse("move 5 USDC from Solana to Base")});
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->outcome, BridgeOutcome::done) << r->reply;
+  EXPECT_EQ(base.token("0x833589fcd6edb6e08f4c7c32d4f71b54bda02913", signer.evm), UInt256(10'000'000 + 4'950'000));
+  EXPECT_EQ(kinds("relay"), (std::vector<std::string>{"signed", "settled"}));
 }
 
 TEST_F(BridgeMovesTest, ARouteThatWouldLoseMoreThanAMoveMaySignsNothing) {

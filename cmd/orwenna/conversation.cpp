@@ -4,6 +4,7 @@
 #include <set>
 #include <thread>
 
+#include "base/clock.h"
 #include "base/log.h"
 #include "orwenna/command.h"
 #include "hyperliquid/info.h"
@@ -61,15 +62,35 @@ Conversation::Conversation(const ConversationOptions& options)
   };
   sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
   swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  // Progress of a long move (a bridge) shows in the chat as it happens.
+  auto progress = [this](const std::string& line) {
+    loop_.post([this, line] {
+      if (workspace_) workspace_->reply(line);
+    });
+  };
+  recurring_ = std::make_unique<RecurringMoves>(services_, *sendSigner_, *journal_, activeAddresses, swaps_.get());
+  bridges_ = std::make_unique<BridgeMoves>(services_, *sendSigner_, *journal_, activeAddresses, recurring_.get(),
+                                           progress);
+  // A bridge runs for minutes: its step card shows in the activity log as it goes.
+  bridges_->onStep([this](const ActivityBubble& step) {
+    loop_.post([this, step] {
+      if (!workspace_) return;
+      if (bridgeActivity_.empty() || (step.status == "running" && step.lines.size() <= 1)) {
+        bridgeActivity_ = makeUuid(SecureRandom::shared());
+      }
+      Activity a;
+      a.id = bridgeActivity_;
+      a.at = services_.clock.nowMillis();
+      a.kind = Activity::Kind::execution;
+      a.title = step.title;
+      a.bubbles = {step};
+      if (step.status == "failed") a.failed = true;
+      workspace_->log(std::move(a));
+    });
+  });
   desk_ = std::make_unique<TradeDesk>(
       services_, TradeDesk::Options{signer, paths_.dataDir, {options.solana, options.evm},
-                                    services_.hyperliquidTestnet, swaps_.get(),
-                                    // Progress of a long move (a bridge) shows in the chat as it happens.
-                                    [this](const std::string& line) {
-                                      loop_.post([this, line] {
-                                        if (workspace_) workspace_->reply(line);
-                                      });
-                                    }});
+                                    services_.hyperliquidTestnet, bridges_.get(), progress});
   exitRules_ = std::make_unique<ExitRulesStore>(Defaults::standard());
   // A trade with a partial take or a trail leaves its rules to the guardian,
   // replacing any of an earlier position of the coin.

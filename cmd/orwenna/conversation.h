@@ -11,6 +11,8 @@
 #include "app/app_executor.h"
 #include "app/app_loop.h"
 #include "app/automations.h"
+#include "app/bridge_moves.h"
+#include "app/recurring_moves.h"
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
@@ -71,6 +73,9 @@ class Conversation {
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
   std::unique_ptr<SwapMoves> swaps_;  // swaps, then the sends
+  std::unique_ptr<RecurringMoves> recurring_;  // Jupiter DCA orders, then the swaps
+  std::unique_ptr<BridgeMoves> bridges_;        // bridges, then the DCA orders
+  std::string bridgeActivity_;            // the activity entry of the bridge running now (app thread)
   std::unique_ptr<TradeDesk> desk_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;

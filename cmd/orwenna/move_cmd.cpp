@@ -1,12 +1,16 @@
 // `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
-// sends (USDC, SOL, tokens, NEAR, closing the NEAR account) or swaps on
-// Jupiter ("buy SOL for 10 USDC", "sell all JUP") and prints its card; with
-// --confirm it carries the move out through the signer, as the chat's
-// Confirm does, and prints the outcome. Recipients come only from the
-// signer's address book; a swap is held to its card's quote.
+// sends (USDC, SOL, tokens, NEAR, closing the NEAR account), swaps on
+// Jupiter ("buy SOL for 10 USDC", "sell all JUP"), bridges ("move 10 USDC
+// from Solana to Base", "sell 2 NEAR") or sets Jupiter DCA orders, and
+// prints its card; with --confirm it carries the move out through the
+// signer, as the chat's Confirm does, and prints the outcome. Recipients come
+// only from the signer's address book; a swap or a bridge is held to its
+// card's quote.
 #include <iostream>
 #include <memory>
 
+#include "app/bridge_moves.h"
+#include "app/recurring_moves.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
 #include "app/services.h"
@@ -89,6 +93,68 @@ bool runSwap(const MoveOptions& options, const WalletCommand& command, const Sig
   return true;
 }
 
+// False when the line is not a bridge.
+bool runBridge(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
+  if (!BridgeMoves::planOf(command)) return false;
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
+  BridgeMoves bridges(services, signer, journal, [addresses] { return addresses; }, nullptr,
+                      [&options](const std::string& line) {
+                        if (!options.json) std::cout << "  … " << line << std::endl;
+                      });
+  auto card = bridges.card(command);
+  Json out{{"line", command.line()},
+           {"card", card->refusal ? *card->refusal : card->text},
+           {"route", card->route == BridgeMoves::Route::relay ? "relay" : "1click"}};
+  if (card->refusal) {
+    if (options.json) std::cout << out.dump(2) << '\n';
+    throw CommandFailure(*card->refusal);
+  }
+  out["amount"] = card->amount.toString();
+  out["minOut"] = card->minOut.toString();
+  out["recipient"] = card->recipient;
+  if (!options.confirm) {
+    if (options.json) {
+      std::cout << out.dump(2) << '\n';
+    } else {
+      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    return true;
+  }
+  printOutcome(options, out, card->text, *bridges.bridge(command, card));
+  return true;
+}
+
+// False when the line is not a Jupiter DCA command. Listing signs nothing and
+// needs no --confirm.
+bool runRecurring(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
+  const bool listing = std::holds_alternative<wallet::jupiterDCAOrders>(command.value);
+  if (!listing && !std::holds_alternative<wallet::jupiterDCA>(command.value) &&
+      !std::holds_alternative<wallet::jupiterDCACancel>(command.value)) {
+    return false;
+  }
+  Json out{{"line", command.line()}};
+  if (!listing && !options.confirm) {
+    if (options.json) {
+      std::cout << out.dump(2) << '\n';
+    } else {
+      std::cout << command.line() << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    return true;
+  }
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
+  RecurringMoves recurring(services, signer, journal, [addresses] { return addresses; }, nullptr);
+  printOutcome(options, out, command.line(), *recurring.run(PendingAction{command}));
+  return true;
+}
+
 void runMove(const MoveOptions& options) {
   auto command = WalletCommand::parse(options.line);
   if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
@@ -100,8 +166,10 @@ void runMove(const MoveOptions& options) {
   }
   SignerBook book(std::move(saved));
   if (runSwap(options, *command, location)) return;
+  if (runBridge(options, *command, location)) return;
+  if (runRecurring(options, *command, location)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends and swaps only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, bridges and DCA orders only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;
@@ -127,7 +195,7 @@ void runMove(const MoveOptions& options) {
 
 CommandRegistrar moveRegistrar([](CLI::App& app) {
   auto options = std::make_shared<MoveOptions>();
-  CLI::App* sub = app.add_subcommand("move", "prepare a send or a swap and show its card; --confirm carries it out");
+  CLI::App* sub = app.add_subcommand("move", "prepare a send, a swap or a bridge and show its card; --confirm carries it out");
   sub->add_option("line", options->line, "the wallet command, e.g. \"send 5 USDC to Mom\"")->required();
   sub->add_flag("--json", options->json, "print JSON instead of text");
   sub->add_flag("--confirm", options->confirm, "carry the move out through the signer");

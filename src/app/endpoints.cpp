@@ -83,6 +83,7 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.dexScreener = overrides.base("ORWENNA_DEXSCREENER_API", e.dexScreener);
   e.geckoTerminal = overrides.base("ORWENNA_GECKOTERMINAL_API", e.geckoTerminal);
   e.mppDirectory = overrides.base("ORWENNA_MPP_DIRECTORY_API", e.mppDirectory);
+  e.jupiterRecurring = overrides.base("ORWENNA_JUPITER_RECURRING_API", kJupiterRecurringDefault);
   return e;
 }
 

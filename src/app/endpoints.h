@@ -65,6 +65,9 @@ struct Endpoints {
   std::string geckoTerminal = "https://api.geckoterminal.com";
   // The directory of paid APIs: ORWENNA_MPP_DIRECTORY_API.
   std::string mppDirectory = "https://mpp.dev";
+  // Jupiter's recurring orders: ORWENNA_JUPITER_RECURRING_API.
+  static constexpr const char* kJupiterRecurringDefault = "https://lite-api.jup.ag/recurring/v1";
+  std::string jupiterRecurring = kJupiterRecurringDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

@@ -47,12 +47,25 @@ SolanaInstruction readInstruction(const Json& ix) {
 RelayClient::RelayClient(HttpClient& http, std::string root)
     : http_(http), root_(std::move(root)), status_(http, root_, HttpBridgeStatus::kOneClickDefault) {}
 
-RelayDeposit RelayClient::readQuote(const Json& answer) {
-  RelayDeposit q;
+RelayQuote RelayClient::readAnyQuote(const Json& answer) {
+  RelayQuote q;
   for (const Json& step : memberOr(answer, "steps")) {
     if (q.requestId.empty()) q.requestId = textAt(step, "requestId");
+    const std::string stepId = textAt(step, "id");
     for (const Json& item : memberOr(step, "items")) {
-      for (const Json& ix : memberOr(memberOr(item, "data"), "instructions")) q.instructions.push_back(readInstruction(ix));
+      const Json& data = memberOr(item, "data");
+      for (const Json& ix : memberOr(data, "instructions")) q.solanaInstructions.push_back(readInstruction(ix));
+      if (textAt(data, "to").empty()) continue;
+      RelayQuote::EVMStep call;
+      call.id = stepId;
+      call.to = textAt(data, "to");
+      auto bytes = fromHex(textAt(data, "data").empty() ? std::string("0x") : textAt(data, "data"));
+      if (!bytes) throw ExecutionError("Relay sent a transaction whose data can't be read.");
+      call.data = std::move(*bytes);
+      call.value = textAt(data, "value").empty() ? "0" : textAt(data, "value");
+      auto chain = Decimal::tryParse(textAt(data, "chainId"));
+      call.chainId = chain && chain->isInteger() ? static_cast<std::uint64_t>(chain->toInt64().value_or(0)) : 0;
+      q.evm.push_back(std::move(call));
     }
   }
   if (q.requestId.empty()) q.requestId = textAt(answer, "requestId");
@@ -62,29 +75,38 @@ RelayDeposit RelayClient::readQuote(const Json& answer) {
   const Json& in = memberOr(details, "currencyIn");
   const Json& out = memberOr(details, "currencyOut");
   if (std::string amount = textAt(in, "amount"); !amount.empty()) q.amountIn = amount;
-  q.spend = decimalAt(in, "amountFormatted");
-  q.arriving = decimalAt(out, "amountFormatted");
+  if (std::string amount = textAt(out, "amount"); !amount.empty()) q.amountOut = amount;
+  q.amountInFormatted = decimalAt(in, "amountFormatted");
+  q.amountOutFormatted = decimalAt(out, "amountFormatted");
   q.feesUSD = textAt(memberOr(memberOr(answer, "fees"), "relayer"), "amountUsd");
   if (q.feesUSD.empty()) q.feesUSD = "0";
-  q.seconds = static_cast<int>(memberOr(details, "timeEstimate").is_number_integer()
-                                   ? memberOr(details, "timeEstimate").get<std::int64_t>()
-                                   : 0);
-  if (q.requestId.empty() || q.instructions.empty()) {
-    throw ExecutionError("Relay's quote has no Solana deposit to sign. Nothing was signed.");
+  const Json& seconds = memberOr(details, "timeEstimate");
+  q.seconds = seconds.is_number_integer() ? static_cast<int>(seconds.get<std::int64_t>()) : 0;
+  if (q.requestId.empty() || (q.solanaInstructions.empty() && q.evm.empty())) {
+    throw ExecutionError("Relay's quote has nothing to sign. Nothing was signed.");
   }
   return q;
 }
 
-RelayDeposit RelayClient::quoteSolanaToHyperliquid(const std::string& sender, const std::string& recipient,
-                                                   const Decimal& usdc) {
-  Json body{{"user", sender},
-            {"recipient", recipient},
-            {"originChainId", kSolanaChainId},
-            {"originCurrency", "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v"},
-            {"destinationChainId", kHyperliquidChainId},
-            {"destinationCurrency", kHyperliquidUSDC},
-            {"amount", (usdc * Decimal(1'000'000)).rounded(0, RoundingMode::down).toString()},
-            {"tradeType", "EXACT_INPUT"}};
+RelayDeposit RelayClient::readQuote(const Json& answer) {
+  RelayQuote any = readAnyQuote(answer);
+  if (any.solanaInstructions.empty()) {
+    throw ExecutionError("Relay's quote has no Solana deposit to sign. Nothing was signed.");
+  }
+  RelayDeposit q;
+  q.requestId = any.requestId;
+  q.sender = any.sender;
+  q.recipient = any.recipient;
+  q.amountIn = any.amountIn;
+  q.spend = any.amountInFormatted;
+  q.arriving = any.amountOutFormatted;
+  q.feesUSD = any.feesUSD;
+  q.seconds = any.seconds;
+  q.instructions = std::move(any.solanaInstructions);
+  return q;
+}
+
+Json RelayClient::post(const Json& body) {
   HttpRequest request = HttpRequest::postJson(root_ + "/quote/v2", body.dump());
   request.timeout = kTimeLimit;
   HttpResponse response = http_.send(request);
@@ -96,7 +118,30 @@ RelayDeposit RelayClient::quoteSolanaToHyperliquid(const std::string& sender, co
                          ". Nothing was signed.");
   }
   if (!answer || !answer->is_object()) throw ExecutionError("Relay answered something that is not JSON. Nothing was signed.");
-  return readQuote(*answer);
+  return *answer;
+}
+
+RelayQuote RelayClient::quote(const RelayQuoteRequest& r) {
+  return readAnyQuote(post(Json{{"user", r.user},
+                                {"recipient", r.recipient},
+                                {"originChainId", r.origin.chainId},
+                                {"originCurrency", r.origin.currency},
+                                {"destinationChainId", r.destination.chainId},
+                                {"destinationCurrency", r.destination.currency},
+                                {"amount", r.amount},
+                                {"tradeType", "EXACT_INPUT"}}));
+}
+
+RelayDeposit RelayClient::quoteSolanaToHyperliquid(const std::string& sender, const std::string& recipient,
+                                                   const Decimal& usdc) {
+  return readQuote(post(Json{{"user", sender},
+                             {"recipient", recipient},
+                             {"originChainId", kSolanaChainId},
+                             {"originCurrency", "EPjFWdd5AufqSSqeM2qN1xzybapC8G4wEGGkZwyTDt1v"},
+                             {"destinationChainId", kHyperliquidChainId},
+                             {"destinationCurrency", kHyperliquidUSDC},
+                             {"amount", (usdc * Decimal(1'000'000)).rounded(0, RoundingMode::down).toString()},
+                             {"tradeType", "EXACT_INPUT"}}));
 }
 
 std::string RelayClient::relayStatus(const std::string& requestId) { return status_.relayStatus(requestId); }

@@ -1,7 +1,9 @@
-// The Relay bridge client over HTTP: quotes for USDC from Solana to the
-// Hyperliquid perp balance (POST <root>/quote/v2) and request status
-// (GET <root>/intents/status/v3). The answer's Solana instructions come back
-// as SolanaInstructions for the executor to compile, check and sign.
+// The Relay bridge client over HTTP: quotes (POST <root>/quote/v2) and
+// request status (GET <root>/intents/status/v3). The executor's quote is USDC
+// from Solana to the Hyperliquid perp balance; a wallet move's quote is any
+// pair of Solana, EVM networks and Hyperliquid. The answer's Solana
+// instructions come back as SolanaInstructions and its EVM steps as calls,
+// for the caller to check, sign and send through its chain's pipeline.
 //
 // Thread-safe as far as its HttpClient is. Quotes that cannot be read throw
 // ExecutionError with Relay's own message; transport failures throw NetError.
@@ -9,14 +11,54 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "base/bytes.h"
 #include "base/http.h"
 #include "base/json.h"
 #include "execution/bridge_client.h"
 #include "execution/bridge_recovery.h"
 
 namespace orwenna {
+
+// Where a wallet move's money leaves from or lands: Relay's chain id and the
+// USDC there.
+struct RelayEnd {
+  std::uint64_t chainId = 0;
+  std::string currency;
+};
+
+struct RelayQuoteRequest {
+  std::string user;       // the paying wallet on the origin chain
+  std::string recipient;  // the wallet credited at the destination
+  RelayEnd origin;
+  RelayEnd destination;
+  std::string amount;  // base units of the origin currency
+};
+
+// A quote of any pair, as read from the answer.
+struct RelayQuote {
+  struct EVMStep {
+    std::string id;
+    std::string to;
+    Bytes data;
+    std::string value;  // wei, decimal
+    std::uint64_t chainId = 0;
+  };
+  std::string requestId;
+  std::string sender;
+  std::string recipient;
+  std::optional<std::string> amountIn;   // base units
+  std::optional<std::string> amountOut;  // base units
+  Decimal amountInFormatted;
+  Decimal amountOutFormatted;
+  std::string feesUSD;
+  int seconds = 0;
+  std::vector<SolanaInstruction> solanaInstructions;
+  std::vector<EVMStep> evm;
+};
 
 class RelayClient final : public BridgeClient {
  public:
@@ -33,10 +75,16 @@ class RelayClient final : public BridgeClient {
                                         const Decimal& usdc) override;
   std::string relayStatus(const std::string& requestId) override;
 
-  // The quote's answer read on its own. Throws ExecutionError.
+  // An exact-input quote of any pair. Throws ExecutionError ending "Nothing
+  // was signed." when Relay gives no quote or nothing to sign.
+  RelayQuote quote(const RelayQuoteRequest& request);
+
+  // The answers read on their own. Throw ExecutionError.
   [[nodiscard]] static RelayDeposit readQuote(const Json& answer);
+  [[nodiscard]] static RelayQuote readAnyQuote(const Json& answer);
 
  private:
+  Json post(const Json& body);
   HttpClient& http_;
   std::string root_;
   HttpBridgeStatus status_;

@@ -166,6 +166,7 @@ ChainSendOutcome EVMSender::send(const EVMMove& move) {
   outcome.chain = network_.name;
   outcome.id = toHex0x(Keccak::hash256(raw));
   journal_.append({clock_.nowMillis(), outcome.chain, outcome.id, Journal::Entry::Kind::signed_, move.note});
+  if (move.onSigned) move.onSigned(outcome.id);
   try {
     (void)rpc_.sendRaw(raw, move.wallet);
   } catch (const EVMRPCError& e) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,9 @@ struct EVMMove {
   Decimal output;
   std::optional<std::string> destination;
   std::string note;
+  // Called with the hash once it is journaled `signed`, before it is sent
+  // (a bridge journals its order there). A throw stops the send.
+  std::function<void(const std::string& id)> onSigned;
 };
 
 class EVMSender {

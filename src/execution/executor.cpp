@@ -83,6 +83,11 @@ CostlyMove::CostlyMove(Decimal lostAmount, Decimal paidAmount, std::string whatM
       paid(std::move(paidAmount)),
       what(std::move(whatMove)) {}
 
+bool CostlyMove::exceeds(const Decimal& lost, const Decimal& paid) {
+  const Decimal share = paid * kMaxLossShare;
+  return lost > (share > kMaxLossUSD ? share : kMaxLossUSD);
+}
+
 Decimal withdrawableIn(const Json& state) {
   if (!state.is_object()) return Decimal(0);
   auto it = state.find("withdrawable");
@@ -185,6 +190,11 @@ Executor::Prepared Executor::prepare(const TradeIntent& intent, const Market& ma
       }
       q = s_.relay->quoteSolanaToHyperliquid(s_.wallet.solana, s_.wallet.evm, more);
       if (!q.amountIn || !q.spend.isPositive()) throw ExecutionError("Relay didn't give the amount to send.");
+    }
+    // The opening is paid on purpose; only the rest is the bridge's cost.
+    const Decimal lost = q.spend - q.arriving - b.opening;
+    if (CostlyMove::exceeds(lost, q.spend)) {
+      throw CostlyMove(lost, q.spend, "Bringing " + usdc(q.spend) + " from Solana over Relay");
     }
     b.requestId = q.requestId;
     b.spend = q.spend;

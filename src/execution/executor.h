@@ -52,9 +52,15 @@ struct TradeWallet {
   std::string evm;
 };
 
-// A move that would lose more than a move may lose on its own.
+// A move that would lose more than a move may lose on its own: the larger of
+// $1 and 3% of what it pays.
 class CostlyMove : public ExecutionError {
  public:
+  static inline const Decimal kMaxLossUSD = Decimal(1);
+  static inline const Decimal kMaxLossShare = Decimal::parse("0.03");
+  // Whether losing `lost` of `paid` is more than that.
+  [[nodiscard]] static bool exceeds(const Decimal& lost, const Decimal& paid);
+
   CostlyMove(Decimal lost, Decimal paid, std::string what);
   Decimal lost;
   Decimal paid;

@@ -136,6 +136,7 @@ ChainSendOutcome NearSender::send(const NearMove& move) {
   }
   outcome.id = Base58::encode(digest);
   journal_.append({clock_.nowMillis(), "near", outcome.id, Journal::Entry::Kind::signed_, move.note});
+  if (move.onSigned) move.onSigned(outcome.id);
   try {
     (void)rpc_.sendTx(signedTx);
   } catch (const NearRPCError& e) {

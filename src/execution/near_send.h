@@ -14,6 +14,7 @@
 // was signed.". Used from one thread at a time; collaborators outlive it.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ struct NearMove {
   Decimal output;
   std::optional<std::string> destination;
   std::string note;
+  // Called with the id once it is journaled `signed`, before it is sent (a
+  // bridge journals its deposit there). A throw stops the send.
+  std::function<void(const std::string& id)> onSigned;
 };
 
 class NearSender {

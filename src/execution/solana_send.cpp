@@ -148,6 +148,7 @@ ChainSendOutcome SolanaSender::send(const SolanaMove& move) {
     outcome.id = Base58::encode(parsed.signatures[0]);
     outcome.checks = p.checks;
     journal_.append({clock_.nowMillis(), "solana", outcome.id, Journal::Entry::Kind::signed_, move.note});
+    if (move.onSigned) move.onSigned(outcome.id);
 
     try {
       (void)rpc_.send(signedWire);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -60,6 +61,9 @@ struct SolanaMove {
   Decimal output;  // what arrives
   std::optional<std::string> destination;
   std::string note;  // the journal's description of what is signed
+  // Called with the signature once it is journaled `signed`, before it is
+  // sent: a bridge journals its own order there. A throw stops the send.
+  std::function<void(const std::string& id)> onSigned;
 
   // A route's own "this route can't deliver" error in the simulation
   // ({"Custom":N}): the caller may ask the route for another way.

@@ -95,9 +95,12 @@ TEST_F(EndpointsTest, BaseURLsLoseTrailingSlashesAndNodesKeepThem) {
                  {"ORWENNA_OPENROUTER_API", "http://127.0.0.1:9/"},
                  {"ORWENNA_CHATGPT_BACKEND", "http://127.0.0.1:8/"},
                  {"ORWENNA_OPENAI_AUTH", "http://127.0.0.1:7"},
-                 {"ORWENNA_RELAY_API", "http://127.0.0.1:4/"}};
+                 {"ORWENNA_RELAY_API", "http://127.0.0.1:4/"},
+                 {"ORWENNA_JUPITER_RECURRING_API", "http://127.0.0.1:3/recurring/v1/"}};
   const Endpoints e = resolve();
   EXPECT_EQ(e.relay, "http://127.0.0.1:4");
+  EXPECT_EQ(e.jupiterRecurring, "http://127.0.0.1:3/recurring/v1");
+  EXPECT_EQ(e.jupiter, Endpoints::kJupiterDefault);
   EXPECT_EQ(e.oneClick, "https://1click.chaindefuser.com");
   EXPECT_EQ(e.hyperliquid.root(true), "http://127.0.0.1:8");
   EXPECT_EQ(e.hyperliquid.root(false), "http://127.0.0.1:7/t");

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # `orwenna move` end to end with the real signer beside it: a send to a name
 # the address book does not hold is refused before anything is built, and a
-# line that is neither a send nor a swap is turned away, and a swap whose
-# quote can't be had signs nothing. (The sends themselves, with
+# line that is neither a send, a swap nor a bridge is turned away, and a swap
+# or a bridge whose quote can't be had signs nothing. (The sends themselves, with
 # --confirm's path, run against fake nodes in the signer's test program.)
 # Usage: move_cli_test.sh PATH/TO/orwenna PATH/TO/fake_pinentry.sh
 set -uo pipefail
@@ -18,7 +18,7 @@ export ORWENNA_HOME=$home ORWENNA_TEST=1 ORWENNA_SIGNER_SCRYPT_LOG2N=10
 export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
 # Nothing may reach a real node.
 export ORWENNA_SOLANA_RPC=http://127.0.0.1:9 ORWENNA_NEAR_RPC=http://127.0.0.1:9 ORWENNA_EVM_RPC_BASE=http://127.0.0.1:9
-export ORWENNA_JUPITER_API=http://127.0.0.1:9
+export ORWENNA_JUPITER_API=http://127.0.0.1:9 ORWENNA_JUPITER_RECURRING_API=http://127.0.0.1:9 ORWENNA_RELAY_API=http://127.0.0.1:9 ORWENNA_ONECLICK_API=http://127.0.0.1:9
 failures=0
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -40,7 +40,9 @@ expect unsaved 1 "^Mom isn't a saved address on Solana: save it in the address b
   -- "$bin" move "send 5 USDC to Mom" --confirm
 expect unsaved-json 1 '"refusal": "0x2222222222222222222222222222222222222222 isn.t a saved address on Base' \
   -- "$bin" move "send 5 USDC to 0x2222222222222222222222222222222222222222 on base" --json
-expect not-a-send 1 'orwenna move carries out sends and swaps only' -- "$bin" move "sell 1 NEAR"
+expect not-a-send 1 'orwenna move carries out sends, swaps, bridges and DCA orders only' -- "$bin" move "withdraw 10 USDC to Solana"
+expect dca-no-answer 1 'Nothing was signed\.$' -- "$bin" move "cancel Jupiter DCA JUP" --confirm
+expect bridge-no-quote 1 'Nothing was signed\.$' -- "$bin" move "move 5 USDC from Solana to Base" --confirm
 expect no-quote 1 'Nothing was signed\.$' -- "$bin" move "buy SOL for 10 USDC" --confirm
 expect not-a-command 1 "That line isn't a wallet command" -- "$bin" move "hello there"
 # Only the import asked the user anything.

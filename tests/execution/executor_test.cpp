@@ -385,6 +385,14 @@ TEST(Executor, BridgeChecksBeforeSigningAndTellsWhereTheMoneyIs) {
     d.relayServer.dropAmount();
     EXPECT_EQ(failureOf([&] { d.prepare(); }), "Relay didn't give the amount to send.");
   }
+  {
+    // A bridge keeping 10% loses more than the larger of $1 and 3%: refused at prepare.
+    Desk d("50");
+    d.relayServer.setPayout(dec("0.9"));
+    std::string msg = failureOf([&] { d.prepare(); });
+    EXPECT_TRUE(msg.starts_with("Bringing ")) << msg;
+    EXPECT_TRUE(msg.ends_with(", more than a move may lose on its own. Nothing was signed.")) << msg;
+  }
 }
 
 TEST(Executor, PriceMovedWhileTheUSDCTravelled) {

@@ -20,6 +20,7 @@
 #include "base/bytes.h"
 #include "base/text.h"
 #include "base/uint.h"
+#include "chains/abi.h"
 #include "chains/evm_call.h"
 #include "chains/evm_transaction.h"
 #include "chains/rlp.h"
@@ -37,6 +38,7 @@ class FakeSolanaLedger {
   static constexpr std::uint64_t kFee = 5000;
   static constexpr std::uint64_t kTokenAccountRent = 2'039'280;
   static constexpr std::string_view kFakeJupiterProgram = "JUP6LkbZbjS1jKKwapdHNy74zcZ3tLUZoi5QNyVTaV4";
+  static constexpr std::string_view kRelayDepositoryProgram = "99vQwtBwYtrqqD9YSXbdum3KBdxPAVxYTaQ3cfnJSrN2";
 
   struct TokenAccount {
     std::string mint;
@@ -316,6 +318,19 @@ class FakeSolanaLedger {
         userOut->second.amount += out;
         continue;
       }
+      // Relay's deposit_token: the sender's token account pays the vault's;
+      // accounts: depository, sender, depositor, sender's account, vault.
+      if (program == kRelayDepositoryProgram && ix.data.size() >= 16 && ix.data[0] == 11 && ix.accounts.size() >= 5) {
+        auto from = s.tokens.find(acct(3));
+        auto vault = s.tokens.find(acct(4));
+        if (from == s.tokens.end() || vault == s.tokens.end()) return fail("InvalidAccountData"), run;
+        if (from->second.owner != acct(1) || !signer(ix.accounts.at(1))) return fail(Json{{"Custom", 4}}), run;
+        const std::uint64_t amount = le64(ix.data, 8);
+        if (from->second.amount < amount) return fail(Json{{"Custom", 1}}), run;
+        from->second.amount -= amount;
+        vault->second.amount += amount;
+        continue;
+      }
       return fail("UnsupportedProgramId"), run;
     }
     return run;
@@ -381,6 +396,12 @@ class FakeEVMLedger {
   void fundToken(const std::string& token, const std::string& address, const UInt256& amount) {
     std::lock_guard lock(mutex_);
     state_.tokens[text::asciiLowercased(token)][text::asciiLowercased(address)] = amount;
+  }
+  // `contract` takes depositErc20(address token, uint256 amount, bytes32 id)
+  // by pulling the approved tokens to itself, as a bridge's deposit does.
+  void addEscrow(const std::string& contract) {
+    std::lock_guard lock(mutex_);
+    escrows_.insert(text::asciiLowercased(contract));
   }
   void revertCalls(const std::string& contract) {
     std::lock_guard lock(mutex_);
@@ -448,6 +469,20 @@ class FakeEVMLedger {
     s.native[to] += value;
     if (data.empty()) return e;
     EVMCall call = EVMCall::decode(to, data);
+    if (escrows_.count(to) && data.size() >= 100 && call.selector == toHex(ABI::call("depositErc20(address,uint256,bytes32)", {}))) {
+      const std::string token = "0x" + toHex(Bytes(data.begin() + 16, data.begin() + 36));
+      const UInt256 amount = fromBigEndian(std::span<const std::uint8_t>(data.data() + 36, 32));
+      auto& allowance = s.allowances[token + from + to];
+      auto& balances = s.tokens[token];
+      if (allowance < amount) return e.revert = "execution reverted: ERC20: insufficient allowance", e;
+      if (balances[from] < amount) return e.revert = "execution reverted: ERC20: transfer amount exceeds balance", e;
+      allowance -= amount;
+      balances[from] -= amount;
+      balances[to] += amount;
+      e.logs.push_back({{"address", token}, {"topics", {kTransferTopic, topic(from), topic(to)}},
+                        {"data", toHex0x(toBigEndian32(amount))}});
+      return e;
+    }
     auto holder = s.tokens.find(to);
     if (holder == s.tokens.end()) return e.revert = "execution reverted", e;
     if (call.kind == EVMCall::Kind::transfer) {
@@ -524,6 +559,7 @@ class FakeEVMLedger {
   mutable std::mutex mutex_;
   State state_;
   std::set<std::string> reverting_;
+  std::set<std::string> escrows_;
   std::optional<std::uint64_t> staleCount_;
   std::map<std::string, Json> receipts_;
   std::vector<std::uint64_t> accepted_;

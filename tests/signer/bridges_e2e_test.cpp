@@ -1,0 +1,201 @@
+// Bridges end to end: the real orwenna-signer approving through a scripted
+// pinentry, the app's BridgeMoves, the fake Relay and 1-Click services and
+// the stateful fake Solana, Base and NEAR ledgers. The services deliver only
+// once the origin ledger holds exactly the quoted amount at the deposit.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "app/bridge_moves.h"
+#include "base/files.h"
+#include "base/http.h"
+#include "chains/spl.h"
+#include "execution/bridge_recovery.h"
+#include "fakes/fake_bridges.h"
+#include "signing/signer_client.h"
+#include "signing/trade_signer.h"
+#include "support/test_support.h"
+
+namespace orwenna {
+namespace bridges_e2e {
+namespace {
+
+namespace sr = signer_request;
+using Outcome = ExecutionResult::Outcome;
+
+constexpr const char* kPhrase =
+    "abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about";
+const std::string kUsdc(SolanaPrograms::kUsdcMint);
+const std::string kBaseUsdc = "0x833589fcd6edb6e08f4c7c32d4f71b54bda02913";
+
+class BridgesE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORWENNA_HOME", (dir.path() / "home").c_str(), 1);
+    setenv("ORWENNA_TEST", "1", 1);
+    setenv("ORWENNA_PINENTRY", ORWENNA_FAKE_PINENTRY, 1);
+    setenv("FAKE_PINENTRY_SCRIPT", (dir.path() / "script").c_str(), 1);
+    setenv("ORWENNA_SIGNER_SCRYPT_LOG2N", "10", 1);
+    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "5", 1);
+    paths = AppPaths::fromEnvironment();
+    location = SignerLocation{paths.runtimeDir / SignerLocation::kSocketName, ORWENNA_SIGNER_PROGRAM};
+    services.endpoints.solanaRpc = solana.node.url();
+    services.endpoints.evmNodes["base"] = {base.node.url()};
+    services.endpoints.nearRpc = near.node.url();
+    services.endpoints.relay = relay.url();
+    services.endpoints.oneClick = oneClick.url();
+    std::string script = "PIN correct horse\n";  // the import, then a confirmation per signature
+    for (int i = 0; i < 12; ++i) script += "OK\n";
+    std::ofstream(dir.path() / "script") << script;
+    EXPECT_TRUE(send(sr::ImportMnemonic{kPhrase, "", false}).ok);
+    SignerReply status = send(sr::Status{});
+    me = WalletAddresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  }
+  void TearDown() override {
+    if (auto pid = readFile(paths.runtimeDir / "signer.lock"); pid && !pid->empty()) {
+      ::kill(static_cast<pid_t>(std::stol(*pid)), SIGTERM);
+      for (int i = 0; i < 200 && std::filesystem::exists(location.socket); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+    }
+    for (const char* name : {"ORWENNA_HOME", "ORWENNA_TEST", "ORWENNA_PINENTRY", "FAKE_PINENTRY_SCRIPT",
+                             "ORWENNA_SIGNER_SCRYPT_LOG2N", "ORWENNA_SIGNER_PROMPT_SECONDS"}) {
+      unsetenv(name);
+    }
+  }
+  SignerReply send(const SignerRequest& request) { return SignerClient(location).send(request); }
+  std::size_t prompts() const {
+    std::string log = readFile(dir.path() / "script.log").value_or("");
+    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
+  }
+  std::uint64_t solanaUsdc(const std::string& owner) {
+    auto account = solana.token(SPL::associatedTokenAddress(owner, kUsdc, SolanaPrograms::kToken));
+    return account ? account->amount : 0;
+  }
+  // The kinds journaled for one bridge, in order.
+  std::vector<std::string> kinds(const std::string& chain) {
+    std::vector<std::string> out;
+    for (const auto& e : Journal::inDataFolder(paths.dataDir).entries()) {
+      if (e.chain == chain) out.emplace_back(Journal::kindName(e.kind));
+    }
+    return out;
+  }
+  std::optional<ExecutionResult> move(BridgeMoves& moves, const std::string& line,
+                                      std::optional<BridgeMoves::Card>* shown = nullptr) {
+    auto command = WalletCommand::parse(line);
+    EXPECT_TRUE(command) << line;
+    if (!command) return std::nullopt;
+    auto card = moves.card(*command);
+    EXPECT_TRUE(card && !card->refusal) << (card ? card->text : line);
+    if (shown) *shown = card;
+    return moves.bridge(*command, card);
+  }
+
+  testing::TempDir dir;
+  AppPaths paths;
+  SignerLocation location;
+  testing::FixedClock clock;
+  testing::FakeSolanaLedger solana;
+  testing::FakeEVMLedger base{8453};
+  testing::FakeNearNode near;
+  testing::FakeRelayBridge relay{{&solana, {{8453, &base}}}};
+  testing::FakeOneClick oneClick{solana, near};
+  Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
+  WalletAddresses me;
+};
+
+TEST_F(BridgesE2E, RelayFromSolanaToBaseAndFromBaseToHyperliquidAndAMovedDestinationSignsNothing) {
+  ASSERT_TRUE(me.solana && me.evm);
+  solana.fund(*me.solana, 50'000'000);
+  solana.fundToken(*me.solana, kUsdc, 20'000'000);
+  base.fund(*me.evm, UInt256(10'000'000'000'000'000ULL));  // 0.01 ETH for gas
+
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(paths.dataDir);
+  std::vector<std::string> progress;
+  BridgeMoves moves(services, signer, journal, [this] { return me; }, nullptr,
+                    [&](const std::string& line) { progress.push_back(line); });
+
+  auto r = move(moves, "move 10 USDC from Solana to Base");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(solanaUsdc(*me.solana), 10'000'000u);
+  EXPECT_EQ(base.token(kBaseUsdc, *me.evm), UInt256(9'900'000));
+  EXPECT_EQ(kinds("relay"), (std::vector<std::string>{"signed", "settled"}));
+  EXPECT_EQ(kinds("solana"), (std::vector<std::string>{"signed", "confirmed"}));
+  EXPECT_FALSE(progress.empty());
+
+  // Base → Hyperliquid: an exact approve, then the deposit, each a signed transaction.
+  r = move(moves, "move 5 USDC from Base to Hyperliquid");
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(base.token(kBaseUsdc, *me.evm), UInt256(4'900'000));
+  EXPECT_EQ(relay.hyperliquidCredit(*me.evm), 4'950'000u);
+  EXPECT_EQ(kinds("relay"), (std::vector<std::string>{"signed", "settled", "signed", "settled"}));
+  EXPECT_EQ(kinds("Base"), (std::vector<std::string>{"signed", "confirmed", "signed", "confirmed"}));
+
+  // The card showed our own recipient; the quote at Confirm pays another.
+  const std::size_t asked = prompts();
+  const std::size_t lines = journal.entries().size();
+  auto command = *WalletCommand::parse("move 5 USDC from Solana to Base");
+  auto card = moves.card(command);
+  ASSERT_TRUE(card && !card->refusal);
+  relay.redirectTo("0x3333333333333333333333333333333333333333");
+  r = moves.bridge(command, card);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::failed);
+  EXPECT_TRUE(r->reply.starts_with("The Relay quote doesn't match the card: ")) << r->reply;
+  EXPECT_NE(r->reply.find("0x3333333333333333333333333333333333333333"), std::string::npos) << r->reply;
+  EXPECT_TRUE(r->reply.ends_with("Nothing was signed.")) << r->reply;
+  EXPECT_EQ(prompts(), asked);
+  EXPECT_EQ(journal.entries().size(), lines);
+  EXPECT_EQ(solanaUsdc(*me.solana), 10'000'000u);
+}
+
+TEST_F(BridgesE2E, AOneClickQuoteThatRunsOutIsExpiredAndAnOpenOneIsSettledAfterARestart) {
+  ASSERT_TRUE(me.near && me.solana);
+  near.open(*me.near, NearTransaction::kOneNear * 10);
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(paths.dataDir);
+  BridgeMoves moves(services, signer, journal, [this] { return me; }, nullptr);
+
+  // The deposit goes out, but 1Click never sees it before its quote runs out.
+  oneClick.ignoreDeposits(true);
+  oneClick.quotesRunOutAt(clock.nowMillis() + 300'000);
+  auto r = move(moves, "sell 2 NEAR");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::failed) << r->reply;
+  EXPECT_TRUE(r->reply.starts_with("1Click's quote ran out before it saw the deposit")) << r->reply;
+  EXPECT_EQ(kinds("1click"), (std::vector<std::string>{"signed", "expired"}));
+  EXPECT_EQ(kinds("near"), (std::vector<std::string>{"signed", "confirmed"}));
+
+  // The next one arrives but is still being processed when the app stops following it.
+  oneClick.ignoreDeposits(false);
+  oneClick.holdDeposits(true);
+  oneClick.quotesRunOutAt(clock.nowMillis() + 1'800'000);
+  r = move(moves, "sell 2 NEAR");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::unknown) << r->reply;
+  ASSERT_EQ(journal.pendingBridges(clock.nowMillis(), BridgeRecovery::kWindowSeconds).size(), 1u);
+  EXPECT_EQ(solanaUsdc(*me.solana), 0u);
+
+  // After a restart the journal alone leads to it, and 1Click has delivered by then.
+  oneClick.holdDeposits(false);
+  Journal reopened = Journal::inDataFolder(paths.dataDir);
+  HttpBridgeStatus status(CurlHttpClient::shared(), relay.url(), oneClick.url());
+  auto recovered = BridgeRecovery::run(reopened, status, clock.nowMillis() + 200'000);
+  ASSERT_EQ(recovered.appended.size(), 1u);
+  EXPECT_EQ(recovered.appended[0].kind, Journal::Entry::Kind::settled);
+  EXPECT_EQ(recovered.appended[0].note, "1Click delivered (seen later)");
+  EXPECT_EQ(kinds("1click"), (std::vector<std::string>{"signed", "expired", "signed", "settled"}));
+  EXPECT_EQ(solanaUsdc(*me.solana), 8'000'000u);
+  EXPECT_TRUE(reopened.pendingBridges(clock.nowMillis() + 200'000, BridgeRecovery::kWindowSeconds).empty());
+}
+
+}  // namespace
+}  // namespace bridges_e2e
+}  // namespace orwenna

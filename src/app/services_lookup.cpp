@@ -21,7 +21,7 @@ std::string textOf(const Json& object, const char* key) {
   return it != object.end() && it->is_string() ? text::sanitized(it->get<std::string>()) : std::string();
 }
 
-std::vector<std::string> wordsOf(std::string_view text) {
+std::vector<std::string> directoryWords(std::string_view text) {
   std::vector<std::string> out;
   std::string current;
   for (char c : text) {
@@ -103,7 +103,7 @@ bool active(const Json& service) {
 
 std::string servicesLookup(std::string_view words, const ServicesLookupInputs& in) {
   using namespace mpp_directory;
-  const std::vector<std::string> wanted = wordsOf(words);
+  const std::vector<std::string> wanted = directoryWords(words);
   if (wanted.empty()) throw AgentError("services needs words to look for, like services web search.");
   const Json services = catalog(in);
   std::vector<const Json*> found;
@@ -136,7 +136,7 @@ std::string servicesLookup(std::string_view words, const ServicesLookupInputs& i
 
 std::string serviceLookup(std::string_view arg, const ServicesLookupInputs& in) {
   using namespace mpp_directory;
-  const std::vector<std::string> parts = wordsOf(arg);
+  const std::vector<std::string> parts = directoryWords(arg);
   if (parts.empty() || parts.size() > 2) throw AgentError("service needs an id and optionally a path, like service exa /search.");
   const Json services = catalog(in);
   const Json* service = nullptr;

@@ -48,6 +48,7 @@ struct WebServer::Shared {
   std::deque<std::pair<std::uint64_t, std::string>> events;  // recent, numbered
   std::uint64_t nextId = 1;
   bool stopping = false;
+  std::size_t streams = 0;  // open event streams, each holding a pool thread
 };
 
 WebServer::WebServer(WebBackend& backend, std::vector<WebAsset> assets, Random& random, Clock& clock, Options options)
@@ -125,6 +126,11 @@ std::uint64_t WebServer::lastEventId() const {
   return shared_->nextId - 1;
 }
 
+std::size_t WebServer::maxStreams() const {
+  // Actions, the state and the page's files keep at least four threads.
+  return options_.threads > 8 ? options_.threads - 4 : options_.threads / 2;
+}
+
 void WebServer::installRoutes() {
   httplib::Server& s = *server_;
   const std::size_t threads = options_.threads;
@@ -184,6 +190,15 @@ void WebServer::installRoutes() {
       if (ec == std::errc() && end == text.data() + text.size() && value <= after) after = value;
     }
     auto shared = shared_;
+    // Each stream holds a thread of the pool: past the cap (many tabs, or a
+    // page reconnecting in a loop) a Confirm would wait behind them.
+    {
+      std::lock_guard lock(shared->mutex);
+      if (shared->streams >= maxStreams()) {
+        return answerJson(res, 503, {{"error", "Too many orwenna windows are open; close one and this one reconnects."}});
+      }
+      ++shared->streams;
+    }
     const auto heartbeat = options_.heartbeat;
     res.set_header("X-Accel-Buffering", "no");
     res.set_chunked_content_provider(
@@ -206,6 +221,10 @@ void WebServer::installRoutes() {
           }
           if (out.empty()) out = ": heartbeat\n\n";
           return sink.write(out.data(), out.size());
+        },
+        [shared](bool) {
+          std::lock_guard lock(shared->mutex);
+          --shared->streams;
         });
   });
 

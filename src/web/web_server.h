@@ -99,6 +99,7 @@ class WebServer {
   std::uint64_t lastEventId() const;
 
  private:
+  std::size_t maxStreams() const;
   struct Shared;
   void installRoutes();
   bool hostAllowed(const std::string& host) const;

@@ -167,6 +167,59 @@ TEST_F(WebServerTest, TheStreamNumbersEventsAndBeats) {
   EXPECT_EQ(client().Get("/api/events")->status, 401);
 }
 
+// Oversized and malformed bodies, streams without a session, and more open
+// streams than the pool can spare: each is refused, and a Confirm still gets
+// a thread.
+TEST_F(WebServerTest, AbuseIsRefusedAndActionsStillAnswer) {
+  const std::string cookie = signIn();
+  EXPECT_EQ(post(cookie, origin(), true, std::string(2u << 20, ' '))->status, 413);
+  EXPECT_EQ(post(cookie, origin(), true, "{\"text\":")->status, 400);
+  EXPECT_EQ(post(cookie, origin(), true, "{\"text\":\"\xff\"}")->status, 400);
+  EXPECT_TRUE(backend_.actions.empty());
+
+  std::vector<std::thread> anonymous;
+  std::atomic<int> refused{0};
+  for (int i = 0; i < 32; ++i)
+    anonymous.emplace_back([&] {
+      auto r = client().Get("/api/events");
+      if (r && r->status == 401) ++refused;
+    });
+  for (auto& t : anonymous) t.join();
+  EXPECT_EQ(refused.load(), 32);
+
+  std::atomic<bool> done{false};
+  std::atomic<int> open{0};
+  std::vector<std::thread> streams;
+  const int cap = 12;  // 16 threads, four kept for everything else
+  for (int i = 0; i < cap; ++i)
+    streams.emplace_back([&] {
+      bool counted = false;
+      client().Get("/api/events", {{"Cookie", cookie}}, [&](const char*, size_t) {
+        if (!counted) ++open;
+        counted = true;
+        return !done.load();
+      });
+    });
+  for (int i = 0; i < 400 && open.load() < cap; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(open.load(), cap);
+  auto extra = client().Get("/api/events", {{"Cookie", cookie}});
+  ASSERT_TRUE(extra);
+  EXPECT_EQ(extra->status, 503);
+  EXPECT_EQ(post(cookie, origin(), true)->status, 202) << "an action still gets a thread";
+  done = true;
+  for (auto& t : streams) t.join();
+  // Closed streams give their places back.
+  std::atomic<bool> again{false};
+  std::thread reader([&] {
+    client().Get("/api/events", {{"Cookie", cookie}}, [&](const char*, size_t) {
+      again = true;
+      return false;
+    });
+  });
+  reader.join();
+  EXPECT_TRUE(again.load());
+}
+
 TEST_F(WebServerTest, ASecondStartGetsAnOpeningUrlWithTheLaunchKey) {
   EXPECT_EQ(client().Get("/api/open-url?key=wrong")->status, 403);
   auto res = client().Get("/api/open-url?key=launch-key");

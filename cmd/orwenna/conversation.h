@@ -13,6 +13,7 @@
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
+#include "app/yield_moves.h"
 #include "app/services.h"
 #include "app/workspace.h"
 #include "base/files.h"
@@ -65,7 +66,8 @@ class Conversation {
   std::unique_ptr<SocketTradeSigner> sendSigner_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
-  std::unique_ptr<SwapMoves> swaps_;  // swaps, then the sends
+  std::unique_ptr<YieldMoves> yields_;  // the lending places, then the sends
+  std::unique_ptr<SwapMoves> swaps_;  // swaps, then the lending places
   std::unique_ptr<TradeDesk> desk_;
   AppLoop loop_;
   std::unique_ptr<Workspace> workspace_;

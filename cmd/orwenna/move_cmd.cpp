@@ -1,6 +1,7 @@
 // `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
 // sends (USDC, SOL, tokens, NEAR, closing the NEAR account) or swaps on
-// Jupiter ("buy SOL for 10 USDC", "sell all JUP") and prints its card; with
+// Jupiter ("buy SOL for 10 USDC", "sell all JUP"), or lends (Jupiter Lend,
+// Kamino, Aave, Morpho, and spreading USDC across them) and prints its card; with
 // --confirm it carries the move out through the signer, as the chat's
 // Confirm does, and prints the outcome. Recipients come only from the
 // signer's address book; a swap is held to its card's quote.
@@ -9,6 +10,7 @@
 
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
+#include "app/yield_moves.h"
 #include "app/services.h"
 #include "base/files.h"
 #include "execution/journal.h"
@@ -89,6 +91,39 @@ bool runSwap(const MoveOptions& options, const WalletCommand& command, const Sig
   return true;
 }
 
+// False when the line is not a lending move.
+bool runYield(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location,
+              const AddressBook& book) {
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
+  auto fixed = [addresses] { return addresses; };
+  // The steps of a spread (a bridge, a swap, a send) go through the same chain as in the app.
+  SendMoves sends(services, book, signer, journal, fixed);
+  YieldMoves yields(services, signer, journal, fixed, &sends);
+  SwapMoves swaps(services, signer, journal, fixed, &yields);
+  yields.setHead(&swaps);
+  auto card = yields.card(command);
+  if (!card) return false;
+  Json out{{"line", command.line()}, {"card", card->text}, {"steps", card->lines}};
+  if (card->refusal) {
+    if (options.json) std::cout << out.dump(2) << '\n';
+    throw CommandFailure(*card->refusal);
+  }
+  if (!options.confirm) {
+    if (options.json) {
+      std::cout << out.dump(2) << '\n';
+    } else {
+      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    return true;
+  }
+  printOutcome(options, out, card->text, *yields.run(PendingAction{command}));
+  return true;
+}
+
 void runMove(const MoveOptions& options) {
   auto command = WalletCommand::parse(options.line);
   if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
@@ -100,8 +135,9 @@ void runMove(const MoveOptions& options) {
   }
   SignerBook book(std::move(saved));
   if (runSwap(options, *command, location)) return;
+  if (runYield(options, *command, location, book)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends and swaps only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends, swaps and lending moves only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;

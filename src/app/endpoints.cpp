@@ -80,6 +80,8 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.relay = overrides.base("ORWENNA_RELAY_API", HttpBridgeStatus::kRelayDefault);
   e.oneClick = overrides.base("ORWENNA_ONECLICK_API", HttpBridgeStatus::kOneClickDefault);
   e.jupiter = overrides.base("ORWENNA_JUPITER_API", kJupiterDefault);
+  e.jupiterLend = overrides.base("ORWENNA_JUPITER_LEND_API", kJupiterLendDefault);
+  e.kamino = overrides.base("ORWENNA_KAMINO_API", kKaminoDefault);
   return e;
 }
 

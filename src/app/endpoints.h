@@ -60,6 +60,12 @@ struct Endpoints {
   // Jupiter's swap API: ORWENNA_JUPITER_API.
   static constexpr const char* kJupiterDefault = "https://lite-api.jup.ag/swap/v1";
   std::string jupiter = kJupiterDefault;
+  // The Solana lending places: ORWENNA_JUPITER_LEND_API (Jupiter Lend's
+  // Earn API, dev.jup.ag/docs/lend) and ORWENNA_KAMINO_API (api-docs.kamino.com).
+  static constexpr const char* kJupiterLendDefault = "https://lite-api.jup.ag/lend/v1";
+  static constexpr const char* kKaminoDefault = "https://api.kamino.finance";
+  std::string jupiterLend = kJupiterLendDefault;
+  std::string kamino = kKaminoDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

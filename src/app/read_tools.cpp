@@ -6,7 +6,9 @@
 
 #include "app/gas_lookup.h"
 #include "app/market_lookup.h"
+#include "app/yield_moves.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "trading/fmt.h"
 #include "trading/risk_policy.h"
 
@@ -81,6 +83,11 @@ Lookups ReadTools::lookups() {
     if (const Market* m = markets_.table().find(coin)) return m->markPx;
     return std::nullopt;
   }));
+  tools["rates"] = [this](const std::string& symbol) {
+    const std::string asked = text::asciiLowercased(text::trimmed(symbol));
+    if (!asked.empty() && asked != "usdc") return std::string("Rates are compared for USDC only.");
+    return yieldBoard(readYieldSpots(services_, WalletAddresses{me_.solana, me_.evm, std::nullopt}));
+  };
   tools["hl"] = hlLookup(services_.hyperliquidInfo(), me_);
   tools["rpc"] = rpcLookup(services_.rpcNodes(me_));
   tools["fetch"] = fetchLookup(FetchPolicy::publicDataApis(), services_.http, me_);

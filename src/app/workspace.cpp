@@ -1048,7 +1048,8 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
           } else if constexpr (std::is_same_v<C, WalletCommand>) {
             if (readOnlyWallet(cmd)) {
               emit("show", Json{{"what", "command"}, {"command", cmd.line()}, {"canvas", canvasID}});
-              replyOn(canvasID, Replies::carried(cmd.line(), lang));
+              // No screen of the page shows these yet: say so rather than seem to have answered.
+              replyOn(canvasID, Replies::notAvailable(cmd.line(), lang));
             } else if (auto need = amountNeed(cmd)) {
               awaiting_ = AwaitingAmount{cmd, need->unit, need->place, canvasID};
               emit("awaiting", Json{{"command", cmd.line()}, {"unit", need->unit}});

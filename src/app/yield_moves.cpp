@@ -1,5 +1,6 @@
 #include "app/yield_moves.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "app/chat_replies.h"
@@ -201,56 +202,64 @@ ExecutionResult YieldMoves::carry(Built& built) {
   return r;
 }
 
-std::vector<YieldSpot> YieldMoves::spots() {
+std::vector<YieldSpot> readYieldSpots(const Services& services, const WalletAddresses& a,
+                                      const std::vector<std::string>& networks) {
   std::vector<YieldSpot> out;
-  const WalletAddresses a = addresses_();
-  auto add = [&](const std::string& protocol, const std::string& network, const std::function<void(YieldSpot&)>& read) {
+  auto add = [&](const std::string& protocol, const std::string& network, const std::string& name,
+                 const std::function<std::unique_ptr<YieldPlace>()>& make, const std::optional<std::string>& wallet) {
     YieldSpot s;
     s.protocol = protocol;
     s.network = network;
+    s.name = name;
     s.roundTripUSD = YieldAllocation::roundTripUSD(network);
     try {
-      read(s);
+      auto place = make();
+      s.apy = place->rate();
+      if (wallet) s.supplied = place->position(*wallet);
     } catch (const std::exception& e) {
       // A place that can't be read is left out of the ranking, not guessed.
-      log::warn("yield: {} on {} unread: {}", protocol, network, e.what());
+      log::warn("yield: {} unread: {}", name, e.what());
       s.apy.reset();
+      s.supplied = Decimal(0);
     }
-    if (!s.name.empty()) out.push_back(std::move(s));
+    out.push_back(std::move(s));
   };
-  auto read = [&](YieldSpot& s, const YieldPlace& place, const std::optional<std::string>& wallet) {
-    s.name = place.name();
-    s.apy = place.rate();
-    if (wallet) s.supplied = place.position(*wallet);
-  };
-  add("jupiter", "solana", [&](YieldSpot& s) {
-    s.name = "Jupiter Lend";
-    read(s, JupiterLend(services_.http, services_.endpoints.jupiterLend, "USDC"), a.solana);
-  });
-  add("kamino", "solana", [&](YieldSpot& s) {
-    s.name = "Kamino";
-    read(s, KaminoVault(services_.http, services_.endpoints.kamino, "USDC"), a.solana);
-  });
+  add("jupiter", "solana", "Jupiter Lend",
+      [&] { return std::make_unique<JupiterLend>(services.http, services.endpoints.jupiterLend, "USDC"); }, a.solana);
+  add("kamino", "solana", "Kamino",
+      [&] { return std::make_unique<KaminoVault>(services.http, services.endpoints.kamino, "USDC"); }, a.solana);
   for (const auto& n : EVMNetwork::all()) {
+    if (!networks.empty() && std::find(networks.begin(), networks.end(), n.key) == networks.end()) continue;
+    // One client per network, alive while its places are read.
+    auto rpc = std::make_shared<EVMRPC>(services.evm(n));
     if (AaveMarket::on(n.key)) {
-      add("aave", n.key, [&](YieldSpot& s) {
-        s.name = "Aave on " + n.name;
-        EVMRPC rpc = services_.evm(n);
-        read(s, Aave(rpc, n), a.evm);
-      });
+      add("aave", n.key, "Aave on " + n.name, [&] { return std::make_unique<Aave>(*rpc, n); }, a.evm);
     }
     if (Morpho::vaultOn(n.key)) {
-      add("morpho", n.key, [&](YieldSpot& s) {
-        s.name = "Morpho on " + n.name;
-        EVMRPC rpc = services_.evm(n);
-        read(s, Morpho(rpc, n), a.evm);
-      });
+      add("morpho", n.key, "Morpho on " + n.name, [&] { return std::make_unique<Morpho>(*rpc, n); }, a.evm);
     }
   }
   return out;
 }
 
+std::string yieldBoard(const std::vector<YieldSpot>& spots) {
+  std::vector<const YieldSpot*> order;
+  for (const auto& s : spots) order.push_back(&s);
+  std::stable_sort(order.begin(), order.end(), [](const YieldSpot* a, const YieldSpot* b) {
+    if (a->apy.has_value() != b->apy.has_value()) return a->apy.has_value();
+    return a->apy && *a->apy > *b->apy;
+  });
+  std::vector<std::string> lines;
+  for (const YieldSpot* s : order) {
+    std::string line = s->name + ": " + (s->apy ? s->apy->toString() + "% a year" : std::string("no rate read"));
+    if (s->supplied.isPositive()) line += ", " + s->supplied.toString() + " USDC supplied";
+    lines.push_back(line);
+  }
+  return "USDC lending rates after fees:\n" + text::join(lines, "\n");
+}
+
 std::optional<YieldMoves::Card> YieldMoves::card(const WalletCommand& command) {
+  auto spots = [this] { return spots_ ? spots_() : readYieldSpots(services_, addresses_()); };
   Card out;
   try {
     if (const auto* c = std::get_if<wallet::allocate>(&command.value)) {

@@ -33,6 +33,15 @@
 
 namespace orwenna {
 
+// What each lending place pays and holds for the given wallets — Jupiter
+// Lend and Kamino on Solana, Aave and Morpho on the EVM networks in
+// `networks` (every one they run on when empty). A place that can't be read
+// keeps no rate, so it is ranked nowhere. Blocks on the network.
+std::vector<YieldSpot> readYieldSpots(const Services& services, const WalletAddresses& wallets,
+                                      const std::vector<std::string>& networks = {});
+// The board of places by rate, one line each, best first; for the `rates` lookup.
+std::string yieldBoard(const std::vector<YieldSpot>& spots);
+
 class YieldMoves final : public WalletMoveRunner {
  public:
   static constexpr std::int64_t kApprovalMillis = 120'000;
@@ -54,8 +63,9 @@ class YieldMoves final : public WalletMoveRunner {
   // Nothing for a command this runner does not carry out.
   std::optional<Card> card(const WalletCommand& command);
 
-  // What each place pays and holds for the wallets, for spreading USDC.
-  std::vector<YieldSpot> spots();
+  // Where the rates and holdings of a spread come from (readYieldSpots over
+  // the active wallets unless set).
+  void setSpots(std::function<std::vector<YieldSpot>()> spots) { spots_ = std::move(spots); }
 
  private:
   struct Built {
@@ -78,6 +88,7 @@ class YieldMoves final : public WalletMoveRunner {
   std::function<WalletAddresses()> addresses_;
   WalletMoveRunner* next_;
   WalletMoveRunner* head_ = nullptr;
+  std::function<std::vector<YieldSpot>()> spots_;
   EVMNonces nonces_;
 };
 

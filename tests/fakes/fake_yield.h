@@ -38,6 +38,9 @@ struct FakeAavePool {
   UInt256 collateralBase, debtBase, availableBase, thresholdBps = 8000;
 
   void install(FakeEVMLedger& ledger) const {
+    // Deployed tokens answer balanceOf even before anyone holds them.
+    ledger.fundToken(aToken, pool, 0);
+    ledger.fundToken(debtToken, pool, 0);
     FakeAavePool me = *this;
     ledger.contract(pool, [me](FakeEVMLedger::Run& run) -> std::optional<std::string> {
       const std::string sel = run.selector();

@@ -59,7 +59,8 @@ Conversation::Conversation(const ConversationOptions& options)
     return addresses;
   };
   sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
-  yields_ = std::make_unique<YieldMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  calls_ = std::make_unique<CallMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  yields_ = std::make_unique<YieldMoves>(services_, *sendSigner_, *journal_, activeAddresses, calls_.get());
   swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, yields_.get());
   yields_->setHead(swaps_.get());  // a spread's steps go through the whole chain
   desk_ = std::make_unique<TradeDesk>(

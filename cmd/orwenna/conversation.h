@@ -10,6 +10,7 @@
 
 #include "app/app_executor.h"
 #include "app/app_loop.h"
+#include "app/call_moves.h"
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
@@ -66,7 +67,8 @@ class Conversation {
   std::unique_ptr<SocketTradeSigner> sendSigner_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
-  std::unique_ptr<YieldMoves> yields_;  // the lending places, then the sends
+  std::unique_ptr<CallMoves> calls_;    // raw contract calls and revocations, then the sends
+  std::unique_ptr<YieldMoves> yields_;  // the lending places, then the calls
   std::unique_ptr<SwapMoves> swaps_;  // swaps, then the lending places
   std::unique_ptr<TradeDesk> desk_;
   AppLoop loop_;

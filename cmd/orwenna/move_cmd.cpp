@@ -1,13 +1,15 @@
 // `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
 // sends (USDC, SOL, tokens, NEAR, closing the NEAR account) or swaps on
 // Jupiter ("buy SOL for 10 USDC", "sell all JUP"), or lends (Jupiter Lend,
-// Kamino, Aave, Morpho, and spreading USDC across them) and prints its card; with
+// Kamino, Aave, Morpho, and spreading USDC across them) or calls a contract,
+// and prints its card; with
 // --confirm it carries the move out through the signer, as the chat's
 // Confirm does, and prints the outcome. Recipients come only from the
 // signer's address book; a swap is held to its card's quote.
 #include <iostream>
 #include <memory>
 
+#include "app/call_moves.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
 #include "app/yield_moves.h"
@@ -102,10 +104,15 @@ bool runYield(const MoveOptions& options, const WalletCommand& command, const Si
   auto fixed = [addresses] { return addresses; };
   // The steps of a spread (a bridge, a swap, a send) go through the same chain as in the app.
   SendMoves sends(services, book, signer, journal, fixed);
-  YieldMoves yields(services, signer, journal, fixed, &sends);
+  CallMoves calls(services, signer, journal, fixed, &sends);
+  YieldMoves yields(services, signer, journal, fixed, &calls);
   SwapMoves swaps(services, signer, journal, fixed, &yields);
   yields.setHead(&swaps);
-  auto card = yields.card(command);
+  std::optional<YieldMoves::Card> card = yields.card(command);
+  if (!card && (std::holds_alternative<wallet::contractCall>(command.value) ||
+                std::holds_alternative<wallet::revokeApproval>(command.value))) {
+    card = YieldMoves::Card{command.line() + ".", {}, std::nullopt};
+  }
   if (!card) return false;
   Json out{{"line", command.line()}, {"card", card->text}, {"steps", card->lines}};
   if (card->refusal) {
@@ -137,7 +144,7 @@ void runMove(const MoveOptions& options) {
   if (runSwap(options, *command, location)) return;
   if (runYield(options, *command, location, book)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends, swaps and lending moves only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, lending moves and contract calls only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;

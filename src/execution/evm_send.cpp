@@ -75,21 +75,26 @@ EVMSender::EVMSender(const EVMNetwork& network, const EVMRPC& rpc, TradeSigner& 
                      Clock& clock, EVMNonces& nonces)
     : network_(network), rpc_(rpc), signer_(signer), journal_(journal), clock_(clock), nonces_(nonces) {}
 
-ChainSendOutcome EVMSender::send(const EVMMove& move) {
+std::optional<std::string> EVMSender::refusal(const EVMMove& move) const {
   const std::int64_t nowSeconds = clock_.nowMillis() / 1000;
   EVMCall call = EVMCall::decode(move.to, move.data);
-  if (auto p = EVMCall::problem(call, move.wallet, nowSeconds)) throw ExecutionError(nothingSigned(*p));
+  if (auto p = EVMCall::problem(call, move.wallet, nowSeconds)) return nothingSigned(*p);
   auto permitted = [&](const std::string& address) {
     return EVMCall::sameAddress(address, move.wallet) ||
            std::any_of(move.recipients.begin(), move.recipients.end(),
                        [&](const std::string& r) { return EVMCall::sameAddress(r, address); });
   };
   if (call.kind == EVMCall::Kind::plain && !permitted(move.to)) {
-    throw ExecutionError(nothingSigned("Funds go to someone else's address " + move.to));
+    return nothingSigned("Funds go to someone else's address " + move.to);
   }
   if (call.kind == EVMCall::Kind::transfer && !permitted(call.to)) {
-    throw ExecutionError(nothingSigned("Tokens go to someone else's address " + EVMAccount::checksummed(call.to)));
+    return nothingSigned("Tokens go to someone else's address " + EVMAccount::checksummed(call.to));
   }
+  return std::nullopt;
+}
+
+ChainSendOutcome EVMSender::send(const EVMMove& move) {
+  if (auto refused = refusal(move)) throw ExecutionError(*refused);
 
   EVMTransaction tx;
   std::uint64_t nonce = 0;
@@ -205,6 +210,8 @@ UInt256 evmAllowance(const EVMRPC& rpc, const std::string& token, const std::str
 EVMCallOutcome sendAfterApproval(EVMSender& sender, const EVMRPC& rpc, const EVMMove& call,
                                  const std::optional<EVMApproval>& approval) {
   EVMCallOutcome out;
+  // A call the rules refuse is refused before its approval goes out.
+  if (auto refused = sender.refusal(call)) throw ExecutionError(*refused);
   if (approval) {
     UInt256 current;
     try {

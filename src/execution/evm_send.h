@@ -75,6 +75,9 @@ class EVMSender {
 
   // Throws ExecutionError; a returned outcome may still be failed or unknown.
   ChainSendOutcome send(const EVMMove& move);
+  // The call rules and the move's recipients alone, as send() applies them
+  // first: nothing when they pass, else the finished refusal.
+  [[nodiscard]] std::optional<std::string> refusal(const EVMMove& move) const;
 
  private:
   const EVMNetwork& network_;

@@ -3,7 +3,9 @@
 // and a spread shown as command lines and run step by step until one fails.
 #include <gtest/gtest.h>
 
+#include "app/call_moves.h"
 #include "app/yield_moves.h"
+#include "chains/abi.h"
 #include "base/http.h"
 #include "defi/aave.h"
 #include "fakes/chain_test_signer.h"
@@ -116,6 +118,58 @@ TEST_F(YieldMovesTest, TheBoardRanksThePlaces) {
   EXPECT_EQ(yieldBoard(readYieldSpots(services, addresses(), {"base"})),
             "USDC lending rates after fees:\nJupiter Lend: 6.12% a year\nAave on Base: 5.13% a year\n"
             "Kamino: no rate read\nMorpho on Base: no rate read");
+}
+
+}  // namespace
+}  // namespace orwenna
+
+namespace orwenna {
+namespace {
+
+std::string errorOfCalldata(const std::string& function, const std::vector<std::string>& args) {
+  return testing::errorOf([&] { (void)CallMoves::calldata(function, args, testing::kEvmWallet); });
+}
+
+class CallMovesTest : public YieldMovesTest {
+ protected:
+  CallMovesTest() {
+    evm.fundToken(base.usdc, kVault, 100'000'000);
+    testing::FakeVault{kVault, base.usdc, 102, 100, ~UInt256(0)}.install(evm);
+  }
+  std::optional<ExecutionResult> call(const std::string& line) {
+    auto command = WalletCommand::parse(line);
+    EXPECT_TRUE(command) << line;
+    return calls.run(PendingAction{*command});
+  }
+  static constexpr const char* kVault = "0xbeef010f9cb27031ad51e3333f9af9c6b1228183";
+  CallMoves calls{services, signer, journal, addresses, &sends};
+};
+
+TEST_F(CallMovesTest, ACallApprovesExactlyFirstAndTheRulesStillHold) {
+  auto r = call(std::string("call base ") + kVault + " deposit(uint256,address) 5100000 me approving 5.1 USDC");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.token(kVault, signer.evm), UInt256(5'000'000));
+  EXPECT_EQ(evm.acceptedTransactions().at(0).data,
+            ABI::call("approve(address,uint256)", {ABI::Value::address(kVault), ABI::Value::uint(5'100'000)}));
+
+  // Shares credited to someone else: the vault rule refuses before the approval and the signer.
+  const int signed_ = signer.signatures;
+  r = call(std::string("call base ") + kVault + " deposit(uint256,address) 1000000 " +
+           "0x2222222222222222222222222222222222222222 approving 1 USDC");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::failed);
+  EXPECT_NE(r->reply.find("The vault would credit 0x2222222222222222222222222222222222222222, not this wallet."),
+            std::string::npos) << r->reply;
+  EXPECT_EQ(signer.signatures, signed_);
+
+  r = call(std::string("revoke approval of ") + base.usdc + " to " + kVault + " on base");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.allowance(base.usdc, signer.evm, kVault), UInt256(0));
+
+  EXPECT_EQ(errorOfCalldata("f(string)", {"x"}),
+            "orwenna encodes static arguments only (address, bool, uint, bytes1–32), not string. Nothing was signed.");
 }
 
 }  // namespace

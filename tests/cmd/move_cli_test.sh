@@ -40,7 +40,7 @@ expect unsaved 1 "^Mom isn't a saved address on Solana: save it in the address b
   -- "$bin" move "send 5 USDC to Mom" --confirm
 expect unsaved-json 1 '"refusal": "0x2222222222222222222222222222222222222222 isn.t a saved address on Base' \
   -- "$bin" move "send 5 USDC to 0x2222222222222222222222222222222222222222 on base" --json
-expect not-a-send 1 'orwenna move carries out sends, swaps and lending moves only' -- "$bin" move "sell 1 NEAR"
+expect not-a-send 1 'orwenna move carries out sends, swaps, lending moves and contract calls only' -- "$bin" move "sell 1 NEAR"
 expect no-quote 1 'Nothing was signed\.$' -- "$bin" move "buy SOL for 10 USDC" --confirm
 expect not-a-command 1 "That line isn't a wallet command" -- "$bin" move "hello there"
 # Only the import asked the user anything.

@@ -61,7 +61,9 @@ Conversation::Conversation(const ConversationOptions& options)
     return addresses;
   };
   sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
-  swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  calls_ = std::make_unique<CallMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  yields_ = std::make_unique<YieldMoves>(services_, *sendSigner_, *journal_, activeAddresses, calls_.get());
+  swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, yields_.get());
   // Progress of a long move (a bridge) shows in the chat as it happens.
   auto progress = [this](const std::string& line) {
     loop_.post([this, line] {
@@ -71,6 +73,7 @@ Conversation::Conversation(const ConversationOptions& options)
   recurring_ = std::make_unique<RecurringMoves>(services_, *sendSigner_, *journal_, activeAddresses, swaps_.get());
   bridges_ = std::make_unique<BridgeMoves>(services_, *sendSigner_, *journal_, activeAddresses, recurring_.get(),
                                            progress);
+  yields_->setHead(bridges_.get());  // a spread's steps (a bridge, a swap, a send) go through the whole chain
   // A bridge runs for minutes: its step card shows in the activity log as it goes.
   bridges_->onStep([this](const ActivityBubble& step) {
     loop_.post([this, step] {

@@ -13,9 +13,11 @@
 #include "app/automations.h"
 #include "app/bridge_moves.h"
 #include "app/recurring_moves.h"
+#include "app/call_moves.h"
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
+#include "app/yield_moves.h"
 #include "app/services.h"
 #include "app/workspace.h"
 #include "base/files.h"
@@ -72,7 +74,9 @@ class Conversation {
   std::unique_ptr<SocketTradeSigner> sendSigner_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
-  std::unique_ptr<SwapMoves> swaps_;  // swaps, then the sends
+  std::unique_ptr<CallMoves> calls_;    // raw contract calls and revocations, then the sends
+  std::unique_ptr<YieldMoves> yields_;  // the lending places, then the calls
+  std::unique_ptr<SwapMoves> swaps_;    // swaps, then the lending places
   std::unique_ptr<RecurringMoves> recurring_;  // Jupiter DCA orders, then the swaps
   std::unique_ptr<BridgeMoves> bridges_;        // bridges, then the DCA orders
   std::string bridgeActivity_;            // the activity entry of the bridge running now (app thread)

@@ -1,8 +1,9 @@
 // `orwenna move "LINE" [--json] [--confirm]`: prepares a wallet command that
 // sends (USDC, SOL, tokens, NEAR, closing the NEAR account), swaps on
 // Jupiter ("buy SOL for 10 USDC", "sell all JUP"), bridges ("move 10 USDC
-// from Solana to Base", "sell 2 NEAR") or sets Jupiter DCA orders, and
-// prints its card; with --confirm it carries the move out through the
+// from Solana to Base", "sell 2 NEAR"), sets Jupiter DCA orders, lends
+// (Jupiter Lend, Kamino, Aave, Morpho, and spreading USDC across them) or
+// calls a contract, and prints its card; with --confirm it carries the move out through the
 // signer, as the chat's Confirm does, and prints the outcome. Recipients come
 // only from the signer's address book; a swap or a bridge is held to its
 // card's quote.
@@ -10,9 +11,11 @@
 #include <memory>
 
 #include "app/bridge_moves.h"
+#include "app/call_moves.h"
 #include "app/recurring_moves.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
+#include "app/yield_moves.h"
 #include "app/services.h"
 #include "base/files.h"
 #include "execution/journal.h"
@@ -155,6 +158,47 @@ bool runRecurring(const MoveOptions& options, const WalletCommand& command, cons
   return true;
 }
 
+// False when the line is not a lending move.
+bool runYield(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location,
+              const AddressBook& book) {
+  SignerReply status = ask(location, signer_request::Status{});
+  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  Services services = Services::fromProcess();
+  SocketTradeSigner signer(location);
+  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
+  auto fixed = [addresses] { return addresses; };
+  // The steps of a spread (a bridge, a swap, a send) go through the same chain as in the app.
+  SendMoves sends(services, book, signer, journal, fixed);
+  CallMoves calls(services, signer, journal, fixed, &sends);
+  YieldMoves yields(services, signer, journal, fixed, &calls);
+  SwapMoves swaps(services, signer, journal, fixed, &yields);
+  BridgeMoves bridges(services, signer, journal, fixed, &swaps, [&options](const std::string& line) {
+    if (!options.json) std::cout << "  … " << line << std::endl;
+  });
+  yields.setHead(&bridges);
+  std::optional<YieldMoves::Card> card = yields.card(command);
+  if (!card && (std::holds_alternative<wallet::contractCall>(command.value) ||
+                std::holds_alternative<wallet::revokeApproval>(command.value))) {
+    card = YieldMoves::Card{command.line() + ".", {}, std::nullopt};
+  }
+  if (!card) return false;
+  Json out{{"line", command.line()}, {"card", card->text}, {"steps", card->lines}};
+  if (card->refusal) {
+    if (options.json) std::cout << out.dump(2) << '\n';
+    throw CommandFailure(*card->refusal);
+  }
+  if (!options.confirm) {
+    if (options.json) {
+      std::cout << out.dump(2) << '\n';
+    } else {
+      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
+    }
+    return true;
+  }
+  printOutcome(options, out, card->text, *yields.run(PendingAction{command}));
+  return true;
+}
+
 void runMove(const MoveOptions& options) {
   auto command = WalletCommand::parse(options.line);
   if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
@@ -168,8 +212,9 @@ void runMove(const MoveOptions& options) {
   if (runSwap(options, *command, location)) return;
   if (runBridge(options, *command, location)) return;
   if (runRecurring(options, *command, location)) return;
+  if (runYield(options, *command, location, book)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, bridges and DCA orders only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, bridges, DCA orders, lending moves and contract calls only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;

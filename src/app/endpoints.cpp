@@ -84,6 +84,8 @@ Endpoints Endpoints::resolve(const Environment& environment, const Defaults& def
   e.geckoTerminal = overrides.base("ORWENNA_GECKOTERMINAL_API", e.geckoTerminal);
   e.mppDirectory = overrides.base("ORWENNA_MPP_DIRECTORY_API", e.mppDirectory);
   e.jupiterRecurring = overrides.base("ORWENNA_JUPITER_RECURRING_API", kJupiterRecurringDefault);
+  e.jupiterLend = overrides.base("ORWENNA_JUPITER_LEND_API", kJupiterLendDefault);
+  e.kamino = overrides.base("ORWENNA_KAMINO_API", kKaminoDefault);
   return e;
 }
 

@@ -68,6 +68,12 @@ struct Endpoints {
   // Jupiter's recurring orders: ORWENNA_JUPITER_RECURRING_API.
   static constexpr const char* kJupiterRecurringDefault = "https://lite-api.jup.ag/recurring/v1";
   std::string jupiterRecurring = kJupiterRecurringDefault;
+  // The Solana lending places: ORWENNA_JUPITER_LEND_API (Jupiter Lend's
+  // Earn API, dev.jup.ag/docs/lend) and ORWENNA_KAMINO_API (api-docs.kamino.com).
+  static constexpr const char* kJupiterLendDefault = "https://lite-api.jup.ag/lend/v1";
+  static constexpr const char* kKaminoDefault = "https://api.kamino.finance";
+  std::string jupiterLend = kJupiterLendDefault;
+  std::string kamino = kKaminoDefault;
 
   // The nodes of `network`, the main one first.
   [[nodiscard]] std::vector<std::string> evmNodesOf(const EVMNetwork& network) const;

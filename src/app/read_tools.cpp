@@ -9,7 +9,9 @@
 #include "app/raw_reads.h"
 #include "app/services_lookup.h"
 #include "app/token_lookup.h"
+#include "app/yield_moves.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "trading/fmt.h"
 #include "trading/risk_policy.h"
 
@@ -84,6 +86,11 @@ Lookups ReadTools::lookups() {
     if (const Market* m = markets_.table().find(coin)) return m->markPx;
     return std::nullopt;
   }));
+  tools["rates"] = [this](const std::string& symbol) {
+    const std::string asked = text::asciiLowercased(text::trimmed(symbol));
+    if (!asked.empty() && asked != "usdc") return std::string("Rates are compared for USDC only.");
+    return yieldBoard(readYieldSpots(services_, WalletAddresses{me_.solana, me_.evm, std::nullopt}));
+  };
   tools["hl"] = hlLookup(services_.hyperliquidInfo(), me_);
   tools["rpc"] = rpcLookup(services_.rpcNodes(me_));
   tools["call"] = callLookup(services_.rpcNodes(me_));

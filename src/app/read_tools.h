@@ -1,7 +1,7 @@
 // What a chat reading outside the app (`orwenna read`) can look up: the
 // market table read once on first use, the balances of the addresses the user
 // gave (all the command line knows of the user's money), and the lookups the
-// model may call — portfolio, movers, market, gas, hl, rpc and fetch — every
+// model may call — portfolio, movers, market, gas, rates, hl, rpc and fetch — every
 // client built from one Services.
 //
 // LazyMarkets reads under std::call_once and may be asked from several

@@ -1097,7 +1097,8 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
               replyOn(canvasID, s_.automations->saveRecurringBuy(cmd));
             } else if (readOnlyWallet(cmd)) {
               emit("show", Json{{"what", "command"}, {"command", cmd.line()}, {"canvas", canvasID}});
-              replyOn(canvasID, Replies::carried(cmd.line(), lang));
+              // No screen of the page shows these yet: say so rather than seem to have answered.
+              replyOn(canvasID, Replies::notAvailable(cmd.line(), lang));
             } else if (auto need = amountNeed(cmd)) {
               awaiting_ = AwaitingAmount{cmd, need->unit, need->place, canvasID};
               emit("awaiting", Json{{"command", cmd.line()}, {"unit", need->unit}});

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/text.h"
+#include "chains/abi.h"
 #include "chains/evm_call.h"
 #include "chains/evm_transaction.h"
 #include "chains/rlp.h"
@@ -74,21 +75,26 @@ EVMSender::EVMSender(const EVMNetwork& network, const EVMRPC& rpc, TradeSigner& 
                      Clock& clock, EVMNonces& nonces)
     : network_(network), rpc_(rpc), signer_(signer), journal_(journal), clock_(clock), nonces_(nonces) {}
 
-ChainSendOutcome EVMSender::send(const EVMMove& move) {
+std::optional<std::string> EVMSender::refusal(const EVMMove& move) const {
   const std::int64_t nowSeconds = clock_.nowMillis() / 1000;
   EVMCall call = EVMCall::decode(move.to, move.data);
-  if (auto p = EVMCall::problem(call, move.wallet, nowSeconds)) throw ExecutionError(nothingSigned(*p));
+  if (auto p = EVMCall::problem(call, move.wallet, nowSeconds)) return nothingSigned(*p);
   auto permitted = [&](const std::string& address) {
     return EVMCall::sameAddress(address, move.wallet) ||
            std::any_of(move.recipients.begin(), move.recipients.end(),
                        [&](const std::string& r) { return EVMCall::sameAddress(r, address); });
   };
   if (call.kind == EVMCall::Kind::plain && !permitted(move.to)) {
-    throw ExecutionError(nothingSigned("Funds go to someone else's address " + move.to));
+    return nothingSigned("Funds go to someone else's address " + move.to);
   }
   if (call.kind == EVMCall::Kind::transfer && !permitted(call.to)) {
-    throw ExecutionError(nothingSigned("Tokens go to someone else's address " + EVMAccount::checksummed(call.to)));
+    return nothingSigned("Tokens go to someone else's address " + EVMAccount::checksummed(call.to));
   }
+  return std::nullopt;
+}
+
+ChainSendOutcome EVMSender::send(const EVMMove& move) {
+  if (auto refused = refusal(move)) throw ExecutionError(*refused);
 
   EVMTransaction tx;
   std::uint64_t nonce = 0;
@@ -191,6 +197,54 @@ ChainSendOutcome EVMSender::send(const EVMMove& move) {
     outcome.detail = e.what();
   }
   return outcome;
+}
+
+UInt256 evmAllowance(const EVMRPC& rpc, const std::string& token, const std::string& owner, const std::string& spender) {
+  Bytes answer = rpc.ethCall(token, ABI::call("allowance(address,address)",
+                                              {ABI::Value::address(owner), ABI::Value::address(spender)}));
+  if (answer.size() != 32) {
+    throw EVMRPCError(EVMRPCError::Kind::badAnswer, 0, "EVM RPC eth_call: allowance isn't one word");
+  }
+  return fromBigEndian(answer);
+}
+
+EVMCallOutcome sendAfterApproval(EVMSender& sender, const EVMRPC& rpc, const EVMMove& call,
+                                 const std::optional<EVMApproval>& approval) {
+  EVMCallOutcome out;
+  // A call the rules refuse is refused before its approval goes out.
+  if (auto refused = sender.refusal(call)) throw ExecutionError(*refused);
+  if (approval) {
+    UInt256 current;
+    try {
+      current = evmAllowance(rpc, approval->token, call.wallet, approval->spender);
+    } catch (const Error& e) {
+      throw ExecutionError(nothingSigned(e.what()));
+    }
+    if (current >= approval->amount) {
+      out.approvalSkipped = true;
+    } else {
+      EVMMove approve;
+      approve.wallet = call.wallet;
+      approve.to = approval->token;
+      approve.data = ABI::call("approve(address,uint256)",
+                               {ABI::Value::address(approval->spender), ABI::Value::uint(approval->amount)});
+      approve.envelope = call.envelope;
+      approve.input = call.input;  // an approval spends nothing, but may allow no more than the call spends
+      approve.output = call.output;
+      approve.destination = call.destination;
+      approve.note = approval->note;
+      out.approval = sender.send(approve);
+      if (out.approval->kind != ChainSendOutcome::Kind::confirmed) return out;
+    }
+  }
+  try {
+    out.call = sender.send(call);
+  } catch (const ExecutionError& e) {
+    if (!out.approval) throw;
+    throw ExecutionError(std::string(e.what()) + " The approval " + out.approval->id +
+                         " landed: the tokens are still in your wallet, with that allowance open.");
+  }
+  return out;
 }
 
 }  // namespace orwenna

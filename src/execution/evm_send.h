@@ -79,6 +79,9 @@ class EVMSender {
 
   // Throws ExecutionError; a returned outcome may still be failed or unknown.
   ChainSendOutcome send(const EVMMove& move);
+  // The call rules and the move's recipients alone, as send() applies them
+  // first: nothing when they pass, else the finished refusal.
+  [[nodiscard]] std::optional<std::string> refusal(const EVMMove& move) const;
 
  private:
   const EVMNetwork& network_;
@@ -88,6 +91,33 @@ class EVMSender {
   Clock& clock_;
   EVMNonces& nonces_;
 };
+
+// An allowance a call needs first: `spender` may take `amount` of `token`.
+struct EVMApproval {
+  std::string token;
+  std::string spender;
+  UInt256 amount;  // base units; exact, never "unlimited"
+  std::string note;
+};
+
+// The approval (when one was sent) and the call, each as it ended.
+struct EVMCallOutcome {
+  std::optional<ChainSendOutcome> approval;
+  std::optional<ChainSendOutcome> call;  // none when the approval did not confirm
+  bool approvalSkipped = false;          // the allowance already covered the call
+};
+
+// ERC-20 allowance(owner, spender) read at the latest block. Throws what
+// EVMRPC throws, or EVMRPCError when the answer is not one word.
+UInt256 evmAllowance(const EVMRPC& rpc, const std::string& token, const std::string& owner, const std::string& spender);
+
+// Sends `approval` only when the current allowance is short of it (and then
+// for exactly its amount), waits for it to confirm, and then sends `call`
+// through the same pipeline, so each is judged, simulated and signed on its
+// own. Throws ExecutionError before a signature as EVMSender::send does; a
+// stop before the call's signature after the approval landed says so.
+EVMCallOutcome sendAfterApproval(EVMSender& sender, const EVMRPC& rpc, const EVMMove& call,
+                                 const std::optional<EVMApproval>& approval);
 
 // Nothing when the raw bytes are `tx` signed by `wallet`; else why not.
 [[nodiscard]] std::optional<std::string> evmSignedMismatch(ByteView raw, const EVMTransaction& tx,

@@ -382,6 +382,7 @@ class FakeEVMLedger {
       std::lock_guard lock(mutex_);
       return sendRaw(*fromHex(p.at(0).get<std::string>()));
     });
+    node.on("eth_call", [this](const Json& p) { return ethCall(p); });
     node.on("eth_getTransactionReceipt", [this](const Json& p) {
       std::lock_guard lock(mutex_);
       auto it = receipts_.find(p.at(0).get<std::string>());
@@ -437,24 +438,125 @@ class FakeEVMLedger {
     return accepted_;
   }
 
+  struct State;
+  // One call into a contract the ledger runs beyond ERC-20 transfer and
+  // approve (a lending pool, a vault). The contract moves tokens through it;
+  // for eth_call it runs on a copy and sets `answer`.
+  struct Run {
+    State& state;
+    std::string from;  // lower case
+    std::string self;  // lower case
+    UInt256 value;
+    const Bytes& data;
+    Json& logs;
+    Bytes answer;
+
+    std::string selector() const { return data.size() >= 4 ? toHex(ByteView(data).first(4)) : std::string(); }
+    UInt256 word(std::size_t i) const {
+      return data.size() >= 4 + 32 * (i + 1) ? fromBigEndian(ByteView(data).subspan(4 + 32 * i, 32)) : UInt256(0);
+    }
+    std::string address(std::size_t i) const {
+      return data.size() >= 4 + 32 * (i + 1) ? toHex0x(ByteView(data).subspan(16 + 32 * i, 20)) : std::string();
+    }
+    UInt256 balance(const std::string& token, const std::string& holder) const {
+      return state.tokens[text::asciiLowercased(token)][text::asciiLowercased(holder)];
+    }
+    // transferFrom(owner → this contract) through the owner's allowance.
+    bool pull(const std::string& token, const std::string& owner, const UInt256& amount) {
+      auto& allowance = state.allowances[text::asciiLowercased(token) + owner + self];
+      auto& have = state.tokens[text::asciiLowercased(token)][owner];
+      if (allowance < amount || have < amount) return false;
+      allowance -= amount;
+      move(token, owner, self, amount);
+      return true;
+    }
+    bool pay(const std::string& token, const std::string& to, const UInt256& amount) {
+      if (state.tokens[text::asciiLowercased(token)][self] < amount) return false;
+      move(token, self, text::asciiLowercased(to), amount);
+      return true;
+    }
+    void mint(const std::string& token, const std::string& to, const UInt256& amount) {
+      state.tokens[text::asciiLowercased(token)][text::asciiLowercased(to)] += amount;
+      log(token, "0x0000000000000000000000000000000000000000", to, amount);
+    }
+    bool burn(const std::string& token, const std::string& holder, const UInt256& amount) {
+      auto& have = state.tokens[text::asciiLowercased(token)][text::asciiLowercased(holder)];
+      if (have < amount) return false;
+      have -= amount;
+      log(token, holder, "0x0000000000000000000000000000000000000000", amount);
+      return true;
+    }
+
+   private:
+    void move(const std::string& token, const std::string& from, const std::string& to, const UInt256& amount) {
+      auto& balances = state.tokens[text::asciiLowercased(token)];
+      balances[from] -= amount;
+      balances[to] += amount;
+      log(token, from, to, amount);
+    }
+    void log(const std::string& token, const std::string& from, const std::string& to, const UInt256& amount) {
+      logs.push_back({{"address", text::asciiLowercased(token)},
+                      {"topics", {kTransferTopic, topic(text::asciiLowercased(from)), topic(text::asciiLowercased(to))}},
+                      {"data", toHex0x(toBigEndian32(amount))}});
+    }
+  };
+  // The contract's answer to a call: nothing, or the revert reason.
+  using Contract = std::function<std::optional<std::string>(Run&)>;
+  void contract(const std::string& address, Contract c) {
+    std::lock_guard lock(mutex_);
+    contracts_[text::asciiLowercased(address)] = std::move(c);
+  }
+  // Every raw transaction accepted, in order (calldata checks).
+  std::vector<EVMTransaction> acceptedTransactions() const {
+    std::lock_guard lock(mutex_);
+    return transactions_;
+  }
+
   FakeRpcNode node;
 
  private:
   static constexpr std::string_view kTransferTopic = "0xddf252ad1be2c89b69c2b068fc378daa952ba7f163c4a11628f55a4df523b3ef";
   static constexpr std::string_view kApprovalTopic = "0x8c5be1e5ebec7d5bd14f71427d1e84f3dd0314c0f7b2291e5b200ac8c7c3b925";
 
+  // Public so contracts can reach balances through Run.
+ public:
   struct State {
     std::map<std::string, UInt256> native;
     std::map<std::string, std::map<std::string, UInt256>> tokens;
     std::map<std::string, UInt256> allowances;  // token ‖ owner ‖ spender
     std::map<std::string, std::uint64_t> nonces;
   };
+
+ private:
   struct Exec {
     std::optional<std::string> revert;
     Json logs = Json::array();
   };
 
   static std::string key(const Json& a) { return text::asciiLowercased(a.get<std::string>()); }
+
+  FakeResponse ethCall(const Json& p) {
+    std::lock_guard lock(mutex_);
+    const Json& c = p.at(0);
+    const std::string to = key(c.at("to"));
+    const Bytes data = fromHex(c.value("data", "0x")).value_or(Bytes{});
+    State copy = state_;
+    Json logs = Json::array();
+    if (auto it = contracts_.find(to); it != contracts_.end()) {
+      Run run{copy, c.contains("from") ? key(c.at("from")) : std::string(), to, 0, data, logs, {}};
+      if (auto revert = it->second(run)) return FakeRpcNode::rpcError(3, "execution reverted: " + *revert);
+      return FakeRpcNode::ok(toHex0x(run.answer));
+    }
+    auto holder = copy.tokens.find(to);
+    if (holder != copy.tokens.end() && data.size() >= 36) {
+      Run run{copy, {}, to, 0, data, logs, {}};
+      if (run.selector() == "70a08231") return FakeRpcNode::ok(toHex0x(toBigEndian32(holder->second[run.address(0)])));
+      if (run.selector() == "dd62ed3e" && data.size() >= 68) {
+        return FakeRpcNode::ok(toHex0x(toBigEndian32(copy.allowances[to + run.address(0) + run.address(1)])));
+      }
+    }
+    return FakeRpcNode::rpcError(3, "execution reverted");
+  }
   std::uint64_t nonceOf(const std::string& a) const {
     auto it = state_.nonces.find(text::asciiLowercased(a));
     return it == state_.nonces.end() ? 0 : it->second;
@@ -467,6 +569,12 @@ class FakeEVMLedger {
     if (s.native[from] < value) return e.revert = "insufficient balance for transfer", e;
     s.native[from] -= value;
     s.native[to] += value;
+    if (auto c = contracts_.find(to); c != contracts_.end()) {
+      Bytes copy = data;
+      Run run{s, from, to, value, copy, e.logs, {}};
+      if (auto revert = c->second(run)) e.revert = "execution reverted: " + *revert;
+      return e;
+    }
     if (data.empty()) return e;
     EVMCall call = EVMCall::decode(to, data);
     if (escrows_.count(to) && data.size() >= 100 && call.selector == toHex(ABI::call("depositErc20(address,uint256,bytes32)", {}))) {
@@ -551,6 +659,7 @@ class FakeEVMLedger {
     if (!e.revert) state_ = std::move(copy);
     state_.nonces[from] = expected + 1;
     accepted_.push_back(expected);
+    transactions_.push_back(tx);
     receipts_[hash] = {{"transactionHash", hash}, {"status", e.revert ? "0x0" : "0x1"}, {"logs", e.logs}};
     return FakeRpcNode::ok(hash);
   }
@@ -563,6 +672,8 @@ class FakeEVMLedger {
   std::optional<std::uint64_t> staleCount_;
   std::map<std::string, Json> receipts_;
   std::vector<std::uint64_t> accepted_;
+  std::vector<EVMTransaction> transactions_;
+  std::map<std::string, Contract> contracts_;
 };
 
 }  // namespace orwenna::testing

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <fmt/format.h>
 
 #include "base/bytes.h"
@@ -67,6 +68,21 @@ int editDistance(std::string_view a, std::string_view b) {
 }
 
 std::string lower(std::string_view s) { return text::asciiLowercased(s); }
+
+// Answers the page when a review ends by an exception before its request was
+// queued (the queue or an earlier reply answers otherwise; replies are once).
+class Answered {
+ public:
+  explicit Answered(std::function<void(const SiteReply&)> reply) : reply_(std::move(reply)) {}
+  ~Answered() {
+    if (std::uncaught_exceptions() > 0) reply_(SiteReply::fail(-32603, "orwenna couldn't answer that request."));
+  }
+  Answered(const Answered&) = delete;
+  Answered& operator=(const Answered&) = delete;
+
+ private:
+  std::function<void(const SiteReply&)> reply_;
+};
 
 // The read methods a page may send to the chain's node as they are.
 bool isReadMethod(std::string_view m) {
@@ -392,7 +408,14 @@ std::optional<std::string> SiteBridge::decide(const SiteDecision& d) {
     p->reply(SiteReply::fail(4001, kDeclined));
     return std::nullopt;
   }
-  spawn([p] { p->reply(p->onApprove()); });
+  spawn([p] {
+    try {
+      p->reply(p->onApprove());
+    } catch (const std::exception& e) {
+      log::warn("site wallet: {}", e.what());
+      p->reply(SiteReply::fail(-32603, "orwenna couldn't answer that request."));
+    }
+  });
   return std::nullopt;
 }
 
@@ -533,6 +556,7 @@ void SiteBridge::solanaTransaction(const SiteCall& call, const SiteOrigin& origi
   }
   // The simulation and the guards ask the node: not on the caller's thread.
   spawn([this, call, origin, owner, send, reply, wire = *wire, message] {
+    Answered guard(reply);
     SiteSheet sheet;
     sheet.kind = SiteSheet::Kind::transaction;
     sheet.send = send;
@@ -799,6 +823,7 @@ void SiteBridge::evmSend(const SiteCall& call, const SiteOrigin& origin, const S
   if (!network) return refuse(4901, "No RPC for chain " + std::to_string(chainId));
 
   spawn([this, call, reply, address, host, chainId, network, to, data, value = *value, declined] {
+    Answered guard(reply);
     EVMRPC rpc = s_.services.evm(*network);
     SiteSheet sheet;
     sheet.kind = SiteSheet::Kind::evmTransaction;

@@ -869,6 +869,9 @@ void SiteBridge::evmSend(const SiteCall& call, const SiteOrigin& origin, const S
     }
     try {
       EVMSimulation sim = rpc.simulate({{address, to, value, data}});
+      // The value leaves the wallet whatever the node traces.
+      const std::string native(EVMSimulation::kNative);
+      if (value > 0 && !sim.changes.count(native)) sim.changes[native] = -BigInt(value);
       if (sim.revert) {
         sheet.notes.push_back("Simulation: the call would revert — " + *sim.revert);
       } else if (sim.changes.empty()) {

@@ -298,6 +298,7 @@ TEST_F(SiteBridgeTest, AnEvmSendReachesTheNode) {
   SiteSheet s = sheet();
   EXPECT_EQ(s.kind, SiteSheet::Kind::evmTransaction);
   EXPECT_EQ(s.lines.front(), "Sends 0.001 ETH to " + kStranger);
+  EXPECT_EQ(s.changes, std::vector<std::string>{"ETH −0.001"});
   EXPECT_NE(std::find(s.notes.begin(), s.notes.end(),
                       "Money, or the right to spend it, goes to an address that isn't yours"),
             s.notes.end());

@@ -333,6 +333,63 @@ TEST_F(SiteBridgeTest, ASolanaTransferIsReviewedSimulatedAndSent) {
   EXPECT_EQ(solana.lamports(kStrangerSolana), 20'000'000u);
 }
 
+TEST_F(SiteBridgeTest, SignedForTheSiteOnlyWhatWasChecked) {
+  solana.fund(signer.solana, 1'000'000'000);
+  connectSolana(kSite);
+  SolanaRPC rpc = services.solana();
+  auto tx = SolanaTransaction::build({SolanaTransaction::solTransfer(signer.solana, kStrangerSolana, 1'000)},
+                                     signer.solana, rpc.latestBlockhash().blockhash, 1);
+  auto f = ask(kSite, "signTransaction", {{"transaction", toBase64(tx.transaction)}});
+  SiteSheet s = sheet();
+  EXPECT_NE(std::find(s.notes.begin(), s.notes.end(), "The site gets the signed transaction and sends it itself."),
+            s.notes.end());
+  approve(s);
+  SiteReply r = got(f);
+  ASSERT_FALSE(r.error) << *r.error;
+  auto signedWire = fromBase64(r.result.value("signed", ""));
+  ASSERT_TRUE(signedWire);
+  auto parsed = SolanaTransaction::parse(*signedWire);
+  EXPECT_EQ(parsed.message, tx.message);
+  EXPECT_TRUE(Ed25519::verify(Base58::decode(signer.solana), parsed.message, parsed.signatures.at(0)));
+  EXPECT_EQ(solana.lamports(kStrangerSolana), 0u) << "the site sends it, not us";
+
+  signer.tamper = true;
+  auto again = ask(kSite, "signTransaction", {{"transaction", toBase64(tx.transaction)}});
+  approve(sheet());
+  EXPECT_EQ(got(again).error, "4001|What was signed isn't what was checked.");
+}
+
+TEST_F(SiteBridgeTest, UnknownProgramsAndLookalikesNeedTheirTicks) {
+  solana.fund(signer.solana, 1'000'000'000);
+  const std::string lookalike = "https://app.unlswap.org";
+  phishing = PhishingList::fromJson(Json::parse(R"({"fuzzylist": ["uniswap.org"]})"));
+  bridge = std::make_unique<SiteBridge>(SiteBridge::Setup{
+      services, signer, signWithTestKeys, [this] { return SiteWallet{signer.solana, signer.evm, false}; }, journal,
+      phishing, nullptr, nullptr});
+  auto f = ask(lookalike, "connect", Json::object());
+  SiteSheet s = sheet();
+  EXPECT_EQ(s.lookalike, "uniswap.org");
+  EXPECT_EQ(bridge->decide({s.id, s.digest, true}), "Tick “I understand this isn't uniswap.org” first.");
+  SiteDecision trusted{s.id, s.digest, true};
+  trusted.trustLookalike = true;
+  EXPECT_FALSE(bridge->decide(trusted));
+  EXPECT_EQ(got(f).result.value("address", ""), signer.solana);
+
+  SolanaInstruction unknown;
+  unknown.program = "Stake11111111111111111111111111111111111111";
+  unknown.accounts = {{signer.solana, true, true}};
+  unknown.data = {9};
+  SolanaRPC rpc = services.solana();
+  auto tx = SolanaTransaction::build({unknown}, signer.solana, rpc.latestBlockhash().blockhash, 1);
+  auto g = ask(lookalike, "signTransaction", {{"transaction", toBase64(tx.transaction)}});
+  SiteSheet t = sheet();
+  EXPECT_EQ(t.unknownPrograms, std::vector<std::string>{"Stake11111111111111111111111111111111111111"});
+  EXPECT_EQ(bridge->decide({t.id, t.digest, true, false, true}), "Tick that you accept the unknown programs first.");
+  EXPECT_FALSE(bridge->decide({t.id, t.digest, false}));
+  EXPECT_EQ(got(g).error, "4001|The user declined.");
+  EXPECT_EQ(signer.signatures, 0);
+}
+
 TEST_F(SiteBridgeTest, EveryRequestIsAnsweredOnceWhateverEndsIt) {
   connectEVM(kSite);
   auto first = eth(kSite, "personal_sign", Json::array({"0x6f6e65", signer.evm}), "tabA");

@@ -299,23 +299,32 @@ SiteBridge::~SiteBridge() {
   wake_.notify_all();
   for (auto& p : left) p->reply(SiteReply::fail(4900, "orwenna closed the site's wallet."));
   if (watcher_.joinable()) watcher_.join();
-  std::vector<std::thread> threads;
+  std::vector<Worker> threads;
   {
     std::lock_guard lock(mutex_);
     threads.swap(threads_);
   }
-  for (auto& t : threads) t.join();
+  for (auto& w : threads) w.thread.join();
 }
 
 void SiteBridge::spawn(std::function<void()> job) {
   std::lock_guard lock(mutex_);
-  threads_.emplace_back([job = std::move(job)] {
-    try {
-      job();
-    } catch (const std::exception& e) {
-      log::warn("site wallet: {}", e.what());
-    }
+  // Pages poll the node all the time: finished threads must not pile up.
+  std::erase_if(threads_, [](Worker& w) {
+    if (!w.done->load()) return false;
+    w.thread.join();
+    return true;
   });
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  threads_.push_back(Worker{std::thread([job = std::move(job), done] {
+                              try {
+                                job();
+                              } catch (const std::exception& e) {
+                                log::warn("site wallet: {}", e.what());
+                              }
+                              done->store(true);
+                            }),
+                            done});
 }
 
 void SiteBridge::watch() {

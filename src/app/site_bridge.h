@@ -14,6 +14,7 @@
 // bridge's threads or on the caller's.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -196,7 +197,11 @@ class SiteBridge {
   std::set<std::string> connected_, connectedEVM_;  // origin keys
   std::map<std::string, std::uint64_t> evmChain_;    // origin key → chain id
   std::map<std::string, std::deque<std::int64_t>> reads_;
-  std::vector<std::thread> threads_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> threads_;  // finished ones are joined by the next spawn
   std::thread watcher_;
   EVMNonces nonces_;
 };

@@ -1,6 +1,9 @@
 #include "orwenna/site_wallet.h"
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 #include "base/files.h"
 #include "base/log.h"
@@ -22,6 +25,12 @@ PhishingList loadPhishingList(const std::filesystem::path& dataDir) {
   }
   return {};
 }
+
+struct WalletCache {
+  std::mutex mutex;
+  std::optional<SiteWallet> wallet;
+  std::int64_t at = 0;
+};
 
 std::filesystem::path besideThisProgram(const char* name) {
   std::error_code ec;
@@ -53,10 +62,18 @@ SiteWalletService::SiteWalletService(Conversation& conversation, WorkspaceBacken
   bridge_ = std::make_unique<SiteBridge>(SiteBridge::Setup{
       conversation.services(), conversation.sendSigner(),
       [signer](const SignerRequest& request) { return SignerClient(signer).send(request); },
-      [signer] {
-        SignerReply status = SignerClient(signer).send(signer_request::Status{});
-        const SignerWallet* active = status.activeWalletRecord();
-        return SiteWallet{status.solanaAddress, status.evmAddress, active && active->kind == "ledger"};
+      // Pages poll the node many times a second: the signer is asked about
+      // the active wallet at most every two seconds.
+      [signer, cache = std::make_shared<WalletCache>()] {
+        std::lock_guard lock(cache->mutex);
+        const std::int64_t now = SystemClock::shared().monotonicMillis();
+        if (!cache->wallet || now - cache->at > 2000) {
+          SignerReply status = SignerClient(signer).send(signer_request::Status{});
+          const SignerWallet* active = status.activeWalletRecord();
+          cache->wallet = SiteWallet{status.solanaAddress, status.evmAddress, active && active->kind == "ledger"};
+          cache->at = now;
+        }
+        return *cache->wallet;
       },
       conversation.journal(), phishing, activity, [publish] { publish(Json{{"kind", "site"}, {"data", Json::object()}}); }});
   backend.setSiteBridge(bridge_.get());

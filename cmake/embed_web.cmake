@@ -1,7 +1,8 @@
 # Writes OUT: a C++ source holding every file of the page as bytes, so the app
 # serves its interface from its own binary.
 # Usage: cmake -DWEB_DIR=... -DOUT=... -P embed_web.cmake
-file(GLOB files RELATIVE ${WEB_DIR} ${WEB_DIR}/*.html ${WEB_DIR}/*.css ${WEB_DIR}/*.js ${WEB_DIR}/*.svg)
+file(GLOB files RELATIVE ${WEB_DIR} ${WEB_DIR}/*.html ${WEB_DIR}/*.css ${WEB_DIR}/*.js ${WEB_DIR}/*.svg
+     ${WEB_DIR}/extension/*.js ${WEB_DIR}/extension/*.json)
 list(SORT files)
 set(body "// Generated from web/ by cmake/embed_web.cmake; do not edit.\n#include \"web/web_assets.h\"\n\nnamespace orwenna {\n\nnamespace {\n")
 set(table "")
@@ -18,6 +19,8 @@ foreach(name IN LISTS files)
     set(type "text/css; charset=utf-8")
   elseif(name MATCHES "\\.js$")
     set(type "text/javascript; charset=utf-8")
+  elseif(name MATCHES "\\.json$")
+    set(type "application/json")
   else()
     set(type "image/svg+xml")
   endif()

@@ -205,6 +205,7 @@ function render() {
   renderCard();
   renderBlocks();
   renderStatus();
+  renderSiteSheet();
 }
 
 function renderActivity() {
@@ -505,3 +506,79 @@ document.addEventListener("DOMContentLoaded", () => {
   connect();
   refresh();
 });
+
+// ---- The site wallet's review sheet: what a web page asks, decoded, waits
+// here for Approve or Reject. The approval names the request and the digest
+// of what was shown, so a sheet that changed meanwhile is not approved.
+const SITE_T = {
+  en: { siteTitle: "A site asks", balances: "Your balances (simulated)", approve: "Approve", reject: "Reject",
+        unknown: "I accept the programs not on orwenna's list", lookalike: "I understand this isn't ",
+        lookalikeWarn: (known) => "The address looks like " + known + ", but it's a different site — a common phishing trick.",
+        refused: "Refused — it can't be signed", more: (n) => n + " more waiting" },
+  ru: { siteTitle: "Сайт просит", balances: "Ваши балансы (симуляция)", approve: "Одобрить", reject: "Отклонить",
+        unknown: "Принимаю программы не из списка orwenna", lookalike: "Понимаю, что это не ",
+        lookalikeWarn: (known) => "Адрес похож на " + known + ", но это другой сайт — частый приём фишинга.",
+        refused: "Отказ — это нельзя подписать", more: (n) => "ещё ждут: " + n },
+};
+let siteShown = "";
+
+function siteT(key) { return (SITE_T[lang] || SITE_T.en)[key]; }
+
+function siteDialog() {
+  let dialog = $("site-sheet");
+  if (!dialog) {
+    dialog = el("dialog", { id: "site-sheet", class: "activity-dialog site-sheet", "aria-label": "Site request" });
+    dialog.addEventListener("cancel", (e) => e.preventDefault());
+    document.body.append(dialog);
+  }
+  return dialog;
+}
+
+function renderSiteSheet() {
+  const requests = (state && state.siteRequests) || [];
+  const dialog = siteDialog();
+  if (!requests.length) {
+    siteShown = "";
+    if (dialog.open) dialog.close();
+    return;
+  }
+  const r = requests[0];
+  if (siteShown === r.id + ":" + r.digest + ":" + requests.length && dialog.open) return;
+  siteShown = r.id + ":" + r.digest + ":" + requests.length;
+  const list = (items, cls) => items && items.length ? el("ul", { class: cls }, ...items.map((x) => el("li", { text: x }))) : null;
+  const ticks = [];
+  const tick = (name, label) => {
+    const box = el("input", { type: "checkbox", name });
+    ticks.push(box);
+    return el("label", { class: "site-tick" }, box, document.createTextNode(" " + label));
+  };
+  const approve = el("button", { id: "site-approve", class: "primary", type: "button", text: siteT("approve") });
+  const reject = el("button", { id: "site-reject", class: "ghost", type: "button", text: siteT("reject") });
+  const decide = async (yes) => {
+    approve.disabled = reject.disabled = true;
+    const body = { id: r.id, digest: r.digest, approve: yes };
+    for (const box of ticks) body[box.name] = box.checked;
+    await act("siteDecide", body);
+    scheduleRefresh();
+  };
+  approve.addEventListener("click", () => decide(true));
+  reject.addEventListener("click", () => decide(false));
+  const syncApprove = () => { approve.disabled = !r.canApprove || ticks.some((b) => !b.checked); };
+  dialog.replaceChildren(
+    el("header", {}, el("h2", { text: siteT("siteTitle") + " · " + r.origin })),
+    el("div", { class: "site-body" },
+      el("p", { class: "site-what", text: r.title }),
+      list(r.lines, "site-lines"),
+      r.changes && r.changes.length ? el("h3", { text: siteT("balances") }) : null,
+      list(r.changes, "site-changes"),
+      list(r.notes, "site-notes"),
+      r.problems && r.problems.length ? list(r.problems, "site-problems") : null,
+      r.lookalike ? el("p", { class: "site-problems", text: siteT("lookalikeWarn")(r.lookalike) }) : null,
+      r.unknownPrograms && r.unknownPrograms.length ? tick("allowUnknown", siteT("unknown")) : null,
+      r.lookalike ? tick("trustLookalike", siteT("lookalike") + r.lookalike) : null,
+      requests.length > 1 ? el("p", { class: "site-more", text: siteT("more")(requests.length - 1) }) : null),
+    el("div", { class: "card-actions" }, approve, reject));
+  for (const box of ticks) box.addEventListener("change", syncApprove);
+  syncApprove();
+  if (!dialog.open) dialog.showModal();
+}

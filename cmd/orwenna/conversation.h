@@ -48,6 +48,9 @@ class Conversation {
   const std::optional<ChosenModel>& model() const { return chosen_; }
   const AppPaths& paths() const { return paths_; }
   const Services& services() const { return services_; }
+  // The signer and journal Confirm uses, shared with the site wallet.
+  TradeSigner& sendSigner() { return *sendSigner_; }
+  Journal& journal() { return *journal_; }
 
   // Waits until no model call, queued message or execution is in flight.
   void waitIdle();

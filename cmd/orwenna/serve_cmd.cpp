@@ -25,6 +25,7 @@
 #include "orwenna/app_panel.h"
 #include "orwenna/command.h"
 #include "orwenna/conversation.h"
+#include "orwenna/site_wallet.h"
 #include "platform/process.h"
 #include "web/web_assets.h"
 #include "web/workspace_backend.h"
@@ -125,6 +126,9 @@ void runServe(const ServeOptions& options) {
   WorkspaceBackend backend(conversation.loop(), conversation.workspace(), &panel);
   WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), serverOptions);
   published.store(&server);
+  SiteWalletService siteWallet(conversation, backend, [&published](const Json& event) {
+    if (WebServer* server = published.load()) server->publish(event);
+  });
   backend.attach(server);
   const int port = server.start();
   writeFileAtomically(paths.runtimeDir / "app.json",

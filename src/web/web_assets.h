@@ -1,4 +1,5 @@
-// The page's files (web/*.html, *.css, *.js), built into the binary.
+// The page's files (web/*.html, *.css, *.js) and the browser extension's
+// (web/extension/), built into the binary.
 #pragma once
 
 #include <vector>

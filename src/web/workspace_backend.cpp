@@ -36,6 +36,7 @@ void WorkspaceBackend::attach(WebServer& server) {
         std::lock_guard lock(mutex_);
         blocks_[e.data.value("canvas", std::string())] = e.data.value("blocks", Json::array());
       }
+      if (e.kind == "site" && openSite_ && e.data.is_object()) openSite_(e.data.value("url", std::string()));
       server.publish(Json{{"rev", e.rev}, {"kind", e.kind}, {"data", e.data}});
     });
   });
@@ -55,6 +56,11 @@ Json WorkspaceBackend::state() {
   std::lock_guard lock(mutex_);
   auto it = blocks_.find(out.value("canvasID", std::string()));
   out["blocks"] = it != blocks_.end() && !out["intent"].is_null() ? it->second : Json::array();
+  if (site_) {
+    Json requests = Json::array();
+    for (const auto& sheet : site_->sheets()) requests.push_back(sheet.toJson());
+    out["siteRequests"] = std::move(requests);
+  }
   return out;
 }
 
@@ -95,6 +101,19 @@ WebAnswer WorkspaceBackend::act(std::string_view action, const Json& body) {
     bool found = false;
     loop_.sync([&] { found = workspace_.switchCanvas(*id); });
     return found ? WebAnswer{200, Json::object()} : WebAnswer{404, Json{{"error", "No such canvas."}}};
+  }
+  if (action == "siteDecide" && site_) {
+    auto id = textField(body, "id");
+    auto digest = textField(body, "digest");
+    auto approve = body.find("approve");
+    if (!id || !digest || approve == body.end() || !approve->is_boolean()) return bad("Which request, and yes or no?");
+    auto flag = [&](const char* key) {
+      auto it = body.find(key);
+      return it != body.end() && it->is_boolean() && it->get<bool>();
+    };
+    auto refusal = site_->decide({*id, *digest, approve->get<bool>(), flag("allowUnknown"), flag("trustLookalike")});
+    if (refusal) return WebAnswer{409, Json{{"error", *refusal}}};
+    return WebAnswer{200, Json::object()};
   }
   if (panel_) {
     if (auto answer = panel_->act(action, body)) return *answer;

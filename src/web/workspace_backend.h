@@ -8,12 +8,14 @@
 // only on its AppLoop.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <mutex>
 #include <string>
 
 #include "app/app_loop.h"
+#include "app/site_bridge.h"
 #include "app/workspace.h"
 #include "web/web_server.h"
 
@@ -40,6 +42,13 @@ class WorkspaceBackend final : public WebBackend {
   // `server`, and keeps the plan blocks each canvas last showed.
   void attach(WebServer& server);
 
+  // The site wallet's waiting requests join the state as "siteRequests" and
+  // the page decides them with the "siteDecide" action. Call before serving.
+  // REQUIRES: `bridge` outlives this backend.
+  void setSiteBridge(SiteBridge* bridge) { site_ = bridge; }
+  // Called (on the app thread) when the chat asks to open a site.
+  void onOpenSite(std::function<void(const std::string& site)> open) { openSite_ = std::move(open); }
+
   Json state() override;
   WebAnswer act(std::string_view action, const Json& body) override;
 
@@ -47,6 +56,8 @@ class WorkspaceBackend final : public WebBackend {
   AppLoop& loop_;
   Workspace& workspace_;
   AppPanel* panel_;
+  SiteBridge* site_ = nullptr;
+  std::function<void(const std::string&)> openSite_;
   std::mutex mutex_;
   std::map<std::string, Json> blocks_;  // by canvas id
 };

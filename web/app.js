@@ -236,6 +236,14 @@ async function showCommand(command) {
     $("app").classList.add("with-panel");
     return;
   }
+  const token = /^(?:show|chart)\s+token\s+(\S+)/i.exec(command || "");
+  if (token) {
+    const answer = await act("tokenChart", { address: token[1] });
+    if (answer.status !== 200) return showNotice(answer.body.error || "");
+    drawChart(answer.body);
+    $("app").classList.add("with-panel");
+    return;
+  }
   const match = /^chart\s+(\S+)(?:\s+(week|month))?/i.exec(command || "");
   if (!match) return;
   const answer = await act("candles", { coin: match[1], range: (match[2] || "day").toLowerCase() });
@@ -581,4 +589,6 @@ function renderSiteSheet() {
   for (const box of ticks) box.addEventListener("change", syncApprove);
   syncApprove();
   if (!dialog.open) dialog.showModal();
+  // A stray Enter must never approve: the sheet opens on Reject.
+  reject.focus();
 }

@@ -1,6 +1,7 @@
 #include "orwenna/app_panel.h"
 
 #include "base/text.h"
+#include "app/token_lookup.h"
 #include "hyperliquid/history.h"
 #include "hyperliquid/info.h"
 #include "llm/providers.h"
@@ -42,6 +43,7 @@ std::optional<WebAnswer> ConversationPanel::act(std::string_view action, const J
     return signer(sr::SetSessionLength{seconds->get<std::int64_t>()}, "sessionLength");
   }
   if (action == "candles") return candles(body);
+  if (action == "tokenChart") return tokenChart(body);
   if (action == "localSetup") return localSetup();
   if (action == "pnl") return pnl(body);
   return std::nullopt;
@@ -178,6 +180,25 @@ WebAnswer ConversationPanel::signIn(const Json& body) {
     conversation_.loop().post([this, text] { conversation_.workspace().reply(text); });
   });
   return WebAnswer{202, Json{{"started", true}}};
+}
+
+// A token's month beside the chat: its deepest pool's daily candles.
+WebAnswer ConversationPanel::tokenChart(const Json& body) {
+  const std::string address = body.value("address", std::string());
+  const Services& services = conversation_.services();
+  try {
+    Agent::TokenChart chart = Agent::tokenChart(
+        address, {services.http, services.clock, services.endpoints.dexScreener, services.endpoints.geckoTerminal});
+    Json list = Json::array();
+    for (const auto& c : chart.candles) {
+      list.push_back(Json{{"t", c.t}, {"o", c.open.toString()}, {"h", c.high.toString()}, {"l", c.low.toString()},
+                          {"c", c.close.toString()}});
+    }
+    return WebAnswer{200, Json{{"coin", chart.symbol}, {"range", "month"}, {"chain", chart.chain},
+                               {"pool", chart.pool}, {"candles", std::move(list)}}};
+  } catch (const Error& e) {
+    return failure(502, e.what());
+  }
 }
 
 WebAnswer ConversationPanel::signer(const SignerRequest& request, const char* what) {

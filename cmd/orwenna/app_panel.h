@@ -33,6 +33,7 @@ class ConversationPanel final : public AppPanel {
   WebAnswer signIn(const Json& body);
   WebAnswer signer(const SignerRequest& request, const char* what);
   WebAnswer candles(const Json& body);
+  WebAnswer tokenChart(const Json& body);
   WebAnswer localSetup();
   WebAnswer pnl(const Json& body);
 

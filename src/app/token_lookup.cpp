@@ -142,38 +142,61 @@ std::optional<std::string> geckoNetwork(const std::string& chain) {
   return it->second;
 }
 
-std::string monthLine(const TokenLookupInputs& in, const Token& t) {
+// The deepest pool's daily candles from GeckoTerminal, oldest first. Throws
+// AgentError when they can't be read; empty when there are none.
+std::vector<TokenCandle> monthOf(const TokenLookupInputs& in, const Token& t) {
   const std::string pool = field(t.deepest(), "pairAddress");
   auto network = geckoNetwork(t.chain);
-  if (!network || pool.empty()) return "30 days: no daily candles for a pool on " + t.chain + ".";
-  try {
-    Json answer = getJson(in.http,
-                          in.geckoTerminal + "/api/v2/networks/" + *network + "/pools/" + percentEncoded(pool) +
-                              "/ohlcv/day?aggregate=1&limit=30",
-                          "GeckoTerminal");
-    const Json* list = nullptr;
-    if (answer.contains("data") && answer["data"].contains("attributes"))
-      list = &answer["data"]["attributes"]["ohlcv_list"];
-    if (!list || !list->is_array() || list->empty()) return "30 days: GeckoTerminal has no daily candles for its pool.";
-    // Newest first in GeckoTerminal's answer; told oldest first here.
-    std::vector<Decimal> closes;
-    Decimal low, high;
-    for (auto it = list->rbegin(); it != list->rend(); ++it) {
-      if (!it->is_array() || it->size() < 5) continue;
-      const Decimal c = Decimal::fromJson((*it)[4]), h = Decimal::fromJson((*it)[2]), l = Decimal::fromJson((*it)[3]);
-      if (closes.empty() || h > high) high = h;
-      if (closes.empty() || l < low) low = l;
-      closes.push_back(c);
+  if (!network || pool.empty()) return {};
+  Json answer = getJson(in.http,
+                        in.geckoTerminal + "/api/v2/networks/" + *network + "/pools/" + percentEncoded(pool) +
+                            "/ohlcv/day?aggregate=1&limit=30",
+                        "GeckoTerminal");
+  const Json* list = nullptr;
+  if (answer.contains("data") && answer["data"].contains("attributes"))
+    list = &answer["data"]["attributes"]["ohlcv_list"];
+  std::vector<TokenCandle> out;
+  if (!list || !list->is_array()) return out;
+  // Newest first in GeckoTerminal's answer.
+  for (auto it = list->rbegin(); it != list->rend(); ++it) {
+    if (!it->is_array() || it->size() < 5 || !(*it)[0].is_number_integer()) continue;
+    try {
+      out.push_back(TokenCandle{(*it)[0].get<std::int64_t>() * 1000, Decimal::fromJson((*it)[1]),
+                                Decimal::fromJson((*it)[2]), Decimal::fromJson((*it)[3]), Decimal::fromJson((*it)[4])});
+    } catch (const std::exception&) {
+      throw AgentError("GeckoTerminal wrote a candle that isn't numbers.");
     }
-    if (closes.empty()) return "30 days: GeckoTerminal has no daily candles for its pool.";
+  }
+  return out;
+}
+
+std::string monthLine(const TokenLookupInputs& in, const Token& t) {
+  try {
+    const std::vector<TokenCandle> month = monthOf(in, t);
+    if (month.empty()) return "30 days: no daily candles for its deepest pool.";
+    Decimal low = month.front().low, high = month.front().high;
     std::string shown;
-    for (const Decimal& c : closes) shown += (shown.empty() ? "" : " ") + Fmt::sig(c, 4);
-    return fmt::format("{} days of the deepest pool: ${} → ${}, low ${}, high ${}. Daily closes: {}.", closes.size(),
-                       Fmt::sig(closes.front(), 4), Fmt::sig(closes.back(), 4), Fmt::sig(low, 4),
+    for (const TokenCandle& c : month) {
+      if (c.high > high) high = c.high;
+      if (c.low < low) low = c.low;
+      shown += (shown.empty() ? "" : " ") + Fmt::sig(c.close, 4);
+    }
+    return fmt::format("{} days of the deepest pool: ${} → ${}, low ${}, high ${}. Daily closes: {}.", month.size(),
+                       Fmt::sig(month.front().close, 4), Fmt::sig(month.back().close, 4), Fmt::sig(low, 4),
                        Fmt::sig(high, 4), shown);
   } catch (const std::exception& e) {
     return "30 days: the chart couldn't be read (" + std::string(e.what()) + ")";
   }
+}
+
+// The tokens trading at `address`, deepest first; `pairs` must outlive them.
+std::vector<Token> tokensAt(const Json& pairs, const std::string& address) {
+  std::vector<Token> tokens = tokensOf(pairs);
+  const std::string wanted = address.starts_with("0x") ? text::asciiLowercased(address) : address;
+  std::erase_if(tokens, [&](const Token& t) {
+    return (t.address.starts_with("0x") ? text::asciiLowercased(t.address) : t.address) != wanted;
+  });
+  return tokens;
 }
 
 std::string describe(const TokenLookupInputs& in, const Token& t, std::int64_t nowMillis) {
@@ -227,11 +250,7 @@ std::string tokenLookup(std::string_view arg, const TokenLookupInputs& in) {
   if (isAddress(query)) {
     const Json pairs = getJson(in.http, in.dexScreener + "/latest/dex/tokens/" + query, "DexScreener")
                            .value("pairs", Json::array());
-    std::vector<Token> tokens = tokensOf(pairs);  // points into `pairs`
-    const std::string wanted = query.starts_with("0x") ? text::asciiLowercased(query) : query;
-    std::erase_if(tokens, [&](const Token& t) {
-      return (t.address.starts_with("0x") ? text::asciiLowercased(t.address) : t.address) != wanted;
-    });
+    std::vector<Token> tokens = tokensAt(pairs, query);  // points into `pairs`
     if (tokens.empty()) return "DexScreener knows no pool trading " + query + ".";
     // The same contract on several EVM networks: the deepest is described,
     // the others named.
@@ -257,6 +276,18 @@ std::string tokenLookup(std::string_view arg, const TokenLookupInputs& in) {
   }
   if (named.size() > kMostListed) out += fmt::format("\n… and {} more.", named.size() - kMostListed);
   return out;
+}
+
+TokenChart tokenChart(std::string_view address, const TokenLookupInputs& in) {
+  using namespace token_research;
+  const std::string query = text::trimmed(address);
+  if (!isAddress(query)) throw AgentError("A token chart needs the token's contract address or mint.");
+  const Json pairs = getJson(in.http, in.dexScreener + "/latest/dex/tokens/" + query, "DexScreener")
+                         .value("pairs", Json::array());
+  std::vector<Token> tokens = tokensAt(pairs, query);
+  if (tokens.empty()) throw AgentError("DexScreener knows no pool trading " + query + ".");
+  const Token& t = tokens.front();
+  return TokenChart{t.symbol.empty() ? query : t.symbol, t.chain, field(t.deepest(), "pairAddress"), monthOf(in, t)};
 }
 
 LookupHandler tokenLookupHandler(TokenLookupInputs inputs) {

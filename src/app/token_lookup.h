@@ -12,7 +12,11 @@
 #include <string_view>
 
 #include "app/agent.h"
+#include <cstdint>
+#include <vector>
+
 #include "base/clock.h"
+#include "base/decimal.h"
 #include "base/http.h"
 
 namespace orwenna::Agent {
@@ -25,6 +29,18 @@ struct TokenLookupInputs {
 };
 
 std::string tokenLookup(std::string_view arg, const TokenLookupInputs& inputs);
+
+struct TokenCandle {
+  std::int64_t t = 0;  // the day's start, milliseconds since 1970
+  Decimal open, high, low, close;
+};
+struct TokenChart {
+  std::string symbol, chain, pool;
+  std::vector<TokenCandle> candles;  // oldest first; empty when none are known
+};
+// The month of the deepest pool trading the token at `address`, for the
+// chart beside the chat. Throws AgentError with the sentence.
+TokenChart tokenChart(std::string_view address, const TokenLookupInputs& inputs);
 
 // The handler for `Lookups`; the client must outlive it.
 LookupHandler tokenLookupHandler(TokenLookupInputs inputs);

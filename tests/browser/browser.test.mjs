@@ -146,6 +146,11 @@ try {
   await page.waitForSelector(".chart svg rect", { timeout: 10000 });
   assert.ok(await page.locator(".chart svg rect").count() >= 20, "the candles are drawn");
   await page.screenshot({ path: join(shots, "chart.png") });
+  // A token's page shows the month of its deepest pool in the same place.
+  await send("show token DezXAZ8z7PnrnRJjz3wXBoRgixCa6xjnB7YaB1pPB263");
+  await page.waitForFunction(() => document.querySelector(".chart h3")?.textContent.includes("Bonk · month"), null, { timeout: 10000 });
+  assert.equal(await page.locator(".chart svg rect").count(), 30, "a candle a day");
+  await page.screenshot({ path: join(shots, "token-chart.png") });
 
   // The model picker lists the providers and switches the model.
   await page.click("#open-settings");

@@ -46,6 +46,7 @@ std::string answerFor(const std::string& prompt) {
       {"hello", R"({"route":"chat","reply":"Hello! I can size a trade, move money between your wallets, or read your balances."})"},
       {"slow", R"({"route":"chat","reply":"That took a while."})"},
       {"chart btc", R"({"route":"command","command":"chart BTC week"})"},
+      {"show token", R"({"route":"command","command":"show token DezXAZ8z7PnrnRJjz3wXBoRgixCa6xjnB7YaB1pPB263"})"},
   };
   std::size_t best = 0;
   std::string answer = answers[2].second;
@@ -112,6 +113,17 @@ class FakePanel final : public AppPanel {
     if (action == "settings") {
       return WebAnswer{200, Json{{"riskPolicy", RiskPolicy{}.toJson()}, {"testnet", false},
                                  {"endpoints", Json{{"ORWENNA_HL_API", "http://127.0.0.1:1"}}}}};
+    }
+    if (action == "tokenChart") {
+      if (body.value("address", std::string()) != "DezXAZ8z7PnrnRJjz3wXBoRgixCa6xjnB7YaB1pPB263")
+        return WebAnswer{502, Json{{"error", "DexScreener knows no pool trading that."}}};
+      Json list = Json::array();
+      for (int i = 0; i < 30; ++i) {
+        const std::string base = "0.0000" + std::to_string(2100 + (i % 5) * 40 - (i % 3) * 25);
+        list.push_back(Json{{"t", 1800000000000LL + i * 86400000LL}, {"o", base}, {"h", "0.00002600"},
+                            {"l", "0.00001900"}, {"c", "0.0000" + std::to_string(2150 + (i % 4) * 30)}});
+      }
+      return WebAnswer{200, Json{{"coin", "Bonk"}, {"range", "month"}, {"candles", std::move(list)}}};
     }
     if (action == "candles") {
       Json list = Json::array();

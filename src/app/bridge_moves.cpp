@@ -98,13 +98,6 @@ std::string tokenAccountOwner(const SolanaRPC& rpc, const std::string& account) 
   return Base58::encode(ByteView(info->data).subspan(32, 32));
 }
 
-std::uint64_t tokenAccountAmount(const Bytes& data) {
-  if (data.size() < 72) return 0;
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | data[64 + static_cast<std::size_t>(i)];
-  return v;
-}
-
 std::string outcomeWords(const ChainSendOutcome& o, const std::string& chain) {
   switch (o.kind) {
     case ChainSendOutcome::Kind::failed:
@@ -182,7 +175,7 @@ Decimal BridgeMoves::balance(const End& end, const std::string& owner) const {
     const std::string ata =
         SPL::associatedTokenAddress(owner, SolanaPrograms::kUsdcMint, SolanaPrograms::kToken);
     auto info = rpc.accountInfo(ata);
-    return info ? fromBaseUnits(std::to_string(tokenAccountAmount(info->data)), 6) : Decimal(0);
+    return info ? fromBaseUnits(std::to_string(SPL::accountAmount(info->data)), 6) : Decimal(0);
   }
   EVMRPC rpc = services_.evm(*end.network);
   Bytes answer = rpc.ethCall(end.network->usdc, ABI::call("balanceOf(address)", {ABI::Value::address(owner)}));

@@ -39,6 +39,22 @@ bool isEVMNetworkName(const std::string& network) {
 }
 
 // `amount` in base units of `decimals`; nothing when it has more decimals or is not positive.
+// Base units as a decimal amount; nothing past what a Decimal holds.
+std::optional<Decimal> wholeUnits(const UInt256& units, int decimals) {
+  std::string digits = toDecimalString(units);
+  if (decimals > 0) {
+    if (digits.size() <= static_cast<std::size_t>(decimals)) {
+      digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+    }
+    digits.insert(digits.size() - static_cast<std::size_t>(decimals), ".");
+  }
+  try {
+    return Decimal::parse(digits);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 std::optional<UInt256> baseUnits(const Decimal& amount, int decimals) {
   if (!amount.isPositive()) return std::nullopt;
   Decimal scaled = amount.scaledByPowerOfTen(decimals);
@@ -254,32 +270,59 @@ std::optional<ExecutionResult> SendMoves::run(const PendingAction& step) {
       return reported(sender.send(m), c->amount.toString() + " SOL to " + to->name, "Solana");
     }
     if (const auto* c = std::get_if<wallet::sendToken>(&command->value)) {
-      if (!c->amount) return failed(nothingSigned("Say how much " + c->token + " to send"));
       const std::string network = c->network.value_or("solana");
+      // "all" is the wallet's whole balance of the token, read just before.
+      auto solanaSend = [&](const std::string& mint, int decimals, const std::string& label) {
+        Decimal amount;
+        if (c->amount) {
+          amount = *c->amount;
+        } else {
+          SolanaRPC rpc = services_.solana();
+          auto mintInfo = rpc.accountInfo(mint);
+          if (!mintInfo) return failed(nothingSigned("The token " + mint + " isn't on Solana"));
+          auto account =
+              rpc.accountInfo(SPL::associatedTokenAddress(need(addresses_().solana, "Solana"), mint, mintInfo->owner));
+          const UInt256 held = account ? SPL::accountAmount(account->data) : 0;
+          auto whole = wholeUnits(held, decimals);
+          if (held == 0 || !whole) return failed(nothingSigned("The wallet holds no " + label + " to send"));
+          amount = *whole;
+        }
+        return solanaToken(c->name, mint, decimals, amount, label);
+      };
+      auto evmSend = [&](const EVMNetwork& n, const std::string& contract, int decimals, const std::string& label) {
+        Decimal amount;
+        if (c->amount) {
+          amount = *c->amount;
+        } else {
+          Bytes answer = services_.evm(n).ethCall(
+              contract, ABI::call("balanceOf(address)", {ABI::Value::address(need(addresses_().evm, "EVM"))}));
+          auto whole = answer.size() == 32 ? wholeUnits(fromBigEndian(answer), decimals) : std::nullopt;
+          if (!whole || !whole->isPositive())
+            return failed(nothingSigned("The wallet holds no " + label + " to send on " + n.name));
+          amount = *whole;
+        }
+        return evmToken(c->name, n, contract, decimals, amount, label);
+      };
       if (network == "solana") {
-        if (text::asciiLowercased(c->token) == "usdc") {
-          return solanaToken(c->name, std::string(SolanaPrograms::kUsdcMint), 6, *c->amount, "USDC");
-        }
+        if (text::asciiLowercased(c->token) == "usdc") return solanaSend(std::string(SolanaPrograms::kUsdcMint), 6, "USDC");
         auto known = SpotAsset::known(c->token);
-        if (known && !known->mint.empty()) {
-          return solanaToken(c->name, known->mint, known->decimals, *c->amount, known->symbol);
-        }
+        if (known && !known->mint.empty()) return solanaSend(known->mint, known->decimals, known->symbol);
         if (!isSolanaAddress(c->token)) return failed(nothingSigned("orwenna doesn't know the token " + c->token + " on Solana"));
         SolanaRPC rpc = services_.solana();
         auto mint = rpc.accountInfo(c->token);
         if (!mint || mint->data.size() < 45) return failed(nothingSigned("The token " + c->token + " isn't on Solana"));
-        return solanaToken(c->name, c->token, mint->data[44], *c->amount, c->token);
+        return solanaSend(c->token, mint->data[44], c->token);
       }
       const EVMNetwork* n = EVMNetwork::byKey(network);
       if (!n) return failed(nothingSigned("orwenna doesn't send on " + network));
-      if (text::asciiLowercased(c->token) == "usdc") return evmToken(c->name, *n, n->usdc, n->usdcDecimals, *c->amount, "USDC");
+      if (text::asciiLowercased(c->token) == "usdc") return evmSend(*n, n->usdc, n->usdcDecimals, "USDC");
       if (AddressCheck::problem(c->token, AddressCheck::Network::ethereum)) {
         return failed(nothingSigned("Name the token on " + n->name + " by its 0x contract address"));
       }
       EVMRPC rpc = services_.evm(*n);
       Bytes answer = rpc.ethCall(c->token, ABI::call("decimals()", {}));
       if (answer.size() != 32 || fromBigEndian(answer) > 77) return failed(nothingSigned(c->token + " doesn't answer like a token"));
-      return evmToken(c->name, *n, c->token, static_cast<int>(fromBigEndian(answer)), *c->amount, c->token);
+      return evmSend(*n, c->token, static_cast<int>(fromBigEndian(answer)), c->token);
     }
     if (const auto* c = std::get_if<wallet::sendNear>(&command->value)) return nearMove(NearMove::Kind::transfer, c->name, c->amount);
     if (const auto* c = std::get_if<wallet::closeNear>(&command->value)) {

@@ -14,13 +14,6 @@ const SwapSide kUsdcSide{Jupiter::kUSDC, 6, false, "USDC"};
 
 SwapSide sideOf(const SpotAsset& asset) { return {asset.mint, asset.decimals, asset.token2022, asset.symbol}; }
 
-std::uint64_t swapTokenAmount(const Bytes& data) {
-  if (data.size() < 72) return 0;
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | data[64 + static_cast<std::size_t>(i)];
-  return v;
-}
-
 Decimal fromUnits(std::uint64_t units, int decimals) {
   return Decimal::parse(std::to_string(units)).scaledByPowerOfTen(-decimals);
 }
@@ -53,7 +46,7 @@ Decimal SwapMoves::spendable(const Pair& pair, const std::string& owner) {
   }
   const std::string program(pair.input.token2022 ? SolanaPrograms::kToken2022 : SolanaPrograms::kToken);
   auto info = rpc.accountInfo(SPL::associatedTokenAddress(owner, pair.input.mint, program));
-  return info ? fromUnits(swapTokenAmount(info->data), pair.input.decimals) : Decimal(0);
+  return info ? fromUnits(SPL::accountAmount(info->data), pair.input.decimals) : Decimal(0);
 }
 
 std::optional<SwapMoves::Card> SwapMoves::card(const WalletCommand& command) {

@@ -103,4 +103,11 @@ std::vector<SolanaInstruction> SPL::transferInstructions(const Transfer& t) {
   return out;
 }
 
+std::uint64_t SPL::accountAmount(ByteView data) {
+  if (data.size() < 72) return 0;
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | data[64 + static_cast<std::size_t>(i)];
+  return v;
+}
+
 }  // namespace orwenna

@@ -35,6 +35,10 @@ struct SPL {
   static std::string associatedTokenAddress(std::string_view owner, std::string_view mint,
                                             std::string_view tokenProgram);
 
+  // The base-unit amount a token account's data holds (little-endian at
+  // byte 64, the same layout under Token-2022); 0 for data too short to be one.
+  static std::uint64_t accountAmount(ByteView data);
+
   struct Transfer {
     std::string owner;         // the sending wallet; signs
     std::string recipient;     // the receiving wallet (not its token account)

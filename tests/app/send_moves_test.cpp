@@ -71,6 +71,23 @@ TEST_F(SendMovesTest, UsdcToASavedNameOnSolanaAndOnBase) {
   EXPECT_EQ(evm.token(base.usdc, kMomEvm), UInt256(1'250'000));
   EXPECT_EQ(journal.entries().size(), 4u);
   EXPECT_TRUE(journal.open().empty());
+
+  // "all" is the balance read just before: 7.5 USDC left on Solana, 3.75 on Base.
+  r = run("send all USDC to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(r->reply.rfind("Sent 7.5 USDC to Mom on Solana.", 0), 0u) << r->reply;
+  EXPECT_EQ(solana.token(SPL::associatedTokenAddress(kMomSolana, kUsdc, SolanaPrograms::kToken))->amount, 10'000'000u);
+  r = run("send all USDC on base to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.token(base.usdc, kMomEvm), UInt256(5'000'000));
+  const int signatures = signer.signatures;
+  r = run("send all USDC on base to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::failed);
+  EXPECT_EQ(r->reply, "The wallet holds no USDC to send on Base. Nothing was signed.");
+  EXPECT_EQ(signer.signatures, signatures);
 }
 
 TEST_F(SendMovesTest, AnUnsavedRecipientIsRefusedBeforeAnythingIsBuilt) {

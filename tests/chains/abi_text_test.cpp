@@ -1,7 +1,7 @@
 // Contract reads as text: signatures, argument words and the decoding of
-// eth_call answers, against the worked example of the Solidity ABI
-// specification (docs.soliditylang.org, "Contract ABI Specification",
-// f(uint256,uint32[],bytes10,bytes)) and its broken twins.
+// eth_call answers, against the worked example f(uint256,uint32[],bytes10,bytes)
+// of the Solidity documentation (docs.soliditylang.org, the ABI chapter) and
+// its broken twins.
 #include "chains/abi_text.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ TEST(ABIText, SignaturesParseToCanonicalTypesAndRefuseWhatIsNotOne) {
   }
 }
 
-TEST(ABIText, TheSpecificationsExampleEncodesAndDecodesBothWays) {
+TEST(ABIText, TheSolidityExampleEncodesAndDecodesBothWays) {
   auto f = ABIFunction::parse("f(uint256,uint32[],bytes10,bytes)(uint256,uint32[],bytes10,bytes)");
   ASSERT_TRUE(f);
   auto words = abi_text::words(R"(0x123 ["0x456", 1929] 0x31323334353637383930 0x48656c6c6f2c20776f726c6421)");

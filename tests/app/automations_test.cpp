@@ -4,6 +4,10 @@
 // against a real Workspace on its app thread.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -473,6 +477,46 @@ TEST(AutomationRound, AnAlertOnAPlanBringsThePlanBackAsItNowStandsWithoutTakingT
   // The card carries the plan with the edit (the rules may add their leverage).
   EXPECT_EQ(parked.at(screen).command.rfind(planNow, 0), 0u) << parked.at(screen).command;
   EXPECT_NE(planNow.find("stop 3%"), std::string::npos) << planNow;
+}
+
+// A writer killed with SIGKILL while it adds alerts leaves alerts.json whole:
+// the next start reads it without setting it aside, with every alert whose
+// set returned before the kill.
+TEST(PriceAlerts, AKillWhileSavingLeavesTheFileWhole) {
+  testing::TempDir dir;
+  testing::FixedClock clock;
+  std::size_t acknowledged = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(report[0]);
+      PriceAlerts alerts(dir.path(), clock, SecureRandom::shared());
+      for (int i = 0;; ++i) {
+        const std::string price = std::to_string(50000 + trial * 1000 + i);
+        (void)alerts.set(request(alertAt("BTC", price.c_str(), false), Decimal(90000)), Language::english);
+        const std::uint64_t n = alerts.all().size();
+        if (::write(report[1], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) _exit(3);
+      }
+    }
+    ::close(report[1]);
+    std::uint64_t n = 0;
+    for (int r = 0; r < 1 + trial * 3; ++r) {
+      ASSERT_EQ(::read(report[0], &n, sizeof n), static_cast<ssize_t>(sizeof n));
+      acknowledged = n;
+    }
+    ::kill(child, SIGKILL);
+    while (::read(report[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n)) acknowledged = n;
+    ::close(report[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    PriceAlerts reloaded(dir.path(), clock, SecureRandom::shared());
+    EXPECT_FALSE(reloaded.loadNotice().has_value()) << *reloaded.loadNotice();
+    EXPECT_GE(reloaded.all().size(), acknowledged) << "trial " << trial;
+    EXPECT_LE(reloaded.all().size(), acknowledged + 1) << "trial " << trial;
+  }
 }
 
 }  // namespace

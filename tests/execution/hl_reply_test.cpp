@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <thread>
+
 #include "execution/hl_nonces.h"
 #include "support/test_support.h"
 
@@ -74,6 +78,33 @@ TEST(HLNonces, StrictlyIncreaseWithinAMillisecondAndStartAboveTheJournal) {
   journal.append({1, "hyperliquid", "not-a-nonce", Journal::Entry::Kind::signed_, "x"});
   HLNonces restarted(clock, HLNonces::highestIn(journal));
   EXPECT_EQ(restarted.next(), 1'800'000'000'901u);  // the clock is behind the journal's floor
+}
+
+// The guardian, the executor and the page's moves take nonces from one source
+// at once: under contention every nonce is unique, and each taker sees its own
+// strictly increase.
+TEST(HLNonces, UniqueAndIncreasingUnderConcurrentTakers) {
+  testing::FixedClock clock(1'800'000'000'000);
+  HLNonces nonces(clock);
+  constexpr int kThreads = 8, kEach = 2000;
+  std::vector<std::vector<std::uint64_t>> taken(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        taken[static_cast<std::size_t>(t)].push_back(nonces.next());
+        if (i % 500 == 0) clock.sleepFor(1);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::set<std::uint64_t> all;
+  for (const auto& mine : taken) {
+    EXPECT_TRUE(std::is_sorted(mine.begin(), mine.end()) && std::adjacent_find(mine.begin(), mine.end()) == mine.end());
+    all.insert(mine.begin(), mine.end());
+  }
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_EQ(nonces.last(), *all.rbegin());
 }
 
 }  // namespace

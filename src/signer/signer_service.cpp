@@ -467,7 +467,7 @@ struct SignerServiceHandlers {
       auto network = AddressCheck::networkFromRawValue(a.network);
       if (!network) return refused("Unknown network " + a.network + ".");
       if (auto p = AddressCheck::problem(a.address, *network)) return refused(a.name + ": " + *p);
-      if (auto p = AddressCheck::labelProblem(a.name)) return refused(*p);
+      if (auto p = AddressCheck::nameProblem(a.name)) return refused(*p);
       if (auto p = AddressCheck::labelProblem(a.memo)) return refused(*p);
       if (a.name.empty()) return refused("An address needs a name.");
       lines += fmt::format("{} — {} ({}){}\n", a.name, a.address, AddressCheck::displayName(*network),

@@ -176,6 +176,16 @@ std::optional<std::string> AddressCheck::labelProblem(std::string_view label) {
   return std::nullopt;
 }
 
+std::optional<std::string> AddressCheck::nameProblem(std::string_view name) {
+  if (auto p = labelProblem(name)) return p;
+  for (std::string_view mark : {".", "!", "\"", "«", "»", "“", "”"}) {
+    if (name.ends_with(mark) || name.starts_with(mark)) {
+      return "A name can't begin or end with quotes, nor end with “.” or “!”: a command could not name it exactly.";
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> AddressCheck::xAddress(std::string_view classic, std::uint32_t tag) {
   auto payload = Base58::checkDecode(classic, Base58::kXrpAlphabet);
   if (!payload || payload->size() != 21 || (*payload)[0] != 0x00) return std::nullopt;

@@ -47,6 +47,9 @@ struct AddressCheck {
   [[nodiscard]] static std::optional<std::string> problem(std::string_view address, Network network);
   // Nothing when a contact name or memo is acceptable, else the message.
   [[nodiscard]] static std::optional<std::string> labelProblem(std::string_view text);
+  // A contact name also may not end with "." or "!" nor begin or end with a
+  // quote: the command reader drops those, so no line could name it exactly.
+  [[nodiscard]] static std::optional<std::string> nameProblem(std::string_view name);
   // The X-address of a classic r-address with `tag`; nothing when the classic
   // address does not decode to a 20-byte account id.
   [[nodiscard]] static std::optional<std::string> xAddress(std::string_view classic, std::uint32_t tag);

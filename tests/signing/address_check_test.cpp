@@ -254,6 +254,13 @@ TEST(AddressCheck, Labels) {
       {"", std::nullopt},
   };
   for (const auto& [label, problem] : cases) EXPECT_EQ(AddressCheck::labelProblem(label), problem) << label;
+
+  // A contact name must survive being written into a command line and read back.
+  for (const char* bad : {"Mom.", "Mom!", "«Mom»", "\"Mom", "Mom”", "“Mom"})
+    EXPECT_TRUE(AddressCheck::nameProblem(bad).has_value()) << bad;
+  for (const char* good : {"Mom", "St. Mary", "Mom's!savings", "Мама"})
+    EXPECT_EQ(AddressCheck::nameProblem(good), std::nullopt) << good;
+  EXPECT_EQ(AddressCheck::nameProblem("Mom\tsavings"), invisible);
 }
 
 TEST(AddressCheck, XAddressesOfTheXrplTaggedAddressExamples) {

@@ -7,8 +7,10 @@
 // signer, as the chat's Confirm does, and prints the outcome. Recipients come
 // only from the signer's address book; a swap or a bridge is held to its
 // card's quote.
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "app/bridge_moves.h"
 #include "app/call_moves.h"
@@ -68,30 +70,59 @@ void printOutcome(const MoveOptions& options, Json out, const std::string& card,
   if (result.outcome != ExecutionResult::Outcome::done) throw CommandFailure(result.reply);
 }
 
+// What a move carried out from here needs: the signer's own addresses, the
+// services, the signer as the pipelines' signer, and the journal.
+struct MoveParts {
+  explicit MoveParts(const SignerLocation& location)
+      : addresses(addressesOf(ask(location, signer_request::Status{}))),
+        services(Services::fromProcess()),
+        signer(location),
+        journal(Journal::inDataFolder(AppPaths::fromEnvironment().dataDir)) {}
+  static WalletAddresses addressesOf(const SignerReply& status) {
+    return WalletAddresses{status.solanaAddress, status.evmAddress, status.nearAddress};
+  }
+  std::function<WalletAddresses()> fixed() const {
+    return [a = addresses] { return a; };
+  }
+
+  WalletAddresses addresses;
+  Services services;
+  SocketTradeSigner signer;
+  Journal journal;
+};
+
+// A card that is refused or only shown: prints it (the JSON with the refusal,
+// or the card and how to go on) and throws the refusal. False when the move
+// is to be carried out.
+bool shownOnly(const MoveOptions& options, Json out, const std::string& text,
+               const std::optional<std::string>& refusal) {
+  if (!refusal && options.confirm) return false;
+  if (options.json) {
+    if (refusal) out["refusal"] = *refusal;
+    std::cout << out.dump(2) << '\n';
+  } else if (!refusal) {
+    std::cout << text << '\n' << "Run again with --confirm to carry it out.\n";
+  }
+  if (refusal) throw CommandFailure(*refusal);
+  return true;
+}
+
+// Progress lines of a long move (a bridge), for a person watching.
+std::function<void(const std::string&)> progressTo(const MoveOptions& options) {
+  return [&options](const std::string& line) {
+    if (!options.json) std::cout << "  … " << line << std::endl;
+  };
+}
+
 // False when the line is not a swap.
 bool runSwap(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
-  SignerReply status = ask(location, signer_request::Status{});
-  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  Services services = Services::fromProcess();
-  SocketTradeSigner signer(location);
-  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
-  SwapMoves swaps(services, signer, journal, [addresses] { return addresses; }, nullptr);
+  MoveParts m(location);
+  SwapMoves swaps(m.services, m.signer, m.journal, m.fixed(), nullptr);
   auto card = swaps.card(command);
   if (!card) return false;
   Json out{{"line", command.line()}, {"card", card->refusal ? *card->refusal : card->text}, {"chain", "Solana"}};
-  if (card->refusal) {
-    if (options.json) std::cout << out.dump(2) << '\n';
-    throw CommandFailure(*card->refusal);
-  }
-  out["minOut"] = card->minOut.toString();
-  if (!options.confirm) {
-    if (options.json) {
-      std::cout << out.dump(2) << '\n';
-    } else {
-      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
-    }
-    return true;
-  }
+  if (!card->refusal) out["minOut"] = card->minOut.toString();
+  if (shownOnly(options, out, card->text, card->refusal)) return true;
   printOutcome(options, out, card->text, *swaps.swap(command, card));
   return true;
 }
@@ -99,34 +130,18 @@ bool runSwap(const MoveOptions& options, const WalletCommand& command, const Sig
 // False when the line is not a bridge.
 bool runBridge(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
   if (!BridgeMoves::planOf(command)) return false;
-  SignerReply status = ask(location, signer_request::Status{});
-  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  Services services = Services::fromProcess();
-  SocketTradeSigner signer(location);
-  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
-  BridgeMoves bridges(services, signer, journal, [addresses] { return addresses; }, nullptr,
-                      [&options](const std::string& line) {
-                        if (!options.json) std::cout << "  … " << line << std::endl;
-                      });
+  MoveParts m(location);
+  BridgeMoves bridges(m.services, m.signer, m.journal, m.fixed(), nullptr, progressTo(options));
   auto card = bridges.card(command);
   Json out{{"line", command.line()},
            {"card", card->refusal ? *card->refusal : card->text},
            {"route", card->route == BridgeMoves::Route::relay ? "relay" : "1click"}};
-  if (card->refusal) {
-    if (options.json) std::cout << out.dump(2) << '\n';
-    throw CommandFailure(*card->refusal);
+  if (!card->refusal) {
+    out["amount"] = card->amount.toString();
+    out["minOut"] = card->minOut.toString();
+    out["recipient"] = card->recipient;
   }
-  out["amount"] = card->amount.toString();
-  out["minOut"] = card->minOut.toString();
-  out["recipient"] = card->recipient;
-  if (!options.confirm) {
-    if (options.json) {
-      std::cout << out.dump(2) << '\n';
-    } else {
-      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
-    }
-    return true;
-  }
+  if (shownOnly(options, out, card->text, card->refusal)) return true;
   printOutcome(options, out, card->text, *bridges.bridge(command, card));
   return true;
 }
@@ -140,20 +155,9 @@ bool runRecurring(const MoveOptions& options, const WalletCommand& command, cons
     return false;
   }
   Json out{{"line", command.line()}};
-  if (!listing && !options.confirm) {
-    if (options.json) {
-      std::cout << out.dump(2) << '\n';
-    } else {
-      std::cout << command.line() << '\n' << "Run again with --confirm to carry it out.\n";
-    }
-    return true;
-  }
-  SignerReply status = ask(location, signer_request::Status{});
-  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  Services services = Services::fromProcess();
-  SocketTradeSigner signer(location);
-  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
-  RecurringMoves recurring(services, signer, journal, [addresses] { return addresses; }, nullptr);
+  if (!listing && shownOnly(options, out, command.line(), std::nullopt)) return true;
+  MoveParts m(location);
+  RecurringMoves recurring(m.services, m.signer, m.journal, m.fixed(), nullptr);
   printOutcome(options, out, command.line(), *recurring.run(PendingAction{command}));
   return true;
 }
@@ -161,20 +165,13 @@ bool runRecurring(const MoveOptions& options, const WalletCommand& command, cons
 // False when the line is not a lending move.
 bool runYield(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location,
               const AddressBook& book) {
-  SignerReply status = ask(location, signer_request::Status{});
-  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  Services services = Services::fromProcess();
-  SocketTradeSigner signer(location);
-  Journal journal = Journal::inDataFolder(AppPaths::fromEnvironment().dataDir);
-  auto fixed = [addresses] { return addresses; };
+  MoveParts m(location);
   // The steps of a spread (a bridge, a swap, a send) go through the same chain as in the app.
-  SendMoves sends(services, book, signer, journal, fixed);
-  CallMoves calls(services, signer, journal, fixed, &sends);
-  YieldMoves yields(services, signer, journal, fixed, &calls);
-  SwapMoves swaps(services, signer, journal, fixed, &yields);
-  BridgeMoves bridges(services, signer, journal, fixed, &swaps, [&options](const std::string& line) {
-    if (!options.json) std::cout << "  … " << line << std::endl;
-  });
+  SendMoves sends(m.services, book, m.signer, m.journal, m.fixed());
+  CallMoves calls(m.services, m.signer, m.journal, m.fixed(), &sends);
+  YieldMoves yields(m.services, m.signer, m.journal, m.fixed(), &calls);
+  SwapMoves swaps(m.services, m.signer, m.journal, m.fixed(), &yields);
+  BridgeMoves bridges(m.services, m.signer, m.journal, m.fixed(), &swaps, progressTo(options));
   yields.setHead(&bridges);
   std::optional<YieldMoves::Card> card = yields.card(command);
   if (!card && (std::holds_alternative<wallet::contractCall>(command.value) ||
@@ -183,18 +180,7 @@ bool runYield(const MoveOptions& options, const WalletCommand& command, const Si
   }
   if (!card) return false;
   Json out{{"line", command.line()}, {"card", card->text}, {"steps", card->lines}};
-  if (card->refusal) {
-    if (options.json) std::cout << out.dump(2) << '\n';
-    throw CommandFailure(*card->refusal);
-  }
-  if (!options.confirm) {
-    if (options.json) {
-      std::cout << out.dump(2) << '\n';
-    } else {
-      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
-    }
-    return true;
-  }
+  if (shownOnly(options, out, card->text, card->refusal)) return true;
   printOutcome(options, out, card->text, *yields.run(PendingAction{command}));
   return true;
 }
@@ -218,22 +204,9 @@ void runMove(const MoveOptions& options) {
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;
-  if (card->refusal || !options.confirm) {
-    if (options.json) {
-      if (card->refusal) out["refusal"] = *card->refusal;
-      std::cout << out.dump(2) << '\n';
-    } else if (!card->refusal) {
-      std::cout << card->text << '\n' << "Run again with --confirm to carry it out.\n";
-    }
-    if (card->refusal) throw CommandFailure(*card->refusal);
-    return;
-  }
-  SignerReply status = ask(location, signer_request::Status{});
-  WalletAddresses addresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  Services services = Services::fromProcess();
-  SocketTradeSigner signer(location);
-  Journal journal = Journal::inDataFolder(paths.dataDir);
-  SendMoves moves(services, book, signer, journal, [addresses] { return addresses; });
+  if (shownOnly(options, out, card->text, card->refusal)) return;
+  MoveParts m(location);
+  SendMoves moves(m.services, book, m.signer, m.journal, m.fixed());
   auto result = moves.run(PendingAction{*command});
   printOutcome(options, out, card->text, *result);
 }

@@ -21,18 +21,7 @@ chmod +x "$home/bin/systemctl"
 export SYSTEMCTL_LOG=$home/systemctl.log
 export PATH=$home/bin:$PATH
 units=$ORWENNA_HOME/systemd/user
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  local name=$1 status=$2 pattern=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
-  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
-}
+. "$(dirname "$0")/expect.sh"
 
 expect status-off 0 'Keep running is off \(timer inactive\)' -- "$bin" keep-running status
 expect on 0 'Keep running is on' -- "$bin" keep-running on

@@ -7,19 +7,7 @@ bin=$1
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export ORWENNA_HOME=$home
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# expect NAME STATUS PATTERN -- COMMAND... : runs COMMAND, checks exit status and that output matches PATTERN.
-expect() {
-  local name=$1 status=$2 pattern=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
-  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
-}
+. "$(dirname "$0")/expect.sh"
 
 expect version 0 '^orwenna [0-9]+\.[0-9]+\.[0-9]+$' -- "$bin" --version
 expect overview 0 'keys' -- "$bin" --help

@@ -19,18 +19,7 @@ export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
 # Nothing may reach a real node.
 export ORWENNA_SOLANA_RPC=http://127.0.0.1:9 ORWENNA_NEAR_RPC=http://127.0.0.1:9 ORWENNA_EVM_RPC_BASE=http://127.0.0.1:9
 export ORWENNA_JUPITER_API=http://127.0.0.1:9 ORWENNA_JUPITER_RECURRING_API=http://127.0.0.1:9 ORWENNA_RELAY_API=http://127.0.0.1:9 ORWENNA_ONECLICK_API=http://127.0.0.1:9
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  local name=$1 status=$2 pattern=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
-  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
-}
+. "$(dirname "$0")/expect.sh"
 
 printf 'PIN correct horse\n' > "$home/script"
 phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"

@@ -14,18 +14,7 @@ stop_signer() {
 trap stop_signer EXIT
 export ORWENNA_HOME=$home ORWENNA_TEST=1 ORWENNA_SIGNER_SCRYPT_LOG2N=10
 export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  local name=$1 status=$2 pattern=$3
-  shift 4
-  local out rc
-  out=$("$@" 2>&1)
-  rc=$?
-  [ "$rc" -eq "$status" ] || fail "$name: exit status $rc, wanted $status; output: $out"
-  grep -qE -- "$pattern" <<<"$out" || fail "$name: output does not match /$pattern/: $out"
-}
+. "$(dirname "$0")/expect.sh"
 
 printf 'PIN correct horse\nCANCEL\nOK\nOK\n' > "$home/script"
 phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"

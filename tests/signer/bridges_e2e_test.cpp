@@ -18,6 +18,7 @@
 #include "fakes/fake_bridges.h"
 #include "signing/signer_client.h"
 #include "signing/trade_signer.h"
+#include "signer/real_signer_fixture.h"
 #include "support/test_support.h"
 
 namespace orwenna {
@@ -32,17 +33,10 @@ constexpr const char* kPhrase =
 const std::string kUsdc(SolanaPrograms::kUsdcMint);
 const std::string kBaseUsdc = "0x833589fcd6edb6e08f4c7c32d4f71b54bda02913";
 
-class BridgesE2E : public ::testing::Test {
+class BridgesE2E : public testing::RealSignerTest {
  protected:
   void SetUp() override {
-    setenv("ORWENNA_HOME", (dir.path() / "home").c_str(), 1);
-    setenv("ORWENNA_TEST", "1", 1);
-    setenv("ORWENNA_PINENTRY", ORWENNA_FAKE_PINENTRY, 1);
-    setenv("FAKE_PINENTRY_SCRIPT", (dir.path() / "script").c_str(), 1);
-    setenv("ORWENNA_SIGNER_SCRYPT_LOG2N", "10", 1);
-    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "5", 1);
-    paths = AppPaths::fromEnvironment();
-    location = SignerLocation{paths.runtimeDir / SignerLocation::kSocketName, ORWENNA_SIGNER_PROGRAM};
+    RealSignerTest::SetUp();
     services.endpoints.solanaRpc = solana.node.url();
     services.endpoints.evmNodes["base"] = {base.node.url()};
     services.endpoints.nearRpc = near.node.url();
@@ -54,23 +48,6 @@ class BridgesE2E : public ::testing::Test {
     EXPECT_TRUE(send(sr::ImportMnemonic{kPhrase, "", false}).ok);
     SignerReply status = send(sr::Status{});
     me = WalletAddresses{status.solanaAddress, status.evmAddress, status.nearAddress};
-  }
-  void TearDown() override {
-    if (auto pid = readFile(paths.runtimeDir / "signer.lock"); pid && !pid->empty()) {
-      ::kill(static_cast<pid_t>(std::stol(*pid)), SIGTERM);
-      for (int i = 0; i < 200 && std::filesystem::exists(location.socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-    }
-    for (const char* name : {"ORWENNA_HOME", "ORWENNA_TEST", "ORWENNA_PINENTRY", "FAKE_PINENTRY_SCRIPT",
-                             "ORWENNA_SIGNER_SCRYPT_LOG2N", "ORWENNA_SIGNER_PROMPT_SECONDS"}) {
-      unsetenv(name);
-    }
-  }
-  SignerReply send(const SignerRequest& request) { return SignerClient(location).send(request); }
-  std::size_t prompts() const {
-    std::string log = readFile(dir.path() / "script.log").value_or("");
-    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
   }
   std::uint64_t solanaUsdc(const std::string& owner) {
     auto account = solana.token(SPL::associatedTokenAddress(owner, kUsdc, SolanaPrograms::kToken));
@@ -95,9 +72,6 @@ class BridgesE2E : public ::testing::Test {
     return moves.bridge(*command, card);
   }
 
-  testing::TempDir dir;
-  AppPaths paths;
-  SignerLocation location;
   testing::FixedClock clock;
   testing::FakeSolanaLedger solana;
   testing::FakeEVMLedger base{8453};

@@ -24,6 +24,7 @@
 #include "fakes/fake_near_node.h"
 #include "signing/signer_client.h"
 #include "signing/trade_signer.h"
+#include "signer/real_signer_fixture.h"
 #include "support/test_support.h"
 
 namespace orwenna {
@@ -46,37 +47,13 @@ class Book final : public AddressBook {
   std::vector<SavedAddress> saved;
 };
 
-class SendsE2E : public ::testing::Test {
+class SendsE2E : public testing::RealSignerTest {
  protected:
   void SetUp() override {
-    setenv("ORWENNA_HOME", (dir.path() / "home").c_str(), 1);
-    setenv("ORWENNA_TEST", "1", 1);
-    setenv("ORWENNA_PINENTRY", ORWENNA_FAKE_PINENTRY, 1);
-    setenv("FAKE_PINENTRY_SCRIPT", (dir.path() / "script").c_str(), 1);
-    setenv("ORWENNA_SIGNER_SCRYPT_LOG2N", "10", 1);
-    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "5", 1);
-    paths = AppPaths::fromEnvironment();
-    location = SignerLocation{paths.runtimeDir / SignerLocation::kSocketName, ORWENNA_SIGNER_PROGRAM};
+    RealSignerTest::SetUp();
     services.endpoints.solanaRpc = solana.node.url();
     services.endpoints.evmNodes["base"] = {evm.node.url()};
     services.endpoints.nearRpc = near.node.url();
-  }
-  void TearDown() override {
-    if (auto pid = readFile(paths.runtimeDir / "signer.lock"); pid && !pid->empty()) {
-      ::kill(static_cast<pid_t>(std::stol(*pid)), SIGTERM);
-      for (int i = 0; i < 200 && std::filesystem::exists(location.socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-    }
-    for (const char* name : {"ORWENNA_HOME", "ORWENNA_TEST", "ORWENNA_PINENTRY", "FAKE_PINENTRY_SCRIPT",
-                             "ORWENNA_SIGNER_SCRYPT_LOG2N", "ORWENNA_SIGNER_PROMPT_SECONDS"}) {
-      unsetenv(name);
-    }
-  }
-  SignerReply send(const SignerRequest& request) { return SignerClient(location).send(request); }
-  std::size_t prompts() const {
-    std::string log = readFile(dir.path() / "script.log").value_or("");
-    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
   }
   ExecutionResult run(SendMoves& moves, const std::string& line) {
     auto r = moves.run(PendingAction{*WalletCommand::parse(line)});
@@ -84,9 +61,6 @@ class SendsE2E : public ::testing::Test {
     return r.value_or(ExecutionResult{});
   }
 
-  testing::TempDir dir;
-  AppPaths paths;
-  SignerLocation location;
   testing::FixedClock clock;
   testing::FakeSolanaLedger solana;
   testing::FakeEVMLedger evm{8453};

@@ -18,6 +18,7 @@
 #include "fakes/fake_ledgers.h"
 #include "signing/signer_client.h"
 #include "signing/trade_signer.h"
+#include "signer/real_signer_fixture.h"
 #include "support/test_support.h"
 
 namespace orwenna {
@@ -33,41 +34,14 @@ const std::string kUsdc(Jupiter::kUSDC);
 const std::string kJup = "JUPyiwrYJFskUPiHa7hkeR8VUtAeFoSYbKedZNsDvCN";
 const std::string kPool = "7xKXtg2CW87d97TXJSDpbD5jBkheTqA83TZRuJosgAsU";  // not the test phrase's wallet
 
-class SwapsE2E : public ::testing::Test {
+class SwapsE2E : public testing::RealSignerTest {
  protected:
   void SetUp() override {
-    setenv("ORWENNA_HOME", (dir.path() / "home").c_str(), 1);
-    setenv("ORWENNA_TEST", "1", 1);
-    setenv("ORWENNA_PINENTRY", ORWENNA_FAKE_PINENTRY, 1);
-    setenv("FAKE_PINENTRY_SCRIPT", (dir.path() / "script").c_str(), 1);
-    setenv("ORWENNA_SIGNER_SCRYPT_LOG2N", "10", 1);
-    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "5", 1);
-    paths = AppPaths::fromEnvironment();
-    location = SignerLocation{paths.runtimeDir / SignerLocation::kSocketName, ORWENNA_SIGNER_PROGRAM};
+    RealSignerTest::SetUp();
     services.endpoints.solanaRpc = solana.node.url();
     services.endpoints.jupiter = jupiter.url();
   }
-  void TearDown() override {
-    if (auto pid = readFile(paths.runtimeDir / "signer.lock"); pid && !pid->empty()) {
-      ::kill(static_cast<pid_t>(std::stol(*pid)), SIGTERM);
-      for (int i = 0; i < 200 && std::filesystem::exists(location.socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-    }
-    for (const char* name : {"ORWENNA_HOME", "ORWENNA_TEST", "ORWENNA_PINENTRY", "FAKE_PINENTRY_SCRIPT",
-                             "ORWENNA_SIGNER_SCRYPT_LOG2N", "ORWENNA_SIGNER_PROMPT_SECONDS"}) {
-      unsetenv(name);
-    }
-  }
-  SignerReply send(const SignerRequest& request) { return SignerClient(location).send(request); }
-  std::size_t prompts() const {
-    std::string log = readFile(dir.path() / "script.log").value_or("");
-    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
-  }
 
-  testing::TempDir dir;
-  AppPaths paths;
-  SignerLocation location;
   testing::FixedClock clock;
   testing::FakeSolanaLedger solana;
   SolanaRPC rpc = SolanaRPC::pinnedTo(CurlHttpClient::shared(), clock, solana.node.url());

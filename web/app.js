@@ -40,6 +40,7 @@ const $ = (id) => document.getElementById(id);
 let state = null;
 let lang = "en";
 let refreshTimer = null;
+let streamOpen = false;
 let confirming = false;
 
 function t(key) { return (T[lang] || T.en)[key] || T.en[key] || key; }
@@ -81,6 +82,8 @@ async function refresh() {
   if (!res.ok) return;
   state = await res.json();
   render();
+  // Marks a page whose stream is open and whose state is current: events from now on are not missed.
+  if (streamOpen) document.body.dataset.live = "1";
 }
 
 function scheduleRefresh() {
@@ -460,8 +463,12 @@ function connect() {
     scheduleRefresh();
   };
   source.addEventListener("reload", scheduleRefresh);
-  source.onopen = () => scheduleRefresh();
-  source.onerror = () => showNotice(t("offline"));
+  source.onopen = () => { streamOpen = true; scheduleRefresh(); };
+  source.onerror = () => {
+    streamOpen = false;
+    delete document.body.dataset.live;
+    showNotice(t("offline"));
+  };
 }
 
 function send() {

@@ -55,7 +55,8 @@ try {
   const page = await context.newPage();
   await page.goto(url);
   assert.equal(new URL(page.url()).search, "", "the one-time code leaves the address bar");
-  await page.waitForSelector("#composer");
+  // Sending before the event stream is open would miss the streamed draft.
+  await page.waitForSelector("body[data-live]");
 
   const send = async (text) => {
     await page.fill("#input", text);
@@ -109,6 +110,7 @@ try {
   const before = await page.locator("#messages .bubble").allTextContents();
   const title = await page.textContent("#canvas-title");
   await page.reload();
+  await page.waitForSelector("body[data-live]");
   await page.waitForFunction((n) => document.querySelectorAll("#messages .bubble").length >= n, before.length);
   assert.deepEqual(await page.locator("#messages .bubble").allTextContents(), before);
   assert.equal(await page.textContent("#canvas-title"), title);

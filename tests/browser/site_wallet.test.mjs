@@ -116,7 +116,7 @@ try {
 
   const app = await context.newPage();
   await app.goto(info.url);
-  await app.waitForSelector("#composer");
+  await app.waitForSelector("body[data-live]");
   const dapp = await context.newPage();
   await dapp.goto(originA + "/");
 

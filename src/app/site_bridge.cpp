@@ -804,7 +804,7 @@ void SiteBridge::evmSend(const SiteCall& call, const SiteOrigin& origin, const S
   const std::string address = *wallet.evm;
   const std::string host = origin.host;
   const std::uint64_t chainId = chainOf(origin.key());
-  auto declined = [this, host, chainId](const std::string& reason) {
+  auto declined = [this, host](const std::string& reason) {
     if (s_.activity) s_.activity(host + ": EVM transaction declined — " + reason);
   };
   auto refuse = [&](int code, const std::string& message) {

@@ -8,9 +8,13 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "base/files.h"
 #include "signing/hl_action.h"
@@ -98,5 +102,30 @@ void BM_SignerStatusRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SignerStatusRoundTrip)->UseRealTime();
+
+// Many clients at once, each signing orders on its own connection per
+// request: throughput across threads, and each thread's median and 99th
+// percentile wait. Any refused or unsigned request ends the run with an error.
+void BM_SignerConcurrentOrders(benchmark::State& state) {
+  const MsgPack action = BenchSigner::order();
+  static std::atomic<std::uint64_t> nonce{1'766'000'000'000ULL};
+  std::vector<double> micros;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    SignerClient client(signer().location());
+    SignerReply reply = client.send(sr::SignHyperliquidL1{action, nonce++, true});
+    micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    if (!reply.ok || !reply.signature) {
+      state.SkipWithError(reply.errorText().c_str());
+      break;
+    }
+  }
+  std::sort(micros.begin(), micros.end());
+  auto at = [&](double q) { return micros.empty() ? 0.0 : micros[static_cast<std::size_t>(q * (micros.size() - 1))]; };
+  state.counters["p50_us"] = benchmark::Counter(at(0.50), benchmark::Counter::kAvgThreads);
+  state.counters["p99_us"] = benchmark::Counter(at(0.99), benchmark::Counter::kAvgThreads);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SignerConcurrentOrders)->Threads(1)->Threads(4)->Threads(16)->UseRealTime();
 
 }  // namespace

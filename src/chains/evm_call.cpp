@@ -91,7 +91,7 @@ std::string_view EVMCall::kindName(Kind kind) {
   return names[static_cast<std::size_t>(kind)];
 }
 
-bool EVMCall::isUnlimited(const UInt256& amount) { return amount >> 96 != 0; }
+bool EVMCall::isUnlimited(const UInt256& amount) { return (amount >> 96) != 0; }
 
 bool EVMCall::sameAddress(std::string_view a, std::string_view b) {
   return a.size() == 42 && b.size() == 42 && lower(a) == lower(b);

@@ -24,6 +24,7 @@
 #include "signing/hl_signer.h"
 #include "signing/signer_client.h"
 #include "signing/trade_signer.h"
+#include "signer/real_signer_fixture.h"
 #include "support/test_support.h"
 
 namespace orwenna {
@@ -40,39 +41,16 @@ constexpr const char* kE2EAccount = "0x9858EfFD232B4033E47d90003D41EC34EcaEda94"
 constexpr const char* kE2ESolana = "HAgk14JpMQLgt6rVgv7cBQFJWFto5Dqxi472uT3DKpqk";
 constexpr const char* kE2EPrivateKey = "1ab42cc412b618bdea3a599e3c9bae199ebf030895b039e9db1e30dafb12b727";
 
-class SignerE2ETest : public ::testing::Test {
+class SignerE2ETest : public testing::RealSignerTest {
  protected:
   void SetUp() override {
+    RealSignerTest::SetUp();
+    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "2", 1);  // the unanswered prompt below runs out sooner
     home = dir.path() / "home";
-    setenv("ORWENNA_HOME", home.c_str(), 1);
-    setenv("ORWENNA_TEST", "1", 1);
-    setenv("ORWENNA_PINENTRY", ORWENNA_FAKE_PINENTRY, 1);
-    setenv("FAKE_PINENTRY_SCRIPT", (dir.path() / "script").c_str(), 1);
-    setenv("ORWENNA_SIGNER_SCRYPT_LOG2N", "10", 1);
-    setenv("ORWENNA_SIGNER_PROMPT_SECONDS", "2", 1);
-    paths = AppPaths::fromEnvironment();
-    location = SignerLocation{paths.runtimeDir / SignerLocation::kSocketName, ORWENNA_SIGNER_PROGRAM};
-  }
-
-  void TearDown() override {
-    if (auto pid = readFile(paths.runtimeDir / "signer.lock"); pid && !pid->empty()) {
-      ::kill(static_cast<pid_t>(std::stol(*pid)), SIGTERM);
-      for (int i = 0; i < 200 && std::filesystem::exists(location.socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-    }
-    for (const char* name : {"ORWENNA_HOME", "ORWENNA_PINENTRY", "FAKE_PINENTRY_SCRIPT", "ORWENNA_SIGNER_SCRYPT_LOG2N",
-                             "ORWENNA_SIGNER_PROMPT_SECONDS"}) {
-      unsetenv(name);
-    }
   }
 
   void script(const std::string& lines) { std::ofstream(dir.path() / "script") << lines; }
   std::string pinentryLog() const { return readFile(dir.path() / "script.log").value_or(""); }
-  std::size_t prompts() const {
-    std::string log = pinentryLog();
-    return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
-  }
 
   SignerReply send(const SignerRequest& request) {
     SignerClient client(location);
@@ -81,10 +59,7 @@ class SignerE2ETest : public ::testing::Test {
     return reply;
   }
 
-  TempDir dir;
   std::filesystem::path home;
-  AppPaths paths;
-  SignerLocation location;
   std::string replies;  // every reply frame the app received
 };
 

@@ -7,19 +7,11 @@
 # Usage: move_cli_test.sh PATH/TO/orwenna PATH/TO/fake_pinentry.sh
 set -uo pipefail
 bin=$1
-home=$(mktemp -d)
-stop_signer() {
-  if [ -s "$home/run/signer.lock" ]; then kill "$(cat "$home/run/signer.lock")" 2>/dev/null; fi
-  sleep 0.3
-  rm -rf "$home"
-}
-trap stop_signer EXIT
-export ORWENNA_HOME=$home ORWENNA_TEST=1 ORWENNA_SIGNER_SCRYPT_LOG2N=10
-export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
+. "$(dirname "$0")/expect.sh"
+with_signer_home "$2"
 # Nothing may reach a real node.
 export ORWENNA_SOLANA_RPC=http://127.0.0.1:9 ORWENNA_NEAR_RPC=http://127.0.0.1:9 ORWENNA_EVM_RPC_BASE=http://127.0.0.1:9
 export ORWENNA_JUPITER_API=http://127.0.0.1:9 ORWENNA_JUPITER_RECURRING_API=http://127.0.0.1:9 ORWENNA_RELAY_API=http://127.0.0.1:9 ORWENNA_ONECLICK_API=http://127.0.0.1:9
-. "$(dirname "$0")/expect.sh"
 
 printf 'PIN correct horse\n' > "$home/script"
 phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"

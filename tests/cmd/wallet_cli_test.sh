@@ -5,16 +5,8 @@
 # Usage: wallet_cli_test.sh PATH/TO/orwenna PATH/TO/fake_pinentry.sh
 set -uo pipefail
 bin=$1
-home=$(mktemp -d)
-stop_signer() {
-  if [ -s "$home/run/signer.lock" ]; then kill "$(cat "$home/run/signer.lock")" 2>/dev/null; fi
-  sleep 0.3
-  rm -rf "$home"
-}
-trap stop_signer EXIT
-export ORWENNA_HOME=$home ORWENNA_TEST=1 ORWENNA_SIGNER_SCRYPT_LOG2N=10
-export ORWENNA_PINENTRY=$2 FAKE_PINENTRY_SCRIPT=$home/script
 . "$(dirname "$0")/expect.sh"
+with_signer_home "$2"
 
 printf 'PIN correct horse\nCANCEL\nOK\nOK\n' > "$home/script"
 phrase="abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon abandon about"

@@ -104,18 +104,8 @@ TEST(Files, AppPathsFollowOrwennaHome) {
   if (old) ::setenv("ORWENNA_HOME", saved.c_str(), 1);
 }
 
-class CountingRandom : public Random {
- public:
-  void fill(std::span<std::uint8_t> out) override {
-    for (auto& b : out) b = next_++;
-  }
-
- private:
-  std::uint8_t next_ = 0;
-};
-
 TEST(Uuid, IsVersionFourInUpperCase) {
-  CountingRandom fixed;
+  testing::ScriptedRandom fixed({0});  // 0, 1, 2, …
   EXPECT_EQ(makeUuid(fixed), "00010203-0405-4607-8809-0A0B0C0D0E0F");
   std::set<std::string> seen;
   for (int i = 0; i < 100; ++i) {

@@ -2,9 +2,6 @@
 // nodes answering in the services' own JSON shapes.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "base/clock.h"
@@ -14,56 +11,18 @@
 #include "trading/market.h"
 #include "support/core_fixtures.h"
 #include "fakes/fake_server.h"
+#include "hyperliquid/info_fake.h"
 
 namespace orwenna {
 namespace {
 
 using testing::D;
 using testing::failureOf;
-using testing::FakeResponse;
+using testing::FakeInfo;
 using testing::FixedClock;
 using testing::FakeServer;
-using testing::RecordedRequest;
 
-constexpr std::int64_t kNow = 1765000000000;
-
-// A service answering each POST by a key read from its body, in the
-// service's own JSON; a key with no answer gets `missing`.
-class KeyedFake {
- public:
-  KeyedFake(const std::string& path, std::function<std::string(const Json&)> keyOf, FakeResponse missing) {
-    server_.on("POST", path, [this, keyOf, missing](const RecordedRequest& r) {
-      std::string key = keyOf(Json::parse(r.body));
-      std::lock_guard lock(mutex_);
-      auto it = answers_.find(key);
-      return it == answers_.end() ? missing : it->second;
-    });
-  }
-  void answer(const std::string& key, std::string body, int status = 200) {
-    std::lock_guard lock(mutex_);
-    answers_[key] = FakeResponse::json(std::move(body), status);
-  }
-  FakeServer& server() { return server_; }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, FakeResponse> answers_;
-  FakeServer server_;
-};
-
-// Hyperliquid's info endpoint: one answer per request "type" (and "dex").
-struct FakeInfo : KeyedFake {
-  FakeInfo()
-      : KeyedFake(
-            "/info",
-            [](const Json& body) {
-              std::string key = body.at("type").get<std::string>();
-              return body.contains("dex") ? key + "/" + body["dex"].get<std::string>() : key;
-            },
-            FakeResponse::json("null", 500)) {}
-  Hyperliquid::InfoApi api() { return {CurlHttpClient::shared(), clock, server().url()}; }
-  FixedClock clock{kNow};
-};
+constexpr std::int64_t kNow = testing::kInfoNow;
 
 // Shapes as the exchange sends them: every number a string, extra fields,
 // nulls where a market has no trades.
@@ -129,9 +88,9 @@ TEST(HyperliquidMarkets, ReadsOwnMarketsSkippingDelistedAndPriceless) {
   EXPECT_EQ(markets.at("kPEPE").volume24h, Decimal(0));  // no dayNtlVlm
   EXPECT_EQ(markets.at("SOL").index, 5);                 // the position in the universe, gaps and all
 
-  auto sent = Json::parse(info.server().requests().at(0).body);
+  auto sent = Json::parse(info.server.requests().at(0).body);
   EXPECT_EQ(sent, Json({{"type", "metaAndAssetCtxs"}}));
-  EXPECT_EQ(info.server().requests()[0].header("content-type"), "application/json");
+  EXPECT_EQ(info.server.requests()[0].header("content-type"), "application/json");
 }
 
 TEST(HyperliquidMarkets, BuilderDexMarketsCarryTheDexAndItsIndexRange) {
@@ -143,7 +102,7 @@ TEST(HyperliquidMarkets, BuilderDexMarketsCarryTheDexAndItsIndexRange) {
   EXPECT_EQ(markets.at("xyz:XYZ100").index, 120000);
   EXPECT_EQ(markets.at("xyz:NVDA").index, 120001);
   EXPECT_EQ(markets.at("xyz:NVDA").dex, "xyz");
-  EXPECT_EQ(Json::parse(info.server().requests().at(0).body), Json({{"type", "metaAndAssetCtxs"}, {"dex", "xyz"}}));
+  EXPECT_EQ(Json::parse(info.server.requests().at(0).body), Json({{"type", "metaAndAssetCtxs"}, {"dex", "xyz"}}));
 }
 
 TEST(HyperliquidMarkets, TableMergesOwnAndEveryBuilderDex) {
@@ -251,7 +210,7 @@ TEST(HyperliquidCandles, AtrUsesTheLastFourteenTrueRanges) {
   Decimal atr = Hyperliquid::atrPct(info.api(), "BTC");
   EXPECT_EQ(atr, Decimal(2) / D("114.5") * Decimal(100));
 
-  auto sent = Json::parse(info.server().requests().at(0).body);
+  auto sent = Json::parse(info.server.requests().at(0).body);
   EXPECT_EQ(sent["req"]["interval"], "4h");
   EXPECT_EQ(sent["req"]["endTime"], kNow);
   EXPECT_EQ(sent["req"]["startTime"], kNow - 230400000);
@@ -299,7 +258,7 @@ TEST(HyperliquidCandles, RangesPickWindowAndInterval) {
     ASSERT_EQ(cs.size(), 3u);
     EXPECT_EQ(cs[2].c, D("102.5"));
     EXPECT_EQ(cs[2].o, Decimal(102));
-    auto req = Json::parse(info.server().requests().at(0).body)["req"];
+    auto req = Json::parse(info.server.requests().at(0).body)["req"];
     EXPECT_EQ(req["interval"], c.interval);
     EXPECT_EQ(req["endTime"].get<std::int64_t>() - req["startTime"].get<std::int64_t>(), c.window);
   }
@@ -327,7 +286,7 @@ TEST(HyperliquidBalance, ReadsPerpAndSpotConcurrently) {
     EXPECT_EQ(b.accountValue, D("1523.456789"));
     EXPECT_EQ(b.withdrawable, D("1400.12"));
     EXPECT_EQ(b.spotUSDC, D(c.usdc));
-    auto requests = info.server().requests();
+    auto requests = info.server.requests();
     ASSERT_EQ(requests.size(), 2u);
     for (const auto& r : requests) {
       EXPECT_EQ(Json::parse(r.body)["user"], "0x00000000000000000000000000000000000000aa");

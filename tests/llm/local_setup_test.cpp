@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 
 #include "base/bytes.h"
+#include "base/files.h"
 #include "fakes/fake_server.h"
 #include "llm/llm_test_support.h"
 #include "support/test_support.h"
@@ -29,15 +29,13 @@ using testing::writeText;
 
 constexpr double kGiB = 1073741824.0 / 1e9;
 
+// A missing file reads as empty, so a failed install fails the check, not the test.
+std::string readText(const fs::path& path) { return readFile(path).value_or(""); }
+
 std::string sha256Hex(const std::string& data) {
   unsigned char digest[SHA256_DIGEST_LENGTH];
   SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
   return toHex(Bytes(digest, digest + sizeof digest));
-}
-
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST(LocalSetupRules, VersionsCompareAsNumbers) {
@@ -173,7 +171,7 @@ class LocalSetupTest : public ::testing::Test {
     fs::path archive = home.path() / "made.tgz";
     std::string command = "tar -czf '" + archive.string() + "' -C '" + tree.path().string() + "' bin";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    std::string bytes = readAll(archive);
+    std::string bytes = readText(archive);
     fs::remove(archive);
     return bytes;
   }
@@ -259,7 +257,7 @@ TEST_F(LocalSetupTest, InstallsStartsChoosesAndPullsWithProgress) {
     if (e.kind == SetupEvent::Kind::progress) percents.push_back(e.percent);
   EXPECT_EQ(percents, (std::vector<double>{0, 50, 100}));
 
-  EXPECT_NE(readAll(installDir / "bin" / "ollama").find("0.13.0"), std::string::npos);
+  EXPECT_NE(readText(installDir / "bin" / "ollama").find("0.13.0"), std::string::npos);
   EXPECT_TRUE(fs::exists(started));
   EXPECT_FALSE(fs::exists(installDir.parent_path() / "ollama.download"));
   for (const auto& r : server.requests()) {
@@ -274,7 +272,7 @@ TEST_F(LocalSetupTest, InstallsStartsChoosesAndPullsWithProgress) {
 
 TEST_F(LocalSetupTest, AChecksumMismatchLeavesTheOldInstallAndAsksToUpdate) {
   writeProgram(installDir / "bin" / "ollama", "0.9.1");
-  const std::string before = readAll(installDir / "bin" / "ollama");
+  const std::string before = readText(installDir / "bin" / "ollama");
   checksums = std::string(64, '0') + "  ./ollama-linux-amd64.tgz\n";
 
   EXPECT_FALSE(setup().setUpOllama(options(), record));
@@ -283,7 +281,7 @@ TEST_F(LocalSetupTest, AChecksumMismatchLeavesTheOldInstallAndAsksToUpdate) {
             "model.");
   EXPECT_EQ(events.back().text,
             "The downloaded Ollama doesn't match the checksum Ollama published — nothing was installed.");
-  EXPECT_EQ(readAll(installDir / "bin" / "ollama"), before);
+  EXPECT_EQ(readText(installDir / "bin" / "ollama"), before);
   EXPECT_FALSE(fs::exists(installDir.parent_path() / "ollama.download"));
   EXPECT_FALSE(fs::exists(installDir.parent_path() / "ollama.new"));
   EXPECT_FALSE(fs::exists(started));
@@ -293,7 +291,7 @@ TEST_F(LocalSetupTest, AChecksumMismatchLeavesTheOldInstallAndAsksToUpdate) {
 TEST_F(LocalSetupTest, AnOldInstallOfOursIsReplaced) {
   writeProgram(installDir / "bin" / "ollama", "0.9.1");
   ASSERT_TRUE(setup().setUpOllama(options(32 * kGiB), record));
-  EXPECT_NE(readAll(installDir / "bin" / "ollama").find("0.13.0"), std::string::npos);
+  EXPECT_NE(readText(installDir / "bin" / "ollama").find("0.13.0"), std::string::npos);
   EXPECT_EQ(Json::parse(server.requests().back().body)["model"], "gemma4:31b");
 }
 
@@ -410,7 +408,7 @@ TEST(ClaudeSignIn, TheScriptRunsTheFoundProgramThenSaysWhereToGoBack) {
   TempDir dir;
   fs::path script = writeClaudeSignInScript(dir.path(), "/opt/it's/claude");
   EXPECT_EQ(script.filename(), "claude-sign-in.command");
-  EXPECT_EQ(readAll(script), "#!/bin/sh\n'/opt/it'\\''s/claude' auth login\necho 'Done — go back to orwenna.'\n");
+  EXPECT_EQ(readText(script), "#!/bin/sh\n'/opt/it'\\''s/claude' auth login\necho 'Done — go back to orwenna.'\n");
   EXPECT_EQ(*fileMode(script) & 0777, 0700u);
 }
 

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "base/files.h"
 #include "support/test_support.h"
@@ -14,16 +15,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// ORWENNA_HOME points into a fresh folder for each test and is put back after.
 class DefaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = (fs::temp_directory_path() / "orwenna-defaults-XXXXXX").string();
-    dir_ = ::mkdtemp(t.data());
-    ::setenv("ORWENNA_HOME", dir_.c_str(), 1);
+    if (const char* home = std::getenv("ORWENNA_HOME")) saved_ = home;
+    ::setenv("ORWENNA_HOME", dir_.path().c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    if (saved_) {
+      ::setenv("ORWENNA_HOME", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("ORWENNA_HOME");
+    }
+  }
   fs::path file() const { return Defaults::defaultFile(); }
-  fs::path dir_;
+  testing::TempDir dir_;
+  std::optional<std::string> saved_;
 };
 
 TEST_F(DefaultsTest, WritesOneKeyAndKeepsTheOthers) {

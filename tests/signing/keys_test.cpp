@@ -24,18 +24,6 @@ std::string hexOf(const SecretBytes& s) { return toHex(s.span()); }
 
 using testing::errorOf;
 
-// A Random that hands out fixed bytes, so generated phrases are predictable.
-class FixedRandom final : public Random {
- public:
-  explicit FixedRandom(std::uint8_t start) : next_(start) {}
-  void fill(std::span<std::uint8_t> out) override {
-    for (auto& b : out) b = next_++;
-  }
-
- private:
-  std::uint8_t next_;
-};
-
 Bytes compressed(ByteView secret) {
   Bytes full = EVMAccount::publicKey(secret);
   Bytes out(33);
@@ -131,7 +119,7 @@ TEST(Mnemonic, PassphraseIsCompatibilityDecomposed) {
 
 TEST(Mnemonic, GeneratesTwelveValidWordsFromTheInjectedRandom) {
   // 16 bytes, 0 to 15, drawn from the Random it is given.
-  FixedRandom zeroUp(0);
+  testing::ScriptedRandom zeroUp({0});
   EXPECT_EQ(Mnemonic::generate(zeroUp), Mnemonic::phrase(*fromHex("000102030405060708090a0b0c0d0e0f")));
   EXPECT_NE(Mnemonic::generate(SecureRandom::shared()), Mnemonic::generate(SecureRandom::shared()));
 }

@@ -21,8 +21,6 @@ TEST(FmtTest, UsdGroupsAndSigns) {
       {"0.005", "$0.01"},   // half away from zero
       {"999.995", "$1,000.00"},
       {"1234567.891", "$1,234,567.89"},
-      {"100000", "$100,000.00"},
-      {"12", "$12.00"},
   };
   for (const auto& c : cases) EXPECT_EQ(Fmt::usd(D(c.value)), c.want) << c.value;
 }
@@ -41,10 +39,8 @@ TEST(FmtTest, NumAndSig) {
       {Fmt::num, "1234.567", 0, "1,235"},
       {Fmt::num, "-1234.567", 1, "-1,234.6"},
       {Fmt::num, "-0.001", 2, "0"},  // never "-0"
-      {Fmt::num, "2", 2, "2"},
       {Fmt::num, "0.1", 5, "0.1"},
       {Fmt::num, "1000000", 2, "1,000,000"},
-      {Fmt::num, "999", 2, "999"},
       {Fmt::num, "0.00001234567", 6, "0.00001235"},  // grows to 8 digits: four significant shown
       {Fmt::num, "0.000123456", 6, "0.0001235"},
       {Fmt::num, "0.123456789", 6, "0.123457"},  // already ≥ 1000 at 6 digits: stays

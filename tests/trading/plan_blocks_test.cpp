@@ -152,17 +152,9 @@ TEST(PlanBlocks, FundingFromAnotherWallet) {
 
 class RiskPolicyFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("orwenna-policy-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    file_ = dir_ / "defaults.json";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::filesystem::path dir_;
-  std::filesystem::path file_;
+  testing::TempDir tmp_;
+  std::filesystem::path dir_ = tmp_.path();
+  std::filesystem::path file_ = dir_ / "defaults.json";
 };
 
 TEST_F(RiskPolicyFile, SavesUnderItsKeyAndKeepsTheOthers) {
@@ -210,7 +202,7 @@ TEST_F(RiskPolicyFile, ABrokenDefaultsFileIsNotOverwritten) {
 
 TEST_F(RiskPolicyFile, DefaultLocationFollowsTheEnvironment) {
   const char* before = std::getenv("ORWENNA_HOME");
-  std::optional<std::string> saved = before ? std::optional<std::string>(before) : std::nullopt;
+  const std::optional<std::string> saved = before ? std::optional<std::string>(before) : std::nullopt;
   ::setenv("ORWENNA_HOME", dir_.c_str(), 1);
   EXPECT_EQ(RiskPolicy::defaultsFile(), AppPaths::fromEnvironment().configDir / "defaults.json");
   RiskPolicy p;

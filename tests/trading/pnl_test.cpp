@@ -16,8 +16,10 @@ TradeHistory::Fill fillOf(const char* coin, const char* side, const char* sz, co
 }
 
 TEST(TradeStories, AFlipEndsOneStoryAndStartsTheOtherWithoutCountingTwice) {
-  auto s = TradeHistory::stories({fillOf("ETH", "B", "1", "0", "0", "1", 1), fillOf("ETH", "A", "2", "1", "10", "2", 2),
-                                  fillOf("ETH", "B", "1", "-1", "-4", "1", 3)});
+  PnL::Inputs in;
+  in.fills = {fillOf("ETH", "B", "1", "0", "0", "1", 1), fillOf("ETH", "A", "2", "1", "10", "2", 2),
+              fillOf("ETH", "B", "1", "-1", "-4", "1", 3)};
+  auto s = TradeHistory::stories(in.fills);
   ASSERT_EQ(s.size(), 2u);
   EXPECT_TRUE(s[0].long_ && s[0].closed);
   EXPECT_EQ(s[0].result(), Decimal(7));
@@ -26,9 +28,6 @@ TEST(TradeStories, AFlipEndsOneStoryAndStartsTheOtherWithoutCountingTwice) {
   EXPECT_TRUE(s[1].closed);
   EXPECT_EQ(s[1].result(), Decimal(-5));  // the flip's pnl and fee stay with the long
 
-  PnL::Inputs in;
-  in.fills = {fillOf("ETH", "B", "1", "0", "0", "1", 1), fillOf("ETH", "A", "2", "1", "10", "2", 2),
-              fillOf("ETH", "B", "1", "-1", "-4", "1", 3)};
   auto r = PnL::report(PnL::Period::all, std::nullopt, in, 10);
   EXPECT_EQ(r.realized, Decimal(2));
   EXPECT_EQ(r.realized, s[0].result() + s[1].result());

@@ -733,8 +733,12 @@ void Executor::runFundFrom(const FundFrom& planned, const Envelope& envelope) {
   }
   const EVMNetwork& net = *planned.net;
   EVMRPC rpc = s_.evm(net);
-  if (planned.gasTopup.isPositive() && rpc.balance(s_.wallet.evm) < gasNeeded(net, rpc)) buyGas(net, rpc);
-  const bool afterGas = planned.gasTopup.isPositive();
+  // The gas may have arrived since the card; bought only when still short.
+  bool afterGas = false;
+  if (planned.gasTopup.isPositive() && rpc.balance(s_.wallet.evm) < gasNeeded(net, rpc)) {
+    buyGas(net, rpc);
+    afterGas = true;
+  }
   auto stopped = [&](const std::string& why) -> ExecutionError {
     return ExecutionError(afterGas ? why + " The gas top-up went through; no trade, the USDC is still on " + net.name + "."
                                    : why + kNothingSigned);
@@ -809,7 +813,8 @@ void Executor::runFundFrom(const FundFrom& planned, const Envelope& envelope) {
     for (const auto& e : journal.open()) journaled = journaled || (e.chain == "relay" && e.id == q.requestId);
     if (sent.kind == ChainSendOutcome::Kind::unknown) {
       throw ExecutionError("The funding transaction's fate on " + net.name + " is unknown (" + sent.detail + ")." +
-                           (journaled ? " Order " + q.requestId + " is in the journal;" : "") + " the trade wasn't opened.");
+                           (journaled ? " Order " + q.requestId + " is in the journal; the trade wasn't opened."
+                                      : " The trade wasn't opened."));
     }
     if (journaled) {
       try {

@@ -119,6 +119,22 @@ TEST_F(ExecutorFundingE2E, BaseUsdcFundsTradesWithGasBoughtFromSolanaWhenBaseHas
   base.fund(evm, UInt256(10'000'000'000'000'000ULL));  // 0.01 ETH
   solana.fundToken(sol, kUsdcMint, 900'000);          // 0.9 USDC: too little to fund, enough for one top-up
 
+  // Relay's quote at Confirm pays someone else: refused before the signer is asked.
+  Executor::Prepared first = prepare("ETH", dec("2000"), 4, 1);
+  ASSERT_TRUE(first.fundFrom);
+  const std::size_t before = prompts();
+  relay.redirectTo("0x3333333333333333333333333333333333333333");
+  try {
+    (void)desk->executor().perform(first);
+    ADD_FAILURE() << "a redirected deposit was performed";
+  } catch (const ExecutionError& e) {
+    EXPECT_TRUE(std::string(e.what()).starts_with("The price moved past what was approved: ")) << e.what();
+    EXPECT_TRUE(std::string(e.what()).ends_with("Nothing was signed.")) << e.what();
+  }
+  relay.redirectTo(evm);
+  EXPECT_EQ(prompts(), before);
+  EXPECT_TRUE(Journal::inDataFolder(paths.dataDir).entries().empty());
+
   // Base holds the USDC and its gas: an exact approval and Relay's deposit, then the trade.
   Executor::Prepared eth = prepare("ETH", dec("2000"), 4, 1);
   ASSERT_TRUE(eth.fundFrom);

@@ -803,7 +803,13 @@ void Executor::runFundFrom(const FundFrom& planned, const Envelope& envelope) {
       sent = sender.send(m);
     } catch (const ExecutionError& e) {
       if (!anySigned) throw;
-      throw ExecutionError(std::string(e.what()) + " No trade; the USDC is still on " + net.name + ".");
+      // Something was signed already (the gas, or the approval): the stop must not say otherwise.
+      std::string why = e.what();
+      if (why.ends_with(kNothingWasSigned)) why.resize(why.size() - kNothingWasSigned.size());
+      if (why.starts_with("Nothing was signed: ")) why = why.substr(std::string_view("Nothing was signed: ").size());
+      while (!why.empty() && why.back() == ' ') why.pop_back();
+      throw ExecutionError("The " + call.id + " step wasn't signed: " + why + " No trade; the USDC is still on " +
+                           net.name + ".");
     }
     anySigned = true;
     if (sent.kind != ChainSendOutcome::Kind::confirmed) break;

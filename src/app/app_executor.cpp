@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "defi/funding_routes.h"
 #include "defi/relay.h"
 #include "execution/hl_nonces.h"
 #include "signing/trade_signer.h"
@@ -246,7 +247,11 @@ struct TradeDesk::Parts {
                 wallet.evm}),
         solana(services.solana()),
         relay(services.http, services.endpoints.relay),
-        executor({wallet, orders, services.clock, services.http, &solana, &relay, o.report}),
+        funding(relay),
+        // No opening through 1Click here: the signer service pays no Solana
+        // address it does not hold, so its deposit would always be refused.
+        executor({wallet, orders, services.clock, services.http, &solana, &relay, o.report, &funding, nullptr,
+                  [&services](const EVMNetwork& network) { return services.evm(network); }}),
         app(&executor, AppExecutor::liveMarkets(executor), o.moves) {}
 
   SocketTradeSigner signer;
@@ -255,6 +260,7 @@ struct TradeDesk::Parts {
   HLOrders orders;
   SolanaRPC solana;
   RelayClient relay;
+  RelayFunding funding;
   Executor executor;
   AppExecutor app;
 };

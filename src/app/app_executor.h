@@ -61,8 +61,9 @@ class AppExecutor final : public MoneyExecutor {
 // Everything a confirmed move needs, built on the first one: the wallet's
 // addresses (from the signer unless given), the signer service as the
 // TradeSigner, the journal, the one nonce source and HLOrders of the account,
-// the Solana node and Relay, and the Executor over them. Building it waits
-// on the signer, so nothing is asked of it before a Confirm.
+// the Solana node, Relay (from Solana and the EVM networks, and for gas), the
+// EVM networks' nodes, and the Executor over them. Building it waits on the signer, so nothing is asked of
+// it before a Confirm.
 class TradeDesk final : public MoneyExecutor {
  public:
   struct Options {

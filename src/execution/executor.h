@@ -2,8 +2,10 @@
 //
 // `prepare` signs nothing: it checks the plan and the account, decides how
 // the margin reaches Hyperliquid (already there, a transfer to a builder
-// dex's margin, or USDC brought from Solana over Relay) and writes the card's
-// lines. `perform` runs after Confirm: it re-checks the price, moves the
+// dex's margin, USDC brought from Solana over Relay, a first deposit through
+// NEAR Intents' 1Click that opens the account without Relay's opening fee, or
+// USDC brought from an EVM network over Relay, with a little gas bought there
+// from Solana first when the network lacks it) and writes the card's lines. `perform` runs after Confirm: it re-checks the price, moves the
 // money, re-checks the price again when money travelled, and opens the
 // position through HLOrders. A Prepared is used once: a second perform of it
 // (a double Confirm) is refused, and perform reads the account again, so one
@@ -33,8 +35,11 @@
 #include "base/clock.h"
 #include "base/decimal.h"
 #include "base/http.h"
+#include "chains/evm_network.h"
+#include "chains/evm_rpc.h"
 #include "chains/solana_rpc.h"
 #include "execution/bridge_client.h"
+#include "execution/evm_send.h"
 #include "execution/envelope.h"
 #include "execution/execution_error.h"
 #include "execution/hl_orders.h"
@@ -83,7 +88,19 @@ class Executor {
     SolanaRPC* solana = nullptr;   // none: no funding from Solana
     BridgeClient* relay = nullptr;  // none: no funding from Solana
     std::function<void(const std::string&)> report;  // one progress line; may be empty
+    FundingBridge* funding = nullptr;  // none: nothing comes from EVM networks, no gas top-up
+    OpeningRoute* opening = nullptr;   // none: Relay opens the account
+    // A node of an EVM network; empty: nothing comes from EVM networks.
+    std::function<EVMRPC(const EVMNetwork&)> evm = {};
   };
+
+  // What a funding deposit on an EVM network needs of its gas coin first:
+  // this much USDC from Solana over Relay buys it.
+  static inline const Decimal kGasTopupUSDC = Decimal::parse("0.5");
+  // The networks whose USDC may fund a trade, in the order they are tried.
+  static constexpr const char* kFundingNetworks[] = {"base", "arbitrum", "ethereum"};
+  // How long a 1Click opening is waited for (it usually takes 2–4 minutes).
+  static constexpr std::chrono::seconds kOpeningWait{600};
 
   // USDC brought from Solana over Relay before the trade.
   struct BridgeStep {
@@ -105,6 +122,20 @@ class Executor {
     Decimal usdc;
   };
 
+  // USDC brought from an EVM network over Relay.
+  struct FundFrom {
+    const EVMNetwork* net = nullptr;
+    Decimal usdc;      // leaving the network
+    Decimal arriving;  // expected on Hyperliquid
+    Decimal gasTopup;  // USDC from Solana bought as gas there first; zero when the network has enough
+  };
+
+  // The account opened through 1Click: what leaves Solana and what arrives.
+  struct OpenVia1Click {
+    Decimal units;
+    Decimal arriving;
+  };
+
   struct Prepared {
     TradeIntent intent;
     Market market;
@@ -112,6 +143,8 @@ class Executor {
     int leverage = 1;
     std::optional<BridgeStep> bridge;
     std::optional<DexTransfer> dexTransfer;
+    std::optional<FundFrom> fundFrom;
+    std::optional<OpenVia1Click> openVia1Click;
     std::vector<std::string> changes;
     std::vector<std::string> steps;
     std::int64_t preparedAt = 0;
@@ -169,6 +202,13 @@ class Executor {
   // against `envelope`, simulate, sign, journal, send, confirm and wait for
   // the credit. Throws ExecutionError.
   void runBridge(const BridgeStep& planned, const Envelope& envelope);
+  // The 1Click opening: quote afresh, check the deposit address's binding and
+  // `envelope`, pay it from Solana, journal the deposit and wait for the
+  // credit. Throws ExecutionError.
+  void runOpening(const OpenVia1Click& planned, const Envelope& envelope);
+  // USDC from an EVM network over Relay (after the gas top-up when planned).
+  // Throws ExecutionError.
+  void runFundFrom(const FundFrom& planned, const Envelope& envelope);
 
  private:
   Decimal midOf(const std::string& coin) const;
@@ -178,10 +218,21 @@ class Executor {
   // After the block height passed: one more look, so a late landing is not
   // reported as money that stayed on Solana.
   bool landedAfterAll(const std::string& signature) const;
+  Decimal solanaUSDC() const;
+  // Polls the perp balance (and Relay's status, which may say refund) until
+  // `wanted` more than `baseline` shows; throws on a refund or after the wait.
+  void awaitRelayCredit(const std::string& requestId, const Decimal& baseline, const Decimal& wanted,
+                        const std::string& returned, const std::string& from);
+  void buyGas(const EVMNetwork& net, const EVMRPC& rpc);
+  // A funding plan from an EVM network holding `bring`, or nothing; sets
+  // `gasShort` when one holds it but cannot pay its gas.
+  std::optional<FundFrom> fundingFromEVM(const Decimal& shortfall, const Decimal& bring, const Decimal& onSolana,
+                                         std::optional<std::string>& gasShort);
 
   Setup s_;
   std::function<void(const Opened&)> traded_;
   std::mutex moveMutex_;
+  EVMNonces evmNonces_;
 };
 
 // A builder dex's free margin from its "clearinghouseState" answer.

@@ -7,10 +7,13 @@
 // program's deposit_token on Solana, or an exact approve and a deposit call
 // on an EVM network; 1-Click's deposits are plain transfers (or wrapped NEAR)
 // to its address, and its answers come in the published nested shape or,
-// when told, the flat one. Thread-safe.
+// when told, the flat one. A Hyperliquid credit can also be handed to a
+// callback (a fake exchange's balance); Relay pays the gas coin (the zero
+// address) as native wei at 1e9 wei per USDC unit. Thread-safe.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -95,6 +98,11 @@ class FakeRelayBridge {
   void payOutPercent(std::uint64_t percent) {
     std::lock_guard lock(mutex_);
     percent_ = percent;
+  }
+  // Told of each Hyperliquid credit (account, USDC base units) as it is made.
+  void onHyperliquidCredit(std::function<void(const std::string&, std::uint64_t)> credit) {
+    std::lock_guard lock(mutex_);
+    credit_ = std::move(credit);
   }
   // USDC credited on Hyperliquid, in base units.
   std::uint64_t hyperliquidCredit(const std::string& account) const {
@@ -187,6 +195,10 @@ class FakeRelayBridge {
       o.delivered = true;
       if (o.destinationChain == BridgeLedgers::kHyperliquid) {
         hyperliquid_[text::asciiLowercased(o.recipient)] += o.out;
+        if (credit_) credit_(o.recipient, o.out);
+      } else if (o.destinationCurrency == "0x0000000000000000000000000000000000000000") {
+        FakeEVMLedger& ledger = *ledgers_.evm.at(o.destinationChain);
+        ledger.fund(o.recipient, ledger.native(o.recipient) + UInt256(o.out) * UInt256(1'000'000'000));
       } else if (o.destinationChain == BridgeLedgers::kSolana) {
         ledgers_.solana->fundToken(o.recipient, o.destinationCurrency, o.out);
       } else {
@@ -204,18 +216,21 @@ class FakeRelayBridge {
   std::map<std::string, Order> orders_;
   std::map<std::string, std::uint64_t> hyperliquid_;
   std::optional<std::string> redirect_;
+  std::function<void(const std::string&, std::uint64_t)> credit_;
   std::uint64_t percent_ = 99;
   int count_ = 0;
   FakeServer server_;
 };
 
-// 1-Click between Solana USDC and NEAR (at 4 USDC a NEAR): a deposit address
-// on Solana (a wallet with its USDC account open) or on NEAR (an implicit
-// account, watched for wrapped NEAR).
+// 1-Click between Solana USDC and NEAR (at 4 USDC a NEAR), and from Solana
+// USDC to Hyperliquid (99.5% arrives, handed to a callback): a deposit
+// address on Solana (a wallet with its USDC account open) or on NEAR (an
+// implicit account, watched for wrapped NEAR).
 class FakeOneClick {
  public:
   static constexpr const char* kSolanaUSDC = "nep141:sol-5ce3bf3a31af18be40ba30f721101b4341690186.omft.near";
   static constexpr const char* kNEAR = "nep141:wrap.near";
+  static constexpr const char* kHyperliquidUSDC = "1cs_v1:hypercore:hip1:0x6d1e7cde53ba9467b783cb7c530ce054";
 
   FakeOneClick(FakeSolanaLedger& solana, FakeNearNode& near) : ledgers_{&solana, {}}, near_(near) {
     server_.on("POST", "/v0/quote", [this](const RecordedRequest& r) { return quote(r); });
@@ -242,6 +257,16 @@ class FakeOneClick {
     std::lock_guard lock(mutex_);
     ignore_ = ignore;
   }
+  // Told of each Hyperliquid credit (account, USDC base units) as it is made.
+  void onHyperliquidCredit(std::function<void(const std::string&, std::uint64_t)> credit) {
+    std::lock_guard lock(mutex_);
+    credit_ = std::move(credit);
+  }
+  // Quotes are refused, as when no solver answers.
+  void refuseQuotes(bool refuse) {
+    std::lock_guard lock(mutex_);
+    refuse_ = refuse;
+  }
   // What was delivered to `recipient`, as the status reports it ("" for none).
   std::string delivered(const std::string& recipient) const {
     std::lock_guard lock(mutex_);
@@ -252,6 +277,7 @@ class FakeOneClick {
  private:
   struct Deposit {
     bool fromNear = false;
+    bool toHyperliquid = false;
     std::string amount;  // base units
     std::string recipient;
     std::string out;  // formatted
@@ -264,15 +290,20 @@ class FakeOneClick {
     const std::string origin = body ? body->value("originAsset", "") : "";
     const std::string destination = body ? body->value("destinationAsset", "") : "";
     const bool fromNear = origin == kNEAR && destination == kSolanaUSDC;
-    if (!fromNear && !(origin == kSolanaUSDC && destination == kNEAR)) {
+    const bool toHyperliquid = origin == kSolanaUSDC && destination == kHyperliquidUSDC;
+    if (refuse_) return FakeResponse::json(R"({"message":"Failed to get quote"})", 400);
+    if (!fromNear && !toHyperliquid && !(origin == kSolanaUSDC && destination == kNEAR)) {
       return FakeResponse::json(R"({"message":"tokenIn is not supported"})", 400);
     }
     const std::string amount = (*body)["amount"].get<std::string>();
     const Decimal in = Decimal::parse(amount).scaledByPowerOfTen(fromNear ? -24 : -6);
-    const Decimal out = (fromNear ? in * Decimal(4) : in / Decimal(4)).rounded(6, RoundingMode::down);
+    const Decimal out = (fromNear        ? in * Decimal(4)
+                         : toHyperliquid ? in * Decimal::parse("0.995")
+                                         : in / Decimal(4))
+                            .rounded(6, RoundingMode::down);
     Json q{{"amountIn", amount},
            {"amountInFormatted", in.toString()},
-           {"amountOut", out.scaledByPowerOfTen(fromNear ? 6 : 24).rounded(0, RoundingMode::down).toString()},
+           {"amountOut", out.scaledByPowerOfTen(fromNear || toHyperliquid ? 6 : 24).rounded(0, RoundingMode::down).toString()},
            {"amountOutFormatted", out.toString()},
            {"minAmountOut", "0"},
            {"deadline", deadline_ ? iso8601(*deadline_) : (*body)["deadline"].get<std::string>()},
@@ -281,7 +312,7 @@ class FakeOneClick {
       ++count_;
       std::string deposit = fromNear ? fmt::format("d0{:062x}", count_) : ledgers_.depositOn(BridgeLedgers::kSolana, 0x40 + count_);
       q["depositAddress"] = deposit;
-      deposits_[deposit] = {fromNear, amount, (*body)["recipient"].get<std::string>(), out.toString(), false};
+      deposits_[deposit] = {fromNear, toHyperliquid, amount, (*body)["recipient"].get<std::string>(), out.toString(), false};
     }
     if (flat_) return FakeResponse::json(q.dump());
     return FakeResponse::json(
@@ -304,6 +335,9 @@ class FakeOneClick {
     if (seen && !hold_) {
       if (!d.delivered) {
         credits_[d.recipient] = d.out;
+        if (d.toHyperliquid && credit_) {
+          credit_(d.recipient, static_cast<std::uint64_t>(Decimal::parse(d.out).scaledByPowerOfTen(6).toInt64().value_or(0)));
+        }
         if (d.fromNear) {
           ledgers_.solana->fundToken(d.recipient, std::string(SolanaPrograms::kUsdcMint),
                                      static_cast<std::uint64_t>(Decimal::parse(d.out).scaledByPowerOfTen(6).toInt64().value_or(0)));
@@ -328,6 +362,8 @@ class FakeOneClick {
   std::map<std::string, Deposit> deposits_;
   std::map<std::string, std::string> credits_;
   std::optional<std::int64_t> deadline_;
+  std::function<void(const std::string&, std::uint64_t)> credit_;
+  bool refuse_ = false;
   bool flat_ = false;
   bool hold_ = false;
   bool ignore_ = false;

@@ -64,6 +64,20 @@ class FakeSolanaLedger {
       std::lock_guard lock(mutex_);
       return FakeSolanaNode::ok({{"context", {{"slot", height_}}}, {"value", accountJson(p.at(0), false, state_)}});
     });
+    // jsonParsed, filtered by {"mint": …}.
+    node.on("getTokenAccountsByOwner", [this](const Json& p) {
+      std::lock_guard lock(mutex_);
+      const std::string owner = p.at(0).get<std::string>();
+      const std::string mint = p.at(1).value("mint", "");
+      Json list = Json::array();
+      for (const auto& [address, t] : state_.tokens) {
+        if (t.owner != owner || (!mint.empty() && t.mint != mint)) continue;
+        Json info{{"mint", t.mint}, {"owner", t.owner},
+                  {"tokenAmount", {{"amount", std::to_string(t.amount)}, {"decimals", state_.mints[t.mint]}}}};
+        list.push_back({{"pubkey", address}, {"account", {{"data", {{"parsed", {{"info", info}}}}}}}});
+      }
+      return FakeSolanaNode::ok({{"context", {{"slot", height_}}}, {"value", list}});
+    });
     node.on("simulateTransaction", [this](const Json& p) {
       std::lock_guard lock(mutex_);
       auto wire = fromBase64(p.at(0).get<std::string>());

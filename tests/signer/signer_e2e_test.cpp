@@ -23,6 +23,7 @@
 #include "signing/hl_action.h"
 #include "signing/hl_signer.h"
 #include "signing/signer_client.h"
+#include "signing/signer_socket.h"
 #include "signing/trade_signer.h"
 #include "signer/real_signer_fixture.h"
 #include "support/test_support.h"

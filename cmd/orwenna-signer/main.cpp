@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "base/files.h"
+#include "base/http.h"
 #include "platform/process.h"
 #include "signer/pinentry.h"
 #include "signer/screen_watch.h"
@@ -38,6 +39,7 @@ int main() {
   try {
     const AppPaths paths = AppPaths::fromEnvironment();
     SignerSettings settings = SignerSettings::fromEnvironment(paths);
+    settings.config.http = &CurlHttpClient::shared();
     ensureDirectory(settings.config.folder, 0700);
     ::chmod(settings.config.folder.c_str(), 0700);
     PinentryPrompter prompter(PinentryPrompter::locate().value_or(std::filesystem::path()), currentEnvironment(),

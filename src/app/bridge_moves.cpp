@@ -12,6 +12,10 @@
 #include "defi/relay.h"
 #include "execution/execution_error.h"
 #include "execution/executor.h"
+#include "execution/hl_reply.h"
+#include "hyperliquid/exchange.h"
+#include "hyperliquid/info.h"
+#include "signing/hl_action.h"
 #include "execution/near_send.h"
 #include "execution/solana_send.h"
 #include "guards/tx_guard.h"
@@ -113,6 +117,44 @@ std::string outcomeWords(const ChainSendOutcome& o, const std::string& chain) {
   return {};
 }
 
+// Pays a 1Click deposit address: the chain's signature requests go to the
+// signer as deposits it confirms with 1Click itself; every other request is
+// passed on unchanged.
+class OneClickPayer final : public TradeSigner {
+ public:
+  OneClickPayer(TradeSigner& inner, std::string deposit) : inner_(inner), deposit_(std::move(deposit)) {}
+
+  Bytes signSolana(const signer_request::SignSolana& r) override {
+    return inner_.signOneClickDeposit(deposit_, SignerRequest(r));
+  }
+  Bytes signEVMTransaction(const signer_request::SignEVMTransaction& r) override {
+    return inner_.signOneClickDeposit(deposit_, SignerRequest(r));
+  }
+  EVMSignature signHyperliquidL1(const MsgPack& action, std::uint64_t nonce, bool mainnet) override {
+    return inner_.signHyperliquidL1(action, nonce, mainnet);
+  }
+  EVMSignature signHyperliquidUser(const MsgPack& action, bool mainnet,
+                                   const std::vector<std::string>& recipients) override {
+    return inner_.signHyperliquidUser(action, mainnet, recipients);
+  }
+  EVMSignature signRelayNonceMapping(const signer_request::SignRelayNonceMapping& r) override {
+    return inner_.signRelayNonceMapping(r);
+  }
+  std::string approvalName() const override { return inner_.approvalName(); }
+  Bytes signEVMBatch(const signer_request::SignEVMBatch& r) override { return inner_.signEVMBatch(r); }
+  Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit& r) override {
+    return inner_.signNearIntentDeposit(r);
+  }
+  Bytes signNearTransfer(const signer_request::SignNearTransfer& r) override { return inner_.signNearTransfer(r); }
+  Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount& r) override {
+    return inner_.signNearDeleteAccount(r);
+  }
+
+ private:
+  TradeSigner& inner_;
+  std::string deposit_;
+};
+
 }  // namespace
 
 BridgeMoves::BridgeMoves(const Services& services, TradeSigner& signer, Journal& journal,
@@ -144,13 +186,19 @@ std::optional<BridgeMoves::Plan> BridgeMoves::planOf(const WalletCommand& comman
     from = "arbitrum", to = "solana", amount = c->amount;
   } else if (const auto* c = std::get_if<wallet::evmToSolana>(&command.value)) {
     from = c->network, to = "solana", amount = c->amount;
+  } else if (const auto* c = std::get_if<wallet::withdrawToSolana>(&command.value)) {
+    from = "hyperliquid", to = "solana", amount = c->amount;
   } else if (const auto* c = std::get_if<wallet::sellNear>(&command.value)) {
     from = "near", to = c->to.value_or("solana"), amount = c->amount;
   }
   if (!from || !to) return std::nullopt;
   auto origin = endNamed(*from), destination = endNamed(*to);
-  // Leaving Hyperliquid takes its own signatures: not a move of this runner.
-  if (!origin || !destination || origin->kind == End::Kind::hyperliquid) return std::nullopt;
+  if (!origin || !destination) return std::nullopt;
+  // Out of Hyperliquid only Relay serves, and only to Solana and EVM networks.
+  if (origin->kind == End::Kind::hyperliquid &&
+      (destination->kind == End::Kind::hyperliquid || destination->kind == End::Kind::near)) {
+    return std::nullopt;
+  }
   return Plan{*origin, *destination, amount};
 }
 
@@ -170,6 +218,9 @@ std::string BridgeMoves::receiver(const End& end) const {
 
 Decimal BridgeMoves::balance(const End& end, const std::string& owner) const {
   if (end.kind == End::Kind::near) throw ExecutionError(nothingSigned("Say how much NEAR to sell"));
+  if (end.kind == End::Kind::hyperliquid) {
+    return Hyperliquid::balance(services_.hyperliquidInfo(), owner).withdrawable.rounded(6, RoundingMode::down);
+  }
   if (end.kind == End::Kind::solana) {
     SolanaRPC rpc = services_.solana();
     const std::string ata =
@@ -255,7 +306,7 @@ std::optional<BridgeMoves::Card> BridgeMoves::card(const WalletCommand& command)
       throw;
     } catch (const ExecutionError&) {
       // Relay has no quote: NEAR Intents is the general route where it serves both ends.
-      if (!oneClickAsset(plan->from) || !oneClickAsset(plan->to)) throw;
+      if (!oneClickAsset(plan->from) || !oneClickAsset(plan->to) || plan->from.kind == End::Kind::hyperliquid) throw;
       return oneClickCard(*plan, amount);
     }
   } catch (const Error& e) {
@@ -325,7 +376,12 @@ ExecutionResult BridgeMoves::relayMove(const Plan& plan, const Card& card) {
   };
 
   ChainSendOutcome funded;
-  if (plan.from.kind == End::Kind::solana) {
+  if (plan.from.kind == End::Kind::hyperliquid) {
+    funded = hyperliquidDeposit(plan, card, relay, q, journalOrder);
+    if (funded.kind != ChainSendOutcome::Kind::confirmed && funded.id.empty()) {
+      return bridgeFailed(funded.detail, funded.kind == ChainSendOutcome::Kind::unknown ? Outcome::unknown : Outcome::failed);
+    }
+  } else if (plan.from.kind == End::Kind::solana) {
     if (!q.evm.empty() || q.solanaInstructions.empty()) {
       return bridgeFailed(nothingSigned("Relay's quote asks for something other than a Solana deposit"));
     }
@@ -419,7 +475,7 @@ ExecutionResult BridgeMoves::relayMove(const Plan& plan, const Card& card) {
       }
     }
     result.outcome = funded.kind == ChainSendOutcome::Kind::unknown ? Outcome::unknown : Outcome::failed;
-    result.reply = outcomeWords(funded, plan.from.name);
+    result.reply = plan.from.kind == End::Kind::hyperliquid ? funded.detail : outcomeWords(funded, plan.from.name);
     return result;
   }
 
@@ -541,7 +597,8 @@ ExecutionResult BridgeMoves::oneClickMove(const Plan& plan, const Card& card) {
     m.note = "Bridge deposit: " + what + " over 1Click to " + deposit;
     m.onSigned = journalOrder;
     SolanaRPC rpc = services_.solana();
-    SolanaSender sender(rpc, signer_, journal_, clock);
+    OneClickPayer paying(signer_, deposit);
+    SolanaSender sender(rpc, paying, journal_, clock);
     funded = sender.send(m);
   } else {
     const EVMNetwork& network = *plan.from.network;
@@ -560,7 +617,8 @@ ExecutionResult BridgeMoves::oneClickMove(const Plan& plan, const Card& card) {
     m.note = "Bridge deposit: " + what + " over 1Click to " + deposit;
     m.onSigned = journalOrder;
     EVMRPC rpc = services_.evm(network);
-    EVMSender sender(network, rpc, signer_, journal_, clock, nonces_);
+    OneClickPayer paying(signer_, deposit);
+    EVMSender sender(network, rpc, paying, journal_, clock, nonces_);
     funded = sender.send(m);
   }
   result.lines.insert(result.lines.end(), funded.checks.begin(), funded.checks.end());
@@ -620,6 +678,77 @@ ExecutionResult BridgeMoves::oneClickMove(const Plan& plan, const Card& card) {
   result.reply = "1Click hasn't delivered within 10 minutes. Deposit " + deposit +
                  " is in the journal and is settled when 1Click finishes.";
   return result;
+}
+
+ChainSendOutcome BridgeMoves::hyperliquidDeposit(const Plan& plan, const Card& card, RelayClient& relay,
+                                                 const RelayQuote& q,
+                                                 const std::function<void(const std::string&)>& journalOrder) {
+  ChainSendOutcome out;
+  out.chain = "hyperliquid";
+  auto refuse = [&](const std::string& why) {
+    out.kind = ChainSendOutcome::Kind::failed;
+    out.detail = "Relay's Hyperliquid steps don't match the card: " + nothingSigned(why);
+    return out;
+  };
+  if (!q.hyperliquid || !q.evm.empty() || !q.solanaInstructions.empty()) {
+    return refuse("the quote asks for something other than a deposit from Hyperliquid");
+  }
+  const RelayQuote::HyperliquidSteps& h = *q.hyperliquid;
+  const std::string owner = payer(plan.from);
+  // The typed data the signer makes is Relay's second nonce mapping; another asks for a signature it won't accept.
+  if (h.signName != "RelayNonceMapping" || h.signVersion != "2") {
+    return refuse("the nonce mapping is " + h.signName + " version " + h.signVersion +
+                  ", not RelayNonceMapping version 2");
+  }
+  if (!EVMCall::sameAddress(h.wallet, owner) || !EVMCall::sameAddress(h.depositor, owner)) {
+    return refuse("the nonce mapping names " + h.wallet + " and " + h.depositor + ", not " + owner);
+  }
+  if (toHex0x(h.mappingId) != text::asciiLowercased(q.requestId)) {
+    return refuse("the nonce mapping is for order " + toHex0x(h.mappingId) + ", not " + q.requestId);
+  }
+  if (h.nonce != h.mappingNonce) {
+    return refuse("the deposit's nonce " + std::to_string(h.nonce) + " is not the mapping's " +
+                  std::to_string(h.mappingNonce));
+  }
+  if (!h.sourceDex.empty() || !h.destinationDex.empty() || !h.fromSubAccount.empty() || !h.token.starts_with("USDC")) {
+    return refuse("the deposit is not USDC from your perp balance to Relay's");
+  }
+  auto amount = Decimal::tryParse(h.amount);
+  if (!amount || *amount != card.amount) return refuse("the deposit is " + h.amount + " USDC, not " + card.amount.toString());
+  if (h.destination.size() != 42 || !h.destination.starts_with("0x") || !fromHex(h.destination)) return refuse("the depository " + h.destination + " is no address");
+
+  const bool mainnet = !services_.hyperliquidTestnet;
+  say("Signing Relay's nonce mapping for order " + q.requestId + ".");
+  EVMSignature mapping = signer_.signRelayNonceMapping({owner, h.depositor, h.mappingId, h.mappingNonce});
+  relay.authorize(h, mapping.bytes());
+  MsgPack action = HLAction::sendAsset(h.destination, "", "", h.token, *amount, "", h.nonce, mainnet);
+  const RelayEnd to = relayEnd(plan.to);
+  EVMSignature signature = signer_.signRelayHyperliquidDeposit({action, mainnet, card.recipient, to.chainId, to.currency});
+  out.id = std::to_string(h.nonce);
+  out.checks.push_back("Relay's depository " + h.destination + " was confirmed by the signer with Relay.");
+  journalOrder("sendAsset " + out.id);
+  HttpResponse response;
+  try {
+    response = HLExchange::send(services_.http, HLExchange::body(action, h.nonce, signature, std::nullopt), mainnet,
+                                services_.endpoints.hyperliquid);
+  } catch (const NetError& e) {
+    out.kind = ChainSendOutcome::Kind::unknown;
+    out.detail = "Hyperliquid didn't answer the deposit (" + std::string(e.what()) + "). Relay order " + q.requestId +
+                 " is in the journal and is settled when Relay finishes.";
+    return out;
+  }
+  HLReply reply = HLReply::parse(response.status, response.body);
+  if (reply.unclear) {
+    out.kind = ChainSendOutcome::Kind::unknown;
+    out.detail = "Hyperliquid's answer to the deposit can't be read. Relay order " + q.requestId +
+                 " is in the journal and is settled when Relay finishes.";
+  } else if (reply.kind == HLReply::Kind::error) {
+    out.kind = ChainSendOutcome::Kind::failed;
+    out.detail = "Hyperliquid refused the deposit to Relay: " + reply.message + ". The money stayed on Hyperliquid.";
+  } else {
+    out.kind = ChainSendOutcome::Kind::confirmed;
+  }
+  return out;
 }
 
 std::optional<ExecutionResult> BridgeMoves::run(const PendingAction& step) {

@@ -27,6 +27,8 @@
 #include "app/conversation_ports.h"
 #include "app/send_moves.h"
 #include "app/services.h"
+#include "defi/relay.h"
+#include "execution/chain_send.h"
 #include "execution/evm_send.h"
 #include "execution/journal.h"
 #include "signing/trade_signer.h"
@@ -89,6 +91,10 @@ class BridgeMoves final : public WalletMoveRunner {
   Card oneClickCard(const Plan& plan, const Decimal& amount);
   ExecutionResult relayMove(const Plan& plan, const Card& card);
   ExecutionResult oneClickMove(const Plan& plan, const Card& card);
+  // Out of Hyperliquid: the nonce mapping, then the sendAsset to Relay's
+  // depository, journaled before it is posted.
+  ChainSendOutcome hyperliquidDeposit(const Plan& plan, const Card& card, RelayClient& relay, const RelayQuote& q,
+                                      const std::function<void(const std::string&)>& journalOrder);
   void say(const std::string& line);
 
   const Services& services_;

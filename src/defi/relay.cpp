@@ -42,6 +42,45 @@ SolanaInstruction readInstruction(const Json& ix) {
   return out;
 }
 
+std::uint64_t relayNumber(const Json& object, const char* key) {
+  auto n = Decimal::tryParse(textAt(object, key));
+  return n && n->isInteger() && !n->isNegative() ? static_cast<std::uint64_t>(n->toInt64().value_or(0)) : 0;
+}
+
+// An authorize item (data.sign with data.post) or a sendAsset item (data.action).
+void readHyperliquidItem(const Json& data, std::optional<RelayQuote::HyperliquidSteps>& out) {
+  const Json& sign = memberOr(data, "sign");
+  const Json& post = memberOr(data, "post");
+  const Json& action = memberOr(data, "action");
+  if (sign.is_object() && post.is_object()) {
+    if (!out) out.emplace();
+    const Json& domain = memberOr(sign, "domain");
+    const Json& value = memberOr(sign, "value");
+    out->signName = textAt(domain, "name");
+    out->signVersion = textAt(domain, "version");
+    out->wallet = textAt(value, "wallet");
+    out->depositor = textAt(value, "depositor");
+    out->mappingNonce = relayNumber(value, "nonce");
+    auto id = fromHex(textAt(value, "id"));
+    if (!id || id->size() != 32) throw ExecutionError("Relay's nonce mapping has no 32-byte request id.");
+    out->mappingId = std::move(*id);
+    out->authorizeEndpoint = textAt(post, "endpoint");
+    out->authorizeBody = memberOr(post, "body");
+  } else if (textAt(action, "type") == "sendAsset") {
+    if (!out) out.emplace();
+    const Json& p = memberOr(action, "parameters");
+    out->destination = textAt(p, "destination");
+    out->token = textAt(p, "token");
+    out->amount = textAt(p, "amount");
+    out->sourceDex = textAt(p, "sourceDex");
+    out->destinationDex = textAt(p, "destinationDex");
+    out->fromSubAccount = textAt(p, "fromSubAccount");
+    out->nonce = relayNumber(data, "nonce");
+    if (out->nonce == 0) out->nonce = relayNumber(p, "nonce");
+    if (out->nonce == 0) throw ExecutionError("No nonce in Relay's Hyperliquid deposit. Nothing was signed.");
+  }
+}
+
 }  // namespace
 
 RelayClient::RelayClient(HttpClient& http, std::string root)
@@ -54,6 +93,7 @@ RelayQuote RelayClient::readAnyQuote(const Json& answer) {
     const std::string stepId = textAt(step, "id");
     for (const Json& item : memberOr(step, "items")) {
       const Json& data = memberOr(item, "data");
+      readHyperliquidItem(data, q.hyperliquid);
       for (const Json& ix : memberOr(data, "instructions")) q.solanaInstructions.push_back(readInstruction(ix));
       if (textAt(data, "to").empty()) continue;
       RelayQuote::EVMStep call;
@@ -82,7 +122,7 @@ RelayQuote RelayClient::readAnyQuote(const Json& answer) {
   if (q.feesUSD.empty()) q.feesUSD = "0";
   const Json& seconds = memberOr(details, "timeEstimate");
   q.seconds = seconds.is_number_integer() ? static_cast<int>(seconds.get<std::int64_t>()) : 0;
-  if (q.requestId.empty() || (q.solanaInstructions.empty() && q.evm.empty())) {
+  if (q.requestId.empty() || (q.solanaInstructions.empty() && q.evm.empty() && !q.hyperliquid)) {
     throw ExecutionError("Relay's quote has nothing to sign. Nothing was signed.");
   }
   return q;
@@ -122,14 +162,35 @@ Json RelayClient::post(const Json& body) {
 }
 
 RelayQuote RelayClient::quote(const RelayQuoteRequest& r) {
-  return readAnyQuote(post(Json{{"user", r.user},
-                                {"recipient", r.recipient},
-                                {"originChainId", r.origin.chainId},
-                                {"originCurrency", r.origin.currency},
-                                {"destinationChainId", r.destination.chainId},
-                                {"destinationCurrency", r.destination.currency},
-                                {"amount", r.amount},
-                                {"tradeType", "EXACT_INPUT"}}));
+  Json body{{"user", r.user},
+            {"recipient", r.recipient},
+            {"originChainId", r.origin.chainId},
+            {"originCurrency", r.origin.currency},
+            {"destinationChainId", r.destination.chainId},
+            {"destinationCurrency", r.destination.currency},
+            {"amount", r.amount},
+            {"tradeType", "EXACT_INPUT"}};
+  // Withdrawals from Hyperliquid exist only in Relay's second protocol.
+  if (r.origin.chainId == kHyperliquidChainId) body["protocolVersion"] = "v2";
+  return readAnyQuote(post(body));
+}
+
+void RelayClient::authorize(const RelayQuote::HyperliquidSteps& steps, const Bytes& signature) {
+  const std::string endpoint = steps.authorizeEndpoint.empty() ? "/authorize" : steps.authorizeEndpoint;
+  if (!endpoint.starts_with("/") || endpoint.find("..") != std::string::npos || endpoint.find('?') != std::string::npos) {
+    throw ExecutionError("Relay asked for the nonce mapping at an odd place (" + endpoint + "). Nothing was sent.");
+  }
+  HttpRequest request = HttpRequest::postJson(root_ + endpoint + "?signature=" + toHex0x(signature),
+                                              steps.authorizeBody.dump());
+  request.timeout = kTimeLimit;
+  HttpResponse response = http_.send(request);
+  if (!response.ok()) {
+    auto answer = parseJson(response.body);
+    std::string message = answer ? textAt(*answer, "message") : std::string();
+    throw ExecutionError("Relay refused the nonce mapping: " +
+                         (message.empty() ? "HTTP " + std::to_string(response.status) : message) +
+                         ". Nothing was sent from Hyperliquid.");
+  }
 }
 
 RelayDeposit RelayClient::quoteSolanaToHyperliquid(const std::string& sender, const std::string& recipient,

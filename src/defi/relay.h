@@ -58,6 +58,26 @@ struct RelayQuote {
   int seconds = 0;
   std::vector<SolanaInstruction> solanaInstructions;
   std::vector<EVMStep> evm;
+  // A move out of Hyperliquid: the nonce mapping to sign and post to
+  // /authorize, then a sendAsset to Relay's depository with the same nonce.
+  struct HyperliquidSteps {
+    Bytes mappingId;  // 32 bytes
+    std::uint64_t mappingNonce = 0;
+    std::string wallet;
+    std::string depositor;
+    std::string signName;     // the typed data's domain, as Relay asks it
+    std::string signVersion;
+    std::string authorizeEndpoint;
+    Json authorizeBody;
+    std::string destination;  // Relay's depository
+    std::string token;
+    std::string amount;       // as Relay writes it
+    std::uint64_t nonce = 0;
+    std::string sourceDex;
+    std::string destinationDex;
+    std::string fromSubAccount;
+  };
+  std::optional<HyperliquidSteps> hyperliquid;
 };
 
 class RelayClient final : public BridgeClient {
@@ -78,6 +98,10 @@ class RelayClient final : public BridgeClient {
   // An exact-input quote of any pair. Throws ExecutionError ending "Nothing
   // was signed." when Relay gives no quote or nothing to sign.
   RelayQuote quote(const RelayQuoteRequest& request);
+
+  // Posts the signed nonce mapping to Relay's /authorize. Throws
+  // ExecutionError with Relay's message when it is refused.
+  void authorize(const RelayQuote::HyperliquidSteps& steps, const Bytes& signature);
 
   // The answers read on their own. Throw ExecutionError.
   [[nodiscard]] static RelayDeposit readQuote(const Json& answer);

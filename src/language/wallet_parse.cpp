@@ -554,7 +554,7 @@ R usdcMove(const std::string& from, const std::string& to, const OptDecimal& amo
   }
   if (usdg) return std::nullopt;
   if (from == "solana") return w::solanaTo{to, amount};
-  if (isEvm(from) && (isEvm(to) || to == "hyperliquid")) return w::bridge{from, to, amount};
+  if ((isEvm(from) || from == "hyperliquid") && (isEvm(to) || to == "hyperliquid")) return w::bridge{from, to, amount};
   return std::nullopt;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/defaults.h"
 #include "signing/secret.h"
 #include "signing/signer_client.h"
 
@@ -34,6 +35,21 @@ std::optional<int> testKnob(const char* name, int low, int high) {
   return n;
 }
 
+// A service root as the app resolves it: the variable, else the same name
+// under "endpoints" in defaults.json, else the public root.
+std::string serviceRoot(const char* variable, const char* publicRoot) {
+  std::string root;
+  if (const char* value = std::getenv(variable); value && *value) {
+    root = value;
+  } else if (auto endpoints = Defaults::standard().value("endpoints");
+             endpoints && endpoints->is_object() && endpoints->contains(variable) && (*endpoints)[variable].is_string()) {
+    root = (*endpoints)[variable].get<std::string>();
+  }
+  if (root.empty()) root = publicRoot;
+  while (root.ends_with('/')) root.pop_back();
+  return root;
+}
+
 [[noreturn]] void fail(const std::string& what) {
   throw SignerServiceError("The signer could not " + what + ": " + std::strerror(errno) + ".");
 }
@@ -46,6 +62,8 @@ SignerSettings SignerSettings::fromEnvironment(const AppPaths& paths) {
   if (auto n = testKnob("ORWENNA_SIGNER_SCRYPT_LOG2N", ScryptParams::kMinLog2N, ScryptParams::kMaxLog2N)) {
     s.config.scryptLog2N = *n;
   }
+  s.config.relayApi = serviceRoot("ORWENNA_RELAY_API", "https://api.relay.link");
+  s.config.oneClickApi = serviceRoot("ORWENNA_ONECLICK_API", "https://1click.chaindefuser.com");
   if (auto seconds = testKnob("ORWENNA_SIGNER_PROMPT_SECONDS", 1, 120)) {
     s.promptLimit = std::chrono::seconds(*seconds);
   }

@@ -14,6 +14,8 @@
 #include "chains/solana_transaction.h"
 #include "guards/tx_guard.h"
 #include "signer/prompt_text.h"
+#include "signer/one_click_deposit_check.h"
+#include "signer/relay_deposit_check.h"
 #include "signing/accounts.h"
 #include "signing/address_check.h"
 #include "signing/derivation.h"
@@ -217,6 +219,8 @@ struct SignerServiceHandlers {
   using Ask = SignerService::Ask;
   SignerService& s;
   const std::optional<std::string>& asWallet;
+  // A 1Click deposit address the signer confirmed itself, payable by this one request.
+  std::vector<std::string> paying;
 
   Keystore& ks() { return s.keystore_; }
 
@@ -241,7 +245,8 @@ struct SignerServiceHandlers {
       });
       bool booked = std::any_of(ks().addressBook.begin(), ks().addressBook.end(),
                                 [&](const SignerAddress& a) { return same(a.address, r); });
-      if (own || booked) out.push_back(r);
+      bool confirmed = std::any_of(paying.begin(), paying.end(), [&](const std::string& p) { return same(p, r); });
+      if (own || booked || confirmed) out.push_back(r);
     }
     return out;
   }
@@ -602,6 +607,101 @@ struct SignerServiceHandlers {
     SignerReply r = done();
     r.signature = HLSigner::signRelayNonceMapping(c.wallet, c.depositor, c.id, c.nonce, key.span());
     return r;
+  }
+
+  // A move out of Hyperliquid: the recipient must be the user's, and Relay
+  // itself must name the action's destination as its depository for that
+  // move (RelayDepositCheck) before the guard accepts it for this one action.
+  SignerReply relayHyperliquidDeposit(const StoredWallet& w, const sr::SignRelayHyperliquidDeposit& c) {
+    const bool evmRecipient = c.recipient.starts_with("0x");
+    if (allowed({c.recipient}, evmRecipient).empty()) {
+      return refused("The bridge pays " + c.recipient + ", which is neither your wallet nor in the address book." +
+                     kNothingSigned);
+    }
+    const Json action = c.action.toPlainJson();
+    Verdict confirmed = RelayDepositCheck::check(
+        s.config_.http, s.config_.relayApi, action,
+        {*w.evm, c.recipient, c.destinationChainId, c.destinationCurrency});
+    if (!confirmed.clean()) return refused(std::string(kGuardRefused), confirmed.problems, confirmed.checks);
+    const std::string destination = action.value("destination", std::string());
+    StoredAgent* agent = ks().agentFor(*w.evm);
+    Verdict v = HLGuard::check(action, *w.evm, {destination}, agent ? agent->address : "");
+    v.checks.insert(v.checks.begin(), confirmed.checks.begin(), confirmed.checks.end());
+    if (!v.clean()) return refused(std::string(kGuardRefused), v.problems, v.checks);
+    (void)HLSigner::userTypedData(c.action, c.mainnet);
+    if (auto no = s.approve(signAsk(w, "Sign a Relay bridge deposit",
+                                    PromptWords::hyperliquid(c.action, c.mainnet) + "\nBridged by Relay to " +
+                                        c.recipient + "."))) {
+      return *no;
+    }
+    SecretBytes key = s.evmKey(w);
+    SignerReply r = done();
+    r.checks = v.checks;
+    r.signature = HLSigner::signUser(c.action, key.span(), c.mainnet);
+    return r;
+  }
+
+  // One of the user's wallets on any network, or an address-book entry.
+  bool ours(const std::string& address) {
+    if (address.empty()) return false;
+    auto same = [&](const std::string& mine) { return mine == address || (address.starts_with("0x") && sameText(mine, address)); };
+    for (const StoredWallet& w : ks().wallets) {
+      if ((w.solana && same(*w.solana)) || (w.evm && same(*w.evm)) || (w.near && same(*w.near))) return true;
+    }
+    return std::any_of(ks().addressBook.begin(), ks().addressBook.end(),
+                       [&](const SignerAddress& a) { return same(a.address); });
+  }
+
+  // What the transaction sends to the deposit address, confirmed with 1Click
+  // before the transaction itself goes through its own handler and guard.
+  SignerReply oneClickDeposit(const StoredWallet& w, const sr::SignOneClickDeposit& c) {
+    std::optional<SignerRequest> inner;
+    try {
+      auto json = parseJson(c.request);
+      if (json) inner = SignerRequest::fromJson(*json);
+    } catch (const SignerProtocolError&) {
+    }
+    const auto* solana = inner ? inner->get<sr::SignSolana>() : nullptr;
+    const auto* evm = inner ? inner->get<sr::SignEVMTransaction>() : nullptr;
+    if (!solana && !evm) {
+      return refused(std::string("Only a Solana or EVM transaction pays a 1Click deposit address.") + kNothingSigned);
+    }
+    std::optional<std::string> amount;
+    if (solana) {
+      if (auto p = w.record().keyProblem("solana")) return refused(*p);
+      SolanaMessage message = SolanaTransaction::parseMessage(SolanaTransaction::checkForSigning(solana->wire, *w.solana));
+      if (!message.lookups.empty()) {
+        return refused(std::string("A 1Click deposit is paid without lookup tables.") + kNothingSigned);
+      }
+      amount = OneClickDepositCheck::paid(message, message.staticKeys, c.depositAddress);
+    } else {
+      amount = OneClickDepositCheck::paid(evm->to, evm->data, toDecimalString(evm->value), c.depositAddress);
+    }
+    if (!amount) {
+      return refused("The transaction sends nothing to the deposit address " + c.depositAddress + "." + kNothingSigned);
+    }
+    Verdict confirmed =
+        OneClickDepositCheck::check(s.config_.http, s.config_.oneClickApi, c.depositAddress, *amount,
+                                    s.clock_.nowMillis(), [this](const std::string& a) { return ours(a); });
+    if (!confirmed.clean()) return refused(std::string(kGuardRefused), confirmed.problems, confirmed.checks);
+    SignerServiceHandlers payingOnce{s, asWallet, {c.depositAddress}};
+    SignerReply r = std::visit(payingOnce, inner->value());
+    if (r.ok) r.checks.insert(r.checks.begin(), confirmed.checks.begin(), confirmed.checks.end());
+    return r;
+  }
+
+  SignerReply operator()(const sr::SignOneClickDeposit& c) {
+    auto t = target();
+    if (auto* r = std::get_if<SignerReply>(&t)) return *r;
+    return oneClickDeposit(*std::get<StoredWallet*>(t), c);
+  }
+
+  SignerReply operator()(const sr::SignRelayHyperliquidDeposit& c) {
+    auto t = target();
+    if (auto* r = std::get_if<SignerReply>(&t)) return *r;
+    StoredWallet* w = std::get<StoredWallet*>(t);
+    if (auto p = w->record().keyProblem("evm")) return refused(*p);
+    return relayHyperliquidDeposit(*w, c);
   }
 
   SignerReply operator()(const sr::EnableAgent&) {
@@ -1021,7 +1121,7 @@ struct SignerServiceHandlers {
 };
 
 SignerReply SignerService::dispatch(const SignerRequest& request, const std::optional<std::string>& asWallet) {
-  SignerServiceHandlers handlers{*this, asWallet};
+  SignerServiceHandlers handlers{*this, asWallet, {}};
   return std::visit(handlers, request.value());
 }
 

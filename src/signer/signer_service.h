@@ -36,6 +36,7 @@
 #include <utility>
 
 #include "base/clock.h"
+#include "base/http.h"
 #include "signer/keystore.h"
 #include "signer/pinentry.h"
 #include "signer/session.h"
@@ -46,6 +47,12 @@ namespace orwenna {
 struct SignerConfig {
   std::filesystem::path folder;  // <dataDir>/signer
   int scryptLog2N = ScryptParams::kDefaultLog2N;
+  // The signer's own reads of a bridge service before it pays that service's
+  // depository (Relay's root, without a trailing slash). Without a client
+  // such a payment is refused.
+  HttpClient* http = nullptr;
+  std::string relayApi{};
+  std::string oneClickApi{};  // 1Click's root, without /v0
 };
 
 class SignerService {

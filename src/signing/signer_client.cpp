@@ -24,7 +24,9 @@ DebugAPIAccess debugAPIAccess(const SignerRequest& request) {
                       std::is_same_v<T, sr::SignEVMBatch> || std::is_same_v<T, sr::SignHyperliquidL1> ||
                       std::is_same_v<T, sr::SignHyperliquidUser> || std::is_same_v<T, sr::SignRelayNonceMapping> ||
                       std::is_same_v<T, sr::SignNearIntentDeposit> || std::is_same_v<T, sr::SignNearTransfer> ||
-                      std::is_same_v<T, sr::SignNearDeleteAccount>) {
+                      std::is_same_v<T, sr::SignNearDeleteAccount> ||
+                      std::is_same_v<T, sr::SignRelayHyperliquidDeposit> ||
+                      std::is_same_v<T, sr::SignOneClickDeposit>) {
           return DebugAPIAccess::moneyMove;
         } else if constexpr (std::is_same_v<T, sr::Status> || std::is_same_v<T, sr::AddressBook> ||
                              std::is_same_v<T, sr::NearAddress> || std::is_same_v<T, sr::EndSession>) {

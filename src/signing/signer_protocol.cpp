@@ -35,7 +35,7 @@ constexpr std::array<std::string_view, SignerRequest::kCaseCount> kCaseNames = {
     "enableAgent",     "setAgentActive",        "ledgerAgent",          "setLedgerAgentActive",
     "signLedgerAgentL1", "nearAddress",         "lock",                 "setSessionLength",
     "endSession",      "signNearIntentDeposit", "signNearTransfer",     "signNearDeleteAccount",
-    "createAutomationWallet", "asWallet"};
+    "createAutomationWallet", "signRelayHyperliquidDeposit", "signOneClickDeposit", "asWallet"};
 
 // Each case lists its fields once; the writer and the reader both walk it.
 template <typename S, typename V> void fields(S&, V&) requires std::is_empty_v<std::remove_const_t<S>> {}
@@ -117,6 +117,13 @@ template <typename S, typename V> void fields(S& s, V& v) requires std::is_same_
 }
 template <typename S, typename V> void fields(S& s, V& v) requires std::is_same_v<std::remove_const_t<S>, sr::SignNearDeleteAccount> {
   v("beneficiary", s.beneficiary); v("recipients", s.recipients); v("nonce", s.nonce); v("blockHash", s.blockHash);
+}
+template <typename S, typename V> void fields(S& s, V& v) requires std::is_same_v<std::remove_const_t<S>, sr::SignRelayHyperliquidDeposit> {
+  v("action", s.action); v("mainnet", s.mainnet); v("recipient", s.recipient);
+  v("destinationChainId", s.destinationChainId); v("destinationCurrency", s.destinationCurrency);
+}
+template <typename S, typename V> void fields(S& s, V& v) requires std::is_same_v<std::remove_const_t<S>, sr::SignOneClickDeposit> {
+  v("depositAddress", s.depositAddress); v("request", s.request);
 }
 template <typename S, typename V> void fields(S& s, V& v) requires std::is_same_v<std::remove_const_t<S>, sr::AsWallet> {
   v("id", s.id); v("request", s.request);

@@ -220,6 +220,23 @@ struct SignNearDeleteAccount {
   Bytes blockHash;
 };
 struct CreateAutomationWallet {};
+// A Hyperliquid "sendAsset" to Relay's depository for a move out of
+// Hyperliquid: the signer asks Relay itself for the same move to `recipient`
+// and pays only the destination Relay names there.
+struct SignRelayHyperliquidDeposit {
+  MsgPack action;
+  bool mainnet = true;
+  std::string recipient;
+  std::uint64_t destinationChainId = 0;
+  std::string destinationCurrency;
+};
+// A Solana or EVM transaction (`request`, a signSolana or signEVMTransaction
+// in its JSON form) paying a 1Click deposit address: the signer asks 1Click
+// itself whether that address belongs to a live quote for the user.
+struct SignOneClickDeposit {
+  std::string depositAddress;
+  std::string request;
+};
 struct AsWallet {
   std::string id;
   std::shared_ptr<const SignerRequest> request;  // never null, never an AsWallet
@@ -241,7 +258,8 @@ class SignerRequest {
       signer_request::SignLedgerAgentL1, signer_request::NearAddress, signer_request::Lock,
       signer_request::SetSessionLength, signer_request::EndSession, signer_request::SignNearIntentDeposit,
       signer_request::SignNearTransfer, signer_request::SignNearDeleteAccount,
-      signer_request::CreateAutomationWallet, signer_request::AsWallet>;
+      signer_request::CreateAutomationWallet, signer_request::SignRelayHyperliquidDeposit,
+      signer_request::SignOneClickDeposit, signer_request::AsWallet>;
   static constexpr std::size_t kCaseCount = std::variant_size_v<Case>;
 
   // Any case but AsWallet; wrap with `asWallet`.

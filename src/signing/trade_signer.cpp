@@ -67,4 +67,22 @@ Bytes SocketTradeSigner::signNearDeleteAccount(const sr::SignNearDeleteAccount& 
   return needWire(call(request).signedWire);
 }
 
+EVMSignature TradeSigner::signRelayHyperliquidDeposit(const sr::SignRelayHyperliquidDeposit&) {
+  throw SignerError("This signer can't pay Relay's depository on Hyperliquid. Nothing was signed.");
+}
+
+EVMSignature SocketTradeSigner::signRelayHyperliquidDeposit(const sr::SignRelayHyperliquidDeposit& request) {
+  return needSignature(call(request));
+}
+
+Bytes TradeSigner::signOneClickDeposit(const std::string& depositAddress, const SignerRequest&) {
+  throw SignerError("This signer can't confirm the 1Click deposit address " + depositAddress +
+                    ". Nothing was signed.");
+}
+
+Bytes SocketTradeSigner::signOneClickDeposit(const std::string& depositAddress, const SignerRequest& request) {
+  SignerReply reply = call(sr::SignOneClickDeposit{depositAddress, request.toJson().dump()});
+  return needWire(reply.signedWire ? reply.signedWire : reply.signedRaw);
+}
+
 }  // namespace orwenna

@@ -41,6 +41,13 @@ class TradeSigner {
   virtual Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit& request) = 0;
   virtual Bytes signNearTransfer(const signer_request::SignNearTransfer& request) = 0;
   virtual Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount& request) = 0;
+  // A move out of Hyperliquid over Relay. A signer that cannot confirm the
+  // depository with Relay itself refuses it.
+  virtual EVMSignature signRelayHyperliquidDeposit(const signer_request::SignRelayHyperliquidDeposit& request);
+  // A signSolana or signEVMTransaction paying a 1Click deposit address; the
+  // signed wire or raw transaction. A signer that cannot confirm the address
+  // with 1Click itself refuses it.
+  virtual Bytes signOneClickDeposit(const std::string& depositAddress, const SignerRequest& request);
 };
 
 class SocketTradeSigner final : public TradeSigner {
@@ -60,6 +67,8 @@ class SocketTradeSigner final : public TradeSigner {
   Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit& request) override;
   Bytes signNearTransfer(const signer_request::SignNearTransfer& request) override;
   Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount& request) override;
+  EVMSignature signRelayHyperliquidDeposit(const signer_request::SignRelayHyperliquidDeposit& request) override;
+  Bytes signOneClickDeposit(const std::string& depositAddress, const SignerRequest& request) override;
 
   // Sends one request (wrapped when a wallet is named) and returns the reply
   // when ok; throws SignerError with the reply's error text otherwise.

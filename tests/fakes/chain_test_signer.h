@@ -73,6 +73,12 @@ class ChainTestSigner final : public TradeSigner {
   Bytes signNearDeleteAccount(const signer_request::SignNearDeleteAccount& r) override {
     return signNear(near, r.nonce, r.blockHash, {NearAction::deleteAccount(r.beneficiary)});
   }
+  // Signs the transaction as it is, like every other request here.
+  Bytes signOneClickDeposit(const std::string&, const SignerRequest& request) override {
+    if (const auto* r = request.get<signer_request::SignSolana>()) return signSolana(*r);
+    if (const auto* r = request.get<signer_request::SignEVMTransaction>()) return signEVMTransaction(*r);
+    throw SignerError("not here");
+  }
 
  private:
   Bytes signNear(const std::string& receiver, std::uint64_t nonce, const Bytes& blockHash,

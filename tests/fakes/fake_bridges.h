@@ -5,7 +5,9 @@
 // then credits the destination once (a fake ledger, or the Hyperliquid and
 // NEAR credits kept here). Relay's quotes pay through its Depository
 // program's deposit_token on Solana, or an exact approve and a deposit call
-// on an EVM network; 1-Click's deposits are plain transfers (or wrapped NEAR)
+// on an EVM network, or (out of Hyperliquid) a signed nonce mapping posted to
+// /authorize and a sendAsset of exactly the amount with that nonce to its
+// depository on the fake exchange; 1-Click's deposits are plain transfers (or wrapped NEAR)
 // to its address, and its answers come in the published nested shape or,
 // when told, the flat one. A Hyperliquid credit can also be handed to a
 // callback (a fake exchange's balance); Relay pays the gas coin (the zero
@@ -26,10 +28,15 @@
 #include "base/text.h"
 #include "chains/abi.h"
 #include "chains/spl.h"
+#include "base/clock.h"
+#include "fakes/fake_hyperliquid.h"
 #include "fakes/fake_ledgers.h"
 #include "fakes/fake_near_node.h"
 #include "fakes/fake_server.h"
 #include "signing/base58.h"
+#include "signing/evm_signer.h"
+#include "signing/hl_signer.h"
+#include "signing/typed_data.h"
 
 namespace orwenna::testing {
 
@@ -52,6 +59,9 @@ struct BridgeLedgers {
   static constexpr std::uint64_t kHyperliquid = 1337;
   FakeSolanaLedger* solana = nullptr;
   std::map<std::uint64_t, FakeEVMLedger*> evm;  // by chain id
+  // Moves out of Hyperliquid: the exchange paid, and the clock its nonces follow.
+  FakeHyperliquid* hyperliquid = nullptr;
+  const Clock* clock = nullptr;
 
   // A fresh deposit address on the chain: a Solana wallet whose USDC account
   // is opened, or an EVM address.
@@ -82,7 +92,11 @@ class FakeRelayBridge {
   explicit FakeRelayBridge(BridgeLedgers ledgers) : ledgers_(std::move(ledgers)) {
     server_.on("POST", "/quote/v2", [this](const RecordedRequest& r) { return quote(r); });
     server_.on("GET", "/intents/status/v3", [this](const RecordedRequest& r) { return status(r); });
+    server_.on("POST", "/authorize", [this](const RecordedRequest& r) { return authorize(r); });
   }
+
+  // Relay's one account on Hyperliquid that every deposit from there pays.
+  static constexpr const char* kHyperliquidDepository = "0x00000000000000000000000000000000000de905";
 
   std::string url() const { return server_.url(); }
   int quotes() const {
@@ -122,6 +136,9 @@ class FakeRelayBridge {
     std::string recipient;
     std::uint64_t out = 0;
     bool delivered = false;
+    std::string user;
+    std::uint64_t nonce = 0;  // out of Hyperliquid: the mapped nonce
+    bool authorized = false;
   };
 
   FakeResponse quote(const RecordedRequest& r) {
@@ -140,7 +157,7 @@ class FakeRelayBridge {
     o.recipient = redirect_.value_or((*body)["recipient"].get<std::string>());
     const std::string user = (*body)["user"].get<std::string>();
     ++count_;
-    o.deposit = ledgers_.depositOn(o.originChain, count_);
+    if (o.originChain != BridgeLedgers::kHyperliquid) o.deposit = ledgers_.depositOn(o.originChain, count_);
     const std::string id = fmt::format("0x{:064x}", 0xB00 + count_);
     Json steps = Json::array();
     auto step = [&](const char* name, Json data) {
@@ -148,7 +165,27 @@ class FakeRelayBridge {
                        {"items", Json::array({Json{{"status", "incomplete"}, {"data", std::move(data)}}})}});
     };
     Bytes requestBytes(32, static_cast<std::uint8_t>(count_));
-    if (o.originChain == BridgeLedgers::kSolana) {
+    o.user = user;
+    if (o.originChain == BridgeLedgers::kHyperliquid) {
+      o.deposit = kHyperliquidDepository;
+      o.nonce = static_cast<std::uint64_t>(ledgers_.clock->nowMillis()) + static_cast<std::uint64_t>(count_);
+      Json value{{"chainId", "hyperliquid"}, {"wallet", user}, {"depositor", user}, {"id", id}, {"nonce", o.nonce}};
+      Json sign{{"signatureKind", "eip712"},
+                {"domain", {{"name", "RelayNonceMapping"}, {"version", "2"}, {"chainId", 1},
+                            {"verifyingContract", "0x0000000000000000000000000000000000000000"}}},
+                {"primaryType", "NonceMapping"},
+                {"value", value}};
+      Json post{{"endpoint", "/authorize"},
+                {"method", "POST"},
+                {"body", {{"type", "nonce-mapping"}, {"walletChainId", 1337}, {"wallet", user}, {"depositor", user},
+                          {"nonce", o.nonce}, {"id", id}, {"signatureChainId", 1}}}};
+      steps.push_back({{"id", "authorize"}, {"kind", "signature"}, {"requestId", id},
+                       {"items", Json::array({Json{{"status", "incomplete"}, {"data", {{"sign", sign}, {"post", post}}}}})}});
+      Json parameters{{"hyperliquidChain", "Mainnet"}, {"destination", o.deposit}, {"sourceDex", ""},
+                      {"destinationDex", ""}, {"token", "USDC:0x6d1e7cde53ba9467b783cb7c530ce054"},
+                      {"amount", units(o.amount)}, {"fromSubAccount", ""}, {"nonce", o.nonce}};
+      step("deposit", {{"action", {{"type", "sendAsset"}, {"parameters", parameters}}}, {"nonce", o.nonce}});
+    } else if (o.originChain == BridgeLedgers::kSolana) {
       // deposit_token: discriminator, amount (u64 LE), id; accounts: depository,
       // sender, depositor, sender's token account, vault, mint, token program.
       Bytes data{11, 156, 96, 218, 39, 163, 180, 19};
@@ -191,7 +228,7 @@ class FakeRelayBridge {
     auto it = orders_.find(bridgeQueryValue(r.query, "requestId"));
     if (it == orders_.end()) return FakeResponse::json(R"({"status":"unknown"})");
     Order& o = it->second;
-    if (!o.delivered && ledgers_.heldAt(o.originChain, o.originCurrency, o.deposit) == o.amount) {
+    if (!o.delivered && arrived(o)) {
       o.delivered = true;
       if (o.destinationChain == BridgeLedgers::kHyperliquid) {
         hyperliquid_[text::asciiLowercased(o.recipient)] += o.out;
@@ -207,6 +244,49 @@ class FakeRelayBridge {
       }
     }
     return FakeResponse::json(Json{{"status", o.delivered ? "success" : "waiting"}}.dump());
+  }
+
+  // The nonce mapping, signed by the wallet it names, for an order of this fake.
+  FakeResponse authorize(const RecordedRequest& r) {
+    std::lock_guard lock(mutex_);
+    auto body = parseJson(r.body);
+    const auto signature = fromHex(bridgeQueryValue(r.query, "signature"));
+    auto sig = signature ? EVMSignature::fromBytes(*signature) : std::nullopt;
+    if (!body || !body->is_object() || !sig) return FakeResponse::json(R"({"message":"Invalid request"})", 400);
+    auto it = orders_.find(body->value("id", ""));
+    if (it == orders_.end()) return FakeResponse::json(R"({"message":"Unknown request"})", 400);
+    Order& o = it->second;
+    try {
+      auto id = fromHex(it->first);
+      const std::string wallet = body->value("wallet", ""), depositor = body->value("depositor", "");
+      const std::uint64_t nonce = body->value("nonce", std::uint64_t{0});
+      std::string signer =
+          EVMSigner::recover(*sig, EIP712::digest(HLSigner::relayNonceMappingParts(wallet, depositor, *id, nonce)));
+      if (text::asciiLowercased(signer) != text::asciiLowercased(o.user) || nonce != o.nonce ||
+          text::asciiLowercased(wallet) != text::asciiLowercased(o.user)) {
+        return FakeResponse::json(R"({"message":"Invalid signature"})", 401);
+      }
+    } catch (const std::exception&) {
+      return FakeResponse::json(R"({"message":"Invalid signature"})", 401);
+    }
+    o.authorized = true;
+    return FakeResponse::json(R"({"message":"Success"})");
+  }
+
+  // Exactly the quoted amount reached the order's deposit (out of Hyperliquid:
+  // one accepted sendAsset of the user's, with the mapped nonce).
+  bool arrived(const Order& o) const {
+    if (o.originChain != BridgeLedgers::kHyperliquid) {
+      return ledgers_.heldAt(o.originChain, o.originCurrency, o.deposit) == o.amount;
+    }
+    if (!o.authorized) return false;
+    for (const auto& a : ledgers_.hyperliquid->accepted()) {
+      if (a.type != "sendAsset" || a.nonce != o.nonce || a.account != text::asciiLowercased(o.user)) continue;
+      auto amount = Decimal::tryParse(a.action.value("amount", ""));
+      return text::asciiLowercased(a.action.value("destination", "")) == o.deposit && amount &&
+             amount->scaledByPowerOfTen(6) == Decimal(static_cast<std::int64_t>(o.amount));
+    }
+    return false;
   }
 
   static std::string units(std::uint64_t v) { return fmt::format("{}.{:06}", v / 1'000'000, v % 1'000'000); }
@@ -267,6 +347,11 @@ class FakeOneClick {
     std::lock_guard lock(mutex_);
     refuse_ = refuse;
   }
+  // Quotes name a deposit address that the status then doesn't know.
+  void forgetDeposits(bool forget) {
+    std::lock_guard lock(mutex_);
+    forget_ = forget;
+  }
   // What was delivered to `recipient`, as the status reports it ("" for none).
   std::string delivered(const std::string& recipient) const {
     std::lock_guard lock(mutex_);
@@ -282,6 +367,7 @@ class FakeOneClick {
     std::string recipient;
     std::string out;  // formatted
     bool delivered = false;
+    Json quoteResponse;  // the quote as answered, for the nested status
   };
 
   FakeResponse quote(const RecordedRequest& r) {
@@ -312,7 +398,10 @@ class FakeOneClick {
       ++count_;
       std::string deposit = fromNear ? fmt::format("d0{:062x}", count_) : ledgers_.depositOn(BridgeLedgers::kSolana, 0x40 + count_);
       q["depositAddress"] = deposit;
-      deposits_[deposit] = {fromNear, toHyperliquid, amount, (*body)["recipient"].get<std::string>(), out.toString(), false};
+      if (!forget_) {
+        deposits_[deposit] = {fromNear, toHyperliquid, amount, (*body)["recipient"].get<std::string>(), out.toString(),
+                              false, Json{{"quoteRequest", *body}, {"quote", q}}};
+      }
     }
     if (flat_) return FakeResponse::json(q.dump());
     return FakeResponse::json(
@@ -352,8 +441,11 @@ class FakeOneClick {
       flat["status"] = word;
       return FakeResponse::json(flat.dump());
     }
-    return FakeResponse::json(
-        Json{{"status", word}, {"updatedAt", "2027-01-15T08:02:00Z"}, {"swapDetails", details}}.dump());
+    return FakeResponse::json(Json{{"quoteResponse", d.quoteResponse},
+                                   {"status", word},
+                                   {"updatedAt", "2027-01-15T08:02:00Z"},
+                                   {"swapDetails", details}}
+                                  .dump());
   }
 
   BridgeLedgers ledgers_;
@@ -367,6 +459,7 @@ class FakeOneClick {
   bool flat_ = false;
   bool hold_ = false;
   bool ignore_ = false;
+  bool forget_ = false;
   int count_ = 0;
   FakeServer server_;
 };

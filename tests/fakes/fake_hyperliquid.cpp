@@ -318,6 +318,11 @@ FakeResponse FakeHyperliquid::exchange(const RecordedRequest& request) {
       account.perp -= amount;
       std::string to = lower(action.at("destination").get<std::string>());
       if (record.type == "usdSend" && accounts_.contains(to)) accounts_[to].perp += amount;
+      // Perp to perp between accounts: the destination's balance rises by what left.
+      if (record.type == "sendAsset" && action.value("sourceDex", "") == "" && action.value("destinationDex", "") == "" &&
+          to != owner) {
+        accounts_[to].perp += amount;
+      }
       return answer(okDefault(), true);
     }
     if (approve) {

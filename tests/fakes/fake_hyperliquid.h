@@ -10,7 +10,8 @@
 // used it already, when it is not above the lowest of the signer's 100 highest
 // nonces, or when it is more than two days behind or one day ahead of the
 // clock. IOC orders fill at the mid or not at all; GTC orders rest; trigger
-// orders rest until removed. Prices and sizes are held to the exchange's
+// orders rest until removed. A sendAsset between perp balances credits its
+// destination, so a bridge can see what reached its depository. Prices and sizes are held to the exchange's
 // rules (5 significant figures, 6 − szDecimals decimals, $10 minimum).
 //
 // Failures can be scripted (see Failure). Thread-safe.

@@ -62,6 +62,8 @@ std::vector<SignerRequest> oneOfEach() {
       sr::SignNearTransfer{"5", "bob.near", {"bob.near"}, 5, bytes},
       sr::SignNearDeleteAccount{"bob.near", {"bob.near"}, 6, bytes},
       sr::CreateAutomationWallet{},
+      sr::SignRelayHyperliquidDeposit{protocolAction(), true, "0xr", 8453, "0xc"},
+      sr::SignOneClickDeposit{"dep", R"({"signSolana":{}})"},
   };
   all.push_back(SignerRequest::asWallet("W9", sr::SignHyperliquidL1{protocolAction(), 12, true}));
   return all;

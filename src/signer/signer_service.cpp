@@ -987,28 +987,12 @@ struct SignerServiceHandlers {
     }
     if (auto no = s.approve(signAsk(*w, "Sign a batch of calls", lines))) return *no;
     // The wallet calls itself, its code delegated to the batch contract, which
-    // runs execute((address,uint256,bytes)[]) in order. Its own transaction
-    // uses `nonce`, so the authorisation that rides in it is for nonce + 1.
-    std::vector<ABI::Value> items;
-    for (const auto& call : calls) {
-      items.push_back(ABI::Value::tuple({ABI::Value::address(call.to), ABI::Value::uint(0), ABI::Value::bytes(call.data)}));
-    }
-    EVMTransaction tx;
-    tx.chainId = c.chainId;
-    tx.nonce = c.nonce;
-    tx.maxPriorityFeePerGas = c.maxPriorityFee;
-    tx.maxFeePerGas = c.maxFee;
-    tx.gasLimit = c.gasLimit;
-    tx.to = *w->evm;
-    tx.value = 0;
-    tx.data = ABI::call("execute((address,uint256,bytes)[])", {ABI::Value::array(std::move(items))});
+    // runs the calls in order; the authorisation rides in the same transaction.
+    EVMTransaction tx = Batch7702::transaction(c.chainId, c.nonce, c.maxPriorityFee, c.maxFee, c.gasLimit, *w->evm,
+                                               calls);
     SecretBytes key = s.evmKey(*w);
-    EVMTransaction::Authorization auth;
-    auth.chainId = c.chainId;
-    auth.address = std::string(EVMTransaction::kBatchContract);
-    auth.nonce = UInt256(c.nonce) + 1;
+    auto& auth = tx.authorizations.front();
     auth.signature = EVMSigner::sign(EVMTransaction::authorizationHash(auth.chainId, auth.nonce), key.span());
-    tx.authorizations.push_back(std::move(auth));
     SignerReply r = done();
     r.checks = v.checks;
     r.signedRaw = EVMTransaction::signedBytes(tx, EVMSigner::sign(EVMTransaction::signingHash(tx), key.span()));

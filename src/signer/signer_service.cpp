@@ -930,6 +930,9 @@ struct SignerServiceHandlers {
     }
   }
 
+  static constexpr std::uint64_t kTempoChainId = 4217;
+  static constexpr std::uint64_t kMostPaidToAService = 1'000'000;  // $1 in 6-decimal units
+
   SignerReply operator()(const sr::SignEVMTransaction& c) {
     auto t = target();
     if (auto* r = std::get_if<SignerReply>(&t)) return *r;
@@ -939,7 +942,18 @@ struct SignerServiceHandlers {
     EVMCall call = EVMCall::decode(c.to, c.data);
     Verdict v;
     judgeFee(c.gasLimit, c.maxFee, c.maxPriorityFee, c.chainId, v);
-    judgeCall(call, c.value, *w->evm, allowed(c.recipients, true), v);
+    auto recipients = allowed(c.recipients, true);
+    // A paid API call pays a service nobody saved: only on Tempo, whose
+    // tokens are 6-decimal stablecoins, at most one dollar, and only with a
+    // prompt the user answers.
+    if (c.chainId == kTempoChainId && call.kind == EVMCall::Kind::transfer && c.value == 0 &&
+        call.amount <= UInt256(kMostPaidToAService) && !w->automation &&
+        std::any_of(c.recipients.begin(), c.recipients.end(),
+                    [&](const std::string& r) { return EVMCall::sameAddress(r, call.to); })) {
+      recipients.push_back(call.to);
+      v.checks.push_back("A payment of at most $1 on Tempo to a service's address, as the app asked.");
+    }
+    judgeCall(call, c.value, *w->evm, recipients, v);
     if (!v.clean()) {
       return refused(std::string(kGuardRefused), v.problems, v.checks);
     }

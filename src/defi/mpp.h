@@ -5,9 +5,10 @@
 // JSON echoing the challenge, with the payment's proof — in the header the
 // challenge selects (`Authorization` unless it says `Payment-Authorization`).
 //
-// Wire format: draft-httpauth-payment-01 (challenge and credential) and
-// draft-tempo-charge-00 (the "tempo" method's "charge" intent), both at
-// https://github.com/tempoxyz/mpp-specs (specs/core, specs/methods/tempo).
+// Wire format: the IETF draft "The 'Payment' HTTP Authentication Scheme"
+// (https://datatracker.ietf.org/doc/draft-httpauth-payment/, revision 01:
+// challenge and credential) and Tempo Labs' draft-tempo-charge-00 (the
+// "tempo" method's "charge" intent: request fields, the "hash" payload).
 // orwenna pays the transfer itself through its own EVM pipeline and proves it
 // with the "hash" payload; it never hands a signed transaction to a service.
 //

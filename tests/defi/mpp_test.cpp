@@ -1,5 +1,5 @@
-// MPP's wire format against the examples of draft-httpauth-payment-01
-// (https://github.com/tempoxyz/mpp-specs, specs/core): the challenge header
+// MPP's wire format against the examples of the IETF draft
+// https://datatracker.ietf.org/doc/draft-httpauth-payment/ (01): the challenge header
 // read among other schemes, its request decoded, and a credential that a
 // service reads back into the same challenge.
 #include <gtest/gtest.h>

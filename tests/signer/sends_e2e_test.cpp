@@ -128,6 +128,7 @@ TEST_F(SendsE2E, EveryChainThroughTheRealSigner) {
   const std::size_t signedSoFar = prompts();
   approve.data = ABI::call("approve(address,uint256)", {ABI::Value::address(kSpender), ABI::Value::uint(~UInt256(0))});
   EXPECT_TRUE(testing::errorOf([&] { evmSender.send(approve); }).ends_with("Nothing was signed."));
+  EXPECT_EQ(prompts(), signedSoFar);
   // An allowance short of a deposit: the approval and the deposit go out as
   // one type-4 transaction, the signer delegating the wallet to the batch
   // contract; the fake node runs it only when that authorisation recovers.
@@ -152,7 +153,6 @@ TEST_F(SendsE2E, EveryChainThroughTheRealSigner) {
   r = run(moves, "send 1 USDC to Mom on base");
   EXPECT_EQ(r.reply, "The simulation failed: execution reverted: the pool refuses. Nothing was signed.");
   EXPECT_EQ(prompts(), afterBatch);
-  EXPECT_EQ(afterBatch, signedSoFar + 1);
 
   // NEAR: a transfer to a saved name, then a wrap-and-deposit.
   near.open(*me.near, NearTransaction::kOneNear * 5);

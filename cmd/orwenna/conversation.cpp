@@ -61,7 +61,8 @@ Conversation::Conversation(const ConversationOptions& options)
     return addresses;
   };
   sends_ = std::make_unique<SendMoves>(services_, *addressBook_, *sendSigner_, *journal_, activeAddresses);
-  calls_ = std::make_unique<CallMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  pays_ = std::make_unique<PayMoves>(services_, *sendSigner_, *journal_, activeAddresses, sends_.get());
+  calls_ = std::make_unique<CallMoves>(services_, *sendSigner_, *journal_, activeAddresses, pays_.get());
   yields_ = std::make_unique<YieldMoves>(services_, *sendSigner_, *journal_, activeAddresses, calls_.get());
   swaps_ = std::make_unique<SwapMoves>(services_, *sendSigner_, *journal_, activeAddresses, yields_.get());
   // Progress of a long move (a bridge) shows in the chat as it happens.

@@ -14,6 +14,7 @@
 #include "app/bridge_moves.h"
 #include "app/recurring_moves.h"
 #include "app/call_moves.h"
+#include "app/pay_moves.h"
 #include "app/read_tools.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
@@ -77,7 +78,8 @@ class Conversation {
   std::unique_ptr<SocketTradeSigner> sendSigner_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
-  std::unique_ptr<CallMoves> calls_;    // raw contract calls and revocations, then the sends
+  std::unique_ptr<PayMoves> pays_;      // paid API calls (MPP on Tempo), then the sends
+  std::unique_ptr<CallMoves> calls_;    // raw contract calls and revocations, then the pays
   std::unique_ptr<YieldMoves> yields_;  // the lending places, then the calls
   std::unique_ptr<SwapMoves> swaps_;    // swaps, then the lending places
   std::unique_ptr<RecurringMoves> recurring_;  // Jupiter DCA orders, then the swaps

@@ -14,6 +14,7 @@
 
 #include "app/bridge_moves.h"
 #include "app/call_moves.h"
+#include "app/pay_moves.h"
 #include "app/recurring_moves.h"
 #include "app/send_moves.h"
 #include "app/swap_moves.h"
@@ -185,6 +186,21 @@ bool runYield(const MoveOptions& options, const WalletCommand& command, const Si
   return true;
 }
 
+// False when the line is not a pay command. The card reads the service's
+// price and the token from the chain; --confirm pays and shows the answer.
+bool runPay(const MoveOptions& options, const WalletCommand& command, const SignerLocation& location) {
+  if (!std::holds_alternative<wallet::pay>(command.value)) return false;
+  MoveParts m(location);
+  PayMoves pays(m.services, m.signer, m.journal, m.fixed(), nullptr);
+  auto card = pays.card(command);
+  Json out{{"line", command.line()}, {"card", card->text}, {"steps", card->lines}};
+  std::string text = card->text;
+  for (const auto& line : card->lines) text += "\n  " + line;
+  if (shownOnly(options, out, text, card->refusal)) return true;
+  printOutcome(options, out, text, *pays.run(PendingAction{command}));
+  return true;
+}
+
 void runMove(const MoveOptions& options) {
   auto command = WalletCommand::parse(options.line);
   if (!command) throw CommandFailure("That line isn't a wallet command: " + options.line);
@@ -199,16 +215,23 @@ void runMove(const MoveOptions& options) {
   if (runBridge(options, *command, location)) return;
   if (runRecurring(options, *command, location)) return;
   if (runYield(options, *command, location, book)) return;
+  if (runPay(options, *command, location)) return;
   auto card = SendMoves::card(*command, book);
-  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, bridges, DCA orders, lending moves and contract calls only; this line is a " +
+  if (!card) throw CommandFailure("orwenna move carries out sends, swaps, bridges, DCA orders, lending moves, contract calls and payments only; this line is a " +
                                   std::string(command->caseName()) + " command.");
   Json out{{"line", command->line()}, {"card", card->text}, {"chain", card->chain}};
   if (card->address) out["address"] = *card->address;
-  if (shownOnly(options, out, card->text, card->refusal)) return;
+  // An unsaved recipient is refused before anything is asked of the signer or a node.
+  if (card->refusal) (void)shownOnly(options, out, card->text, card->refusal);
   MoveParts m(location);
   SendMoves moves(m.services, book, m.signer, m.journal, m.fixed());
+  card = moves.cardOnChain(*command);
+  if (!card->lines.empty()) out["steps"] = card->lines;
+  std::string text = card->text;
+  for (const auto& line : card->lines) text += "\n  " + line;
+  if (shownOnly(options, out, text, card->refusal)) return;
   auto result = moves.run(PendingAction{*command});
-  printOutcome(options, out, card->text, *result);
+  printOutcome(options, out, text, *result);
 }
 
 CommandRegistrar moveRegistrar([](CLI::App& app) {

@@ -148,7 +148,7 @@ std::optional<ExecutionResult> CallMoves::run(const PendingAction& step) {
     }
     move.input = spend;
     move.envelope = Envelope{spend, Decimal(0), std::nullopt, services_.clock.nowMillis() + kApprovalMillis};
-    EVMCallOutcome o = sendAfterApproval(sender, rpc, move, approval);
+    EVMCallOutcome o = sendAfterApproval(sender, rpc, move, approval, EVMApprovalMode::batchedWhereAllowed);
     ExecutionResult r;
     if (o.approval) {
       r.lines = o.approval->checks;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/evm_tokens.h"
 #include "base/text.h"
 #include "chains/abi.h"
 #include "chains/spl.h"
@@ -142,6 +143,23 @@ std::optional<SendMoves::Card> SendMoves::card(const WalletCommand& command, con
   }
   out.address = to->address;
   out.text = "Send " + shape->what + " to " + to->name + " (" + to->address + ") on " + shape->chain + ".";
+  return out;
+}
+
+std::optional<SendMoves::Card> SendMoves::cardOnChain(const WalletCommand& command) const {
+  auto out = card(command, book_);
+  const auto* c = std::get_if<wallet::sendToken>(&command.value);
+  if (!out || out->refusal || !c || !c->network || text::asciiLowercased(c->token) == "usdc") return out;
+  const EVMNetwork* n = EVMNetwork::byKey(*c->network);
+  if (!n) return out;
+  try {
+    const EVMTokenChoice token = resolveEVMToken(c->token, *n, services_);
+    out->lines.push_back("Token: " + token.info.symbol + " " + token.contract + ", " +
+                         std::to_string(token.info.decimals) + " decimals, as its contract says" +
+                         (token.source == "DexScreener" ? " (the only one of that ticker in DexScreener's pools)" : ""));
+  } catch (const Error& e) {
+    out->refusal = e.what();
+  }
   return out;
 }
 
@@ -316,13 +334,8 @@ std::optional<ExecutionResult> SendMoves::run(const PendingAction& step) {
       const EVMNetwork* n = EVMNetwork::byKey(network);
       if (!n) return failed(nothingSigned("orwenna doesn't send on " + network));
       if (text::asciiLowercased(c->token) == "usdc") return evmSend(*n, n->usdc, n->usdcDecimals, "USDC");
-      if (AddressCheck::problem(c->token, AddressCheck::Network::ethereum)) {
-        return failed(nothingSigned("Name the token on " + n->name + " by its 0x contract address"));
-      }
-      EVMRPC rpc = services_.evm(*n);
-      Bytes answer = rpc.ethCall(c->token, ABI::call("decimals()", {}));
-      if (answer.size() != 32 || fromBigEndian(answer) > 77) return failed(nothingSigned(c->token + " doesn't answer like a token"));
-      return evmSend(*n, c->token, static_cast<int>(fromBigEndian(answer)), c->token);
+      const EVMTokenChoice token = resolveEVMToken(c->token, *n, services_);
+      return evmSend(*n, token.contract, token.info.decimals, token.info.symbol);
     }
     if (const auto* c = std::get_if<wallet::sendNear>(&command->value)) return nearMove(NearMove::Kind::transfer, c->name, c->amount);
     if (const auto* c = std::get_if<wallet::closeNear>(&command->value)) {

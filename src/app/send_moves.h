@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/conversation_ports.h"
 #include "app/services.h"
@@ -52,8 +53,13 @@ class SendMoves final : public WalletMoveRunner {
     std::string chain;                   // "Solana", "NEAR", an EVM network's name
     std::optional<std::string> address;  // the saved address paid
     std::optional<std::string> refusal;  // ends in "Nothing was signed."
+    std::vector<std::string> lines;      // what was read from the chain
   };
   [[nodiscard]] static std::optional<Card> card(const WalletCommand& command, const AddressBook& book);
+  // The same, and for a token on an EVM network the contract it resolves to
+  // with the decimals and symbol its contract answers; a ticker that fits
+  // several tokens is a refusal listing them.
+  [[nodiscard]] std::optional<Card> cardOnChain(const WalletCommand& command) const;
 
  private:
   const Services& services_;

@@ -179,6 +179,58 @@ std::string serviceLookup(std::string_view arg, const ServicesLookupInputs& in) 
   return out;
 }
 
+namespace mpp_directory {
+
+std::vector<std::string> pathSegments(std::string_view path) {
+  std::vector<std::string> out;
+  std::string current;
+  for (char c : path) {
+    if (c == '/') {
+      if (!current.empty()) out.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) out.push_back(current);
+  return out;
+}
+
+bool pathMatches(std::string_view pattern, std::string_view path) {
+  auto want = pathSegments(pattern), have = pathSegments(path);
+  if (want.size() != have.size()) return false;
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    const bool any = (want[i].front() == '{' && want[i].back() == '}') || want[i].front() == ':';
+    if (!any && want[i] != have[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace mpp_directory
+
+std::optional<DirectoryListing> directoryListing(std::string_view method, std::string_view url,
+                                                 const ServicesLookupInputs& in) {
+  using namespace mpp_directory;
+  std::string_view target = url.substr(0, url.find_first_of("?#"));
+  const Json services = catalog(in);
+  for (const Json& s : services) {
+    if (!s.is_object() || !active(s)) continue;
+    std::string base = textOf(s, "serviceUrl");
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    // The service's own address, whole: "https://a.example" does not cover "https://a.example.evil".
+    if (base.empty() || !target.starts_with(base) || (target.size() > base.size() && target[base.size()] != '/')) continue;
+    const std::string_view path = target.substr(base.size());
+    if (!s.contains("endpoints") || !s["endpoints"].is_array()) continue;
+    for (const Json& e : s["endpoints"]) {
+      const std::string m = textOf(e, "method");
+      if (!m.empty() && text::lowercased(m) != text::lowercased(method)) continue;
+      if (!pathMatches(textOf(e, "path"), path)) continue;
+      return DirectoryListing{textOf(s, "id"), textOf(s, "name"), m, textOf(e, "path"), price(e)};
+    }
+  }
+  return std::nullopt;
+}
+
 LookupHandler servicesLookupHandler(ServicesLookupInputs inputs) {
   return [inputs](const std::string& arg) { return servicesLookup(arg, inputs); };
 }

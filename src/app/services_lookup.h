@@ -7,10 +7,12 @@
 // that tries to steer is left out and flagged. Thread-safe when the client is.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/agent.h"
+#include "base/decimal.h"
 #include "base/http.h"
 
 namespace orwenna::Agent {
@@ -26,6 +28,22 @@ std::string servicesLookup(std::string_view words, const ServicesLookupInputs& i
 // One service's endpoints with their prices; a path narrows them to those
 // whose path begins with it.
 std::string serviceLookup(std::string_view arg, const ServicesLookupInputs& inputs);
+
+// Where a paid call falls in the directory: the active service whose address
+// begins `url` and its endpoint for `method` and the path (a "{name}" or
+// ":name" segment stands for any one segment), with its exact price when the
+// price is fixed.
+struct DirectoryListing {
+  std::string serviceId;
+  std::string name;
+  std::string method;
+  std::string path;
+  std::optional<Decimal> price;  // dollars; none when it varies
+};
+// Nothing when no listed service has that endpoint. Throws AgentError when
+// the directory can't be read.
+std::optional<DirectoryListing> directoryListing(std::string_view method, std::string_view url,
+                                                 const ServicesLookupInputs& inputs);
 
 LookupHandler servicesLookupHandler(ServicesLookupInputs inputs);
 LookupHandler serviceLookupHandler(ServicesLookupInputs inputs);

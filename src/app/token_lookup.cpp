@@ -278,6 +278,20 @@ std::string tokenLookup(std::string_view arg, const TokenLookupInputs& in) {
   return out;
 }
 
+std::vector<TokenCandidate> tokenCandidates(std::string_view symbol, std::string_view chain,
+                                            const TokenLookupInputs& in) {
+  using namespace token_research;
+  const std::string query = text::trimmed(symbol);
+  const Json pairs = getJson(in.http, in.dexScreener + "/latest/dex/search?q=" + percentEncoded(query), "DexScreener")
+                         .value("pairs", Json::array());
+  std::vector<TokenCandidate> out;
+  for (const Token& t : tokensOf(pairs)) {
+    if (t.chain != chain || text::lowercased(t.symbol) != text::lowercased(query)) continue;
+    out.push_back({t.address, t.name, t.symbol, t.liquidity});
+  }
+  return out;
+}
+
 TokenChart tokenChart(std::string_view address, const TokenLookupInputs& in) {
   using namespace token_research;
   const std::string query = text::trimmed(address);

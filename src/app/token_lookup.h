@@ -42,6 +42,16 @@ struct TokenChart {
 // chart beside the chat. Throws AgentError with the sentence.
 TokenChart tokenChart(std::string_view address, const TokenLookupInputs& inputs);
 
+// The tokens whose ticker is exactly `symbol` (any letter case) in pools on
+// DexScreener's chain `chain` ("base", "ethereum", "bsc", …), deepest first.
+// Throws AgentError when DexScreener can't be read.
+struct TokenCandidate {
+  std::string address, name, symbol;
+  Decimal liquidity;  // dollars, over its pools there
+};
+std::vector<TokenCandidate> tokenCandidates(std::string_view symbol, std::string_view chain,
+                                            const TokenLookupInputs& inputs);
+
 // The handler for `Lookups`; the client must outlive it.
 LookupHandler tokenLookupHandler(TokenLookupInputs inputs);
 

@@ -343,10 +343,17 @@ EVMRPC::Receipt EVMRPC::waitForReceipt(const std::string& hash, int timeoutSecon
   }
 }
 
-EVMSimulation EVMRPC::simulate(const std::vector<CallRequest>& calls, std::string_view wrappedCoin) const {
+EVMSimulation EVMRPC::simulate(const std::vector<CallRequest>& calls, std::string_view wrappedCoin,
+                               const std::map<std::string, Bytes>& code) const {
   Json list = Json::array();
   for (const auto& c : calls) list.push_back(c.toJson());
-  Json params = Json::array({Json{{"blockStateCalls", Json::array({Json{{"calls", list}}})},
+  Json block{{"calls", list}};
+  if (!code.empty()) {
+    Json overrides = Json::object();
+    for (const auto& [address, bytes] : code) overrides[address] = Json{{"code", toHex0x(bytes)}};
+    block["stateOverrides"] = std::move(overrides);
+  }
+  Json params = Json::array({Json{{"blockStateCalls", Json::array({std::move(block)})},
                                   {"traceTransfers", true},
                                   {"validation", false}},
                              "latest"});

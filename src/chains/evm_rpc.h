@@ -127,7 +127,10 @@ class EVMRPC {
   // Polls every `intervalMillis` until a receipt with a status arrives;
   // throws ChainError "No receipt after N seconds …" past `timeoutSeconds`.
   Receipt waitForReceipt(const std::string& hash, int timeoutSeconds, std::int64_t intervalMillis = 2000) const;
-  EVMSimulation simulate(const std::vector<CallRequest>& calls, std::string_view wrappedCoin = {}) const;
+  // `code` overrides accounts' code for the dry run (by address), as a
+  // delegation set up in the same transaction would.
+  EVMSimulation simulate(const std::vector<CallRequest>& calls, std::string_view wrappedCoin = {},
+                         const std::map<std::string, Bytes>& code = {}) const;
 
  private:
   HttpClient& http_;

@@ -103,6 +103,42 @@ bool Batch7702::batchesOn(std::uint64_t chainId) {
   }
 }
 
+Bytes Batch7702::executeData(const std::vector<Call>& calls) {
+  std::vector<ABI::Value> items;
+  for (const auto& call : calls) {
+    items.push_back(ABI::Value::tuple({ABI::Value::address(call.to), ABI::Value::uint(0), ABI::Value::bytes(call.data)}));
+  }
+  return ABI::call("execute((address,uint256,bytes)[])", {ABI::Value::array(std::move(items))});
+}
+
+Bytes Batch7702::delegatedCode() {
+  Bytes code{0xef, 0x01, 0x00};
+  auto address = ABI::addressBytes(EVMTransaction::kBatchContract);
+  code.insert(code.end(), address.begin(), address.end());
+  return code;
+}
+
+EVMTransaction Batch7702::transaction(std::uint64_t chainId, std::uint64_t nonce, const UInt256& maxPriorityFeePerGas,
+                                      const UInt256& maxFeePerGas, const UInt256& gasLimit, const std::string& wallet,
+                                      const std::vector<Call>& calls) {
+  EVMTransaction tx;
+  tx.chainId = chainId;
+  tx.nonce = nonce;
+  tx.maxPriorityFeePerGas = maxPriorityFeePerGas;
+  tx.maxFeePerGas = maxFeePerGas;
+  tx.gasLimit = gasLimit;
+  tx.to = wallet;
+  tx.value = 0;
+  tx.data = executeData(calls);
+  EVMTransaction::Authorization auth;
+  auth.chainId = chainId;
+  auth.address = std::string(EVMTransaction::kBatchContract);
+  auth.nonce = UInt256(nonce) + 1;
+  auth.signature.v = 27;
+  tx.authorizations.push_back(std::move(auth));
+  return tx;
+}
+
 std::vector<std::string> Batch7702::problems(const std::vector<Call>& calls, std::string_view wallet,
                                              std::uint64_t chainId, std::int64_t nowSeconds) {
   std::vector<std::string> out;

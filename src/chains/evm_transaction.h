@@ -67,6 +67,19 @@ struct Batch7702 {
   };
 
   static bool batchesOn(std::uint64_t chainId);
+  // execute((address,uint256,bytes)[]) of the batch contract: the calls in
+  // order, none carrying value. Throws WalletError for a bad address.
+  static Bytes executeData(const std::vector<Call>& calls);
+  // The code of a wallet delegated to the batch contract (0xef0100 ‖ address),
+  // as a dry run overrides it.
+  static Bytes delegatedCode();
+  // The type-4 transaction that runs `calls` from `wallet`: sent to itself,
+  // carrying one authorisation to the batch contract for nonce + 1 (the
+  // transaction's own nonce is spent first). The authorisation's signature
+  // is left empty for the signer to fill.
+  static EVMTransaction transaction(std::uint64_t chainId, std::uint64_t nonce, const UInt256& maxPriorityFeePerGas,
+                                    const UInt256& maxFeePerGas, const UInt256& gasLimit, const std::string& wallet,
+                                    const std::vector<Call>& calls);
   // Every reason to refuse the batch, in order; empty when it may be signed.
   // `nowSeconds` dates Permit2 expirations.
   [[nodiscard]] static std::vector<std::string> problems(const std::vector<Call>& calls, std::string_view wallet,

@@ -52,6 +52,10 @@ struct EVMMove {
   std::string to;
   UInt256 value;  // wei
   Bytes data;
+  // When not empty, the move is these calls in one type-4 transaction the
+  // wallet sends itself, its code delegated to the batch contract; `to`,
+  // `value` and `data` are then unused (a batch carries no value).
+  std::vector<Batch7702::Call> batch;
   std::vector<std::string> recipients;  // addresses that may be paid besides the wallet
 
   // The asset whose outflow the Envelope bounds (a token contract, or
@@ -79,6 +83,7 @@ class EVMSender {
 
   // Throws ExecutionError; a returned outcome may still be failed or unknown.
   ChainSendOutcome send(const EVMMove& move);
+  const EVMNetwork& network() const { return network_; }
   // The call rules and the move's recipients alone, as send() applies them
   // first: nothing when they pass, else the finished refusal.
   [[nodiscard]] std::optional<std::string> refusal(const EVMMove& move) const;
@@ -105,7 +110,14 @@ struct EVMCallOutcome {
   std::optional<ChainSendOutcome> approval;
   std::optional<ChainSendOutcome> call;  // none when the approval did not confirm
   bool approvalSkipped = false;          // the allowance already covered the call
+  bool batched = false;                  // approval and call went out as one transaction: `call`
 };
+
+// How an approval and its call go out: one after the other, each waited for;
+// or, on a network that batches and for a call carrying no value, as one
+// type-4 transaction (one signature, one fee, no allowance left hanging when
+// the call would fail).
+enum class EVMApprovalMode { inTurn, batchedWhereAllowed };
 
 // ERC-20 allowance(owner, spender) read at the latest block. Throws what
 // EVMRPC throws, or EVMRPCError when the answer is not one word.
@@ -117,9 +129,12 @@ UInt256 evmAllowance(const EVMRPC& rpc, const std::string& token, const std::str
 // own. Throws ExecutionError before a signature as EVMSender::send does; a
 // stop before the call's signature after the approval landed says so.
 EVMCallOutcome sendAfterApproval(EVMSender& sender, const EVMRPC& rpc, const EVMMove& call,
-                                 const std::optional<EVMApproval>& approval);
+                                 const std::optional<EVMApproval>& approval,
+                                 EVMApprovalMode mode = EVMApprovalMode::inTurn);
 
-// Nothing when the raw bytes are `tx` signed by `wallet`; else why not.
+// Nothing when the raw bytes are `tx` signed by `wallet`, and each of its
+// authorisations (taken from `tx` but for their signatures) is signed by
+// `wallet` too; else why not.
 [[nodiscard]] std::optional<std::string> evmSignedMismatch(ByteView raw, const EVMTransaction& tx,
                                                            const std::string& wallet);
 

@@ -1030,6 +1030,9 @@ struct SignerServiceHandlers {
     }
   }
 
+  static constexpr std::uint64_t kTempoChainId = 4217;
+  static constexpr std::uint64_t kMostPaidToAService = 1'000'000;  // $1 in 6-decimal units
+
   SignerReply operator()(const sr::SignEVMTransaction& c) {
     auto t = target();
     if (auto* r = std::get_if<SignerReply>(&t)) return *r;
@@ -1039,7 +1042,18 @@ struct SignerServiceHandlers {
     EVMCall call = EVMCall::decode(c.to, c.data);
     Verdict v;
     judgeFee(c.gasLimit, c.maxFee, c.maxPriorityFee, c.chainId, v);
-    judgeCall(call, c.value, *w->evm, allowed(c.recipients, true), v);
+    auto recipients = allowed(c.recipients, true);
+    // A paid API call pays a service nobody saved: only on Tempo, whose
+    // tokens are 6-decimal stablecoins, at most one dollar, and only with a
+    // prompt the user answers.
+    if (c.chainId == kTempoChainId && call.kind == EVMCall::Kind::transfer && c.value == 0 &&
+        call.amount <= UInt256(kMostPaidToAService) && !w->automation &&
+        std::any_of(c.recipients.begin(), c.recipients.end(),
+                    [&](const std::string& r) { return EVMCall::sameAddress(r, call.to); })) {
+      recipients.push_back(call.to);
+      v.checks.push_back("A payment of at most $1 on Tempo to a service's address, as the app asked.");
+    }
+    judgeCall(call, c.value, *w->evm, recipients, v);
     if (!v.clean()) {
       return refused(std::string(kGuardRefused), v.problems, v.checks);
     }
@@ -1087,28 +1101,12 @@ struct SignerServiceHandlers {
     }
     if (auto no = s.approve(signAsk(*w, "Sign a batch of calls", lines))) return *no;
     // The wallet calls itself, its code delegated to the batch contract, which
-    // runs execute((address,uint256,bytes)[]) in order. Its own transaction
-    // uses `nonce`, so the authorisation that rides in it is for nonce + 1.
-    std::vector<ABI::Value> items;
-    for (const auto& call : calls) {
-      items.push_back(ABI::Value::tuple({ABI::Value::address(call.to), ABI::Value::uint(0), ABI::Value::bytes(call.data)}));
-    }
-    EVMTransaction tx;
-    tx.chainId = c.chainId;
-    tx.nonce = c.nonce;
-    tx.maxPriorityFeePerGas = c.maxPriorityFee;
-    tx.maxFeePerGas = c.maxFee;
-    tx.gasLimit = c.gasLimit;
-    tx.to = *w->evm;
-    tx.value = 0;
-    tx.data = ABI::call("execute((address,uint256,bytes)[])", {ABI::Value::array(std::move(items))});
+    // runs the calls in order; the authorisation rides in the same transaction.
+    EVMTransaction tx = Batch7702::transaction(c.chainId, c.nonce, c.maxPriorityFee, c.maxFee, c.gasLimit, *w->evm,
+                                               calls);
     SecretBytes key = s.evmKey(*w);
-    EVMTransaction::Authorization auth;
-    auth.chainId = c.chainId;
-    auth.address = std::string(EVMTransaction::kBatchContract);
-    auth.nonce = UInt256(c.nonce) + 1;
+    auto& auth = tx.authorizations.front();
     auth.signature = EVMSigner::sign(EVMTransaction::authorizationHash(auth.chainId, auth.nonce), key.span());
-    tx.authorizations.push_back(std::move(auth));
     SignerReply r = done();
     r.checks = v.checks;
     r.signedRaw = EVMTransaction::signedBytes(tx, EVMSigner::sign(EVMTransaction::signingHash(tx), key.span()));

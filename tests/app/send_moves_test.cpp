@@ -9,6 +9,7 @@
 #include "fakes/chain_test_signer.h"
 #include "fakes/fake_ledgers.h"
 #include "fakes/fake_near_node.h"
+#include "fakes/fake_server.h"
 #include "support/test_support.h"
 
 namespace orwenna {
@@ -116,6 +117,60 @@ TEST_F(SendMovesTest, SolAndNearToSavedNamesAndOtherCommandsPass) {
   EXPECT_EQ(near.account("mom.near")->amount, NearTransaction::kOneNear);
 
   EXPECT_FALSE(moves.run(PendingAction{*WalletCommand::parse("buy 10 USDC of SOL")}));
+}
+
+
+// A token named by ticker on an EVM network: a curated contract, or the one
+// DexScreener's pools on that network know by it; namesakes are listed, and
+// the card shows the decimals and symbol the contract itself answers.
+TEST_F(SendMovesTest, AnEvmTokenByTickerIsResolvedOrItsNamesakesListed) {
+  const std::string aero = "0x940181a94a35a4569e4529a3cdfb74e38fd98631";
+  const std::string weth = "0x4200000000000000000000000000000000000006";
+  testing::FakeServer dex;
+  auto pair = [](const std::string& chain, const std::string& address, const std::string& symbol, int usd) {
+    return Json{{"chainId", chain}, {"pairAddress", "0xpool"}, {"liquidity", {{"usd", usd}}},
+                {"baseToken", {{"address", address}, {"name", symbol + " token"}, {"symbol", symbol}}}};
+  };
+  dex.on("GET", "/latest/dex/search", [&](const testing::RecordedRequest& r) {
+    Json pairs = Json::array();
+    if (r.query == "q=AERO") {
+      pairs = {pair("base", aero, "AERO", 5000000), pair("ethereum", "0x" + std::string(40, 'e'), "AERO", 100)};
+    } else if (r.query == "q=PEPE") {
+      pairs = {pair("base", "0x" + std::string(40, 'a'), "PEPE", 300000), pair("base", "0x" + std::string(40, 'b'), "pepe", 20)};
+    }
+    return testing::FakeResponse::json(Json{{"pairs", pairs}}.dump());
+  });
+  services.endpoints.dexScreener = dex.url();
+  evm.fund(signer.evm, UInt256(10'000'000'000'000'000ULL));
+  evm.describe(aero, 18, "AERO");
+  evm.describe(weth, 18, "WETH");
+  const UInt256 one = UInt256(1'000'000'000'000'000'000ULL);
+  evm.fundToken(aero, signer.evm, one * 5);
+  evm.fundToken(weth, signer.evm, one);
+
+  auto card = moves.cardOnChain(*WalletCommand::parse("send 2 AERO on base to Mom"));
+  ASSERT_TRUE(card && !card->refusal) << (card && card->refusal ? *card->refusal : "");
+  EXPECT_EQ(card->lines, (std::vector<std::string>{"Token: AERO " + aero + ", 18 decimals, as its contract says "
+                                                   "(the only one of that ticker in DexScreener's pools)"}));
+  auto r = run("send 2 AERO on base to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.token(aero, kMomEvm), one * 2);
+  r = run("send 0.5 WETH on base to Mom");  // curated: DexScreener isn't asked
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
+  EXPECT_EQ(evm.token(weth, kMomEvm), one / 2);
+
+  const int signatures = signer.signatures;
+  r = run("send 1 PEPE on base to Mom");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->reply, "2 tokens on Base are called «PEPE»; name the one to send by its 0x contract address:\n"
+                      "- PEPE (PEPE token) 0x" + std::string(40, 'a') + ", liquidity $300,000.00\n"
+                      "- pepe (pepe token) 0x" + std::string(40, 'b') + ", liquidity $20.00. Nothing was signed.");
+  EXPECT_EQ(run("send 1 DOGE on base to Mom")->reply,
+            "orwenna finds no token «DOGE» on Base: name it by its 0x contract address. Nothing was signed.");
+  EXPECT_EQ(signer.signatures, signatures);
+  EXPECT_EQ(dex.requestCount(), 4u);  // AERO twice (card, Confirm), PEPE, DOGE
 }
 
 }  // namespace

@@ -150,8 +150,13 @@ TEST_F(CallMovesTest, ACallApprovesExactlyFirstAndTheRulesStillHold) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->outcome, Outcome::done) << r->reply;
   EXPECT_EQ(evm.token(kVault, signer.evm), UInt256(5'000'000));
-  EXPECT_EQ(evm.acceptedTransactions().at(0).data,
-            ABI::call("approve(address,uint256)", {ABI::Value::address(kVault), ABI::Value::uint(5'100'000)}));
+  // Base batches: the exact approval and the call are one type-4 transaction.
+  ASSERT_EQ(evm.acceptedTransactions().size(), 1u);
+  EXPECT_EQ(evm.acceptedTransactions()[0].typeByte(), 0x04);
+  EXPECT_EQ(evm.acceptedTransactions()[0].data,
+            Batch7702::executeData(
+                {{base.usdc, ABI::call("approve(address,uint256)", {ABI::Value::address(kVault), ABI::Value::uint(5'100'000)})},
+                 {kVault, CallMoves::calldata("deposit(uint256,address)", {"5100000", "me"}, signer.evm)}}));
 
   // Shares credited to someone else: the vault rule refuses before the approval and the signer.
   const int signed_ = signer.signatures;

@@ -21,7 +21,7 @@ expect unsaved 1 "^Mom isn't a saved address on Solana: save it in the address b
   -- "$bin" move "send 5 USDC to Mom" --confirm
 expect unsaved-json 1 '"refusal": "0x2222222222222222222222222222222222222222 isn.t a saved address on Base' \
   -- "$bin" move "send 5 USDC to 0x2222222222222222222222222222222222222222 on base" --json
-expect not-a-send 1 'orwenna move carries out sends, swaps, bridges, DCA orders, lending moves and contract calls only' -- "$bin" move "deposit 100 USDC to HLP"
+expect not-a-send 1 'orwenna move carries out sends, swaps, bridges, DCA orders, lending moves, contract calls and payments only' -- "$bin" move "deposit 100 USDC to HLP"
 expect out-of-hl-no-quote 1 'Nothing was signed\.$' -- "$bin" move "withdraw 10 USDC to Solana" --confirm
 expect dca-no-answer 1 'Nothing was signed\.$' -- "$bin" move "cancel Jupiter DCA JUP" --confirm
 expect bridge-no-quote 1 'Nothing was signed\.$' -- "$bin" move "move 5 USDC from Solana to Base" --confirm

@@ -5,6 +5,7 @@
 
 #include "base/http.h"
 #include "chains/abi.h"
+#include "chains/evm_call.h"
 #include "chains/spl.h"
 #include "execution/evm_send.h"
 #include "execution/execution_error.h"
@@ -261,6 +262,64 @@ TEST_F(EVMSend, AnExactApprovalLandsAndASignatureOverOtherFieldsIsNeverSent) {
   EXPECT_EQ(error.rfind("What was signed isn't what was checked", 0), 0u) << error;
   EXPECT_EQ(ledger.acceptedNonces().size(), 1u);
   EXPECT_EQ(journal.entries().size(), 2u);
+}
+
+
+// An approval and the call that spends it, on a network that batches: one
+// type-4 transaction that the fake node runs only once its authorisation
+// recovers to the wallet with the wallet's next nonce.
+TEST_F(EVMSend, AnApprovalAndItsCallGoOutAsOneBatchOrNotAtAll) {
+  ledger.fund(signer.evm, UInt256(10'000'000'000'000'000ULL));
+  ledger.fundToken(base.usdc, signer.evm, 5'000'000);
+  const std::string kRefusing = "0x4444444444444444444444444444444444444444";
+  ledger.addEscrow(kSpender);
+  ledger.revertCalls(kRefusing);
+  auto deposit = [&](const std::string& escrow) {
+    EVMMove m;
+    m.wallet = signer.evm;
+    m.to = escrow;
+    m.data = ABI::call("depositErc20(address,uint256,bytes32)", {ABI::Value::address(base.usdc),
+                                                                 ABI::Value::uint(2'000'000),
+                                                                 ABI::Value::fixedBytes(Bytes(32, 7))});
+    m.spendAsset = base.usdc;
+    m.spendDecimals = 6;
+    m.input = Decimal(2);
+    m.envelope = envelope("2");
+    m.note = "Deposit";
+    return m;
+  };
+  auto send = [&](const std::string& escrow) {
+    return sendAfterApproval(sender, rpc, deposit(escrow), EVMApproval{base.usdc, escrow, 2'000'000, "Approve"},
+                             EVMApprovalMode::batchedWhereAllowed);
+  };
+
+  // The deposit reverts: the dry run of the whole batch stops it.
+  EXPECT_EQ(errorOf([&] { send(kRefusing); }),
+            "The simulation failed: execution reverted: the pool refuses. Nothing was signed.");
+  // A signer that delegates the wallet to other code is caught before sending.
+  signer.tamper = true;
+  std::string error = errorOf([&] { send(kSpender); });
+  EXPECT_EQ(error.rfind("What was signed isn't what was checked (an authorisation isn't the wallet's", 0), 0u) << error;
+  signer.tamper = false;
+  // A batch may not call into the wallet itself.
+  EVMMove self = deposit(kSpender);
+  self.batch = {{kSpender, self.data}, {signer.evm, self.data}};
+  EXPECT_EQ(errorOf([&] { sender.send(self); }),
+            "A call into this wallet's own address: it would run calls nobody checked. Refused. Nothing was signed.");
+  EXPECT_TRUE(ledger.acceptedNonces().empty());
+  EXPECT_TRUE(journal.entries().empty());
+
+  EVMCallOutcome o = send(kSpender);
+  ASSERT_TRUE(o.batched && o.call && !o.approval);
+  EXPECT_EQ(o.call->kind, ChainSendOutcome::Kind::confirmed) << o.call->detail;
+  ASSERT_EQ(ledger.acceptedTransactions().size(), 1u);
+  const EVMTransaction tx = ledger.acceptedTransactions()[0];
+  EXPECT_EQ(tx.typeByte(), 0x04);
+  EXPECT_TRUE(EVMCall::sameAddress(tx.to, signer.evm));
+  EXPECT_EQ(ledger.token(base.usdc, kSpender), UInt256(2'000'000));
+  EXPECT_EQ(ledger.allowance(base.usdc, signer.evm, kSpender), UInt256(0));
+  EXPECT_EQ(journaled(), (std::vector<std::pair<std::string, Kind>>{{"Base " + o.call->id, Kind::signed_},
+                                                                    {"Base " + o.call->id, Kind::confirmed}}));
 }
 
 }  // namespace

@@ -62,7 +62,18 @@ class ChainTestSigner final : public TradeSigner {
     throw SignerError("not here");
   }
   std::string approvalName() const override { return "the test key"; }
-  Bytes signEVMBatch(const signer_request::SignEVMBatch&) override { throw SignerError("not here"); }
+  // Tampering delegates the wallet to other code, as a hostile signer would.
+  Bytes signEVMBatch(const signer_request::SignEVMBatch& r) override {
+    ++signatures;
+    std::vector<Batch7702::Call> calls;
+    for (const auto& c : r.calls) calls.push_back({c.to, c.data});
+    EVMTransaction tx = Batch7702::transaction(r.chainId, r.nonce, r.maxPriorityFee, r.maxFee, r.gasLimit, evm, calls);
+    auto& auth = tx.authorizations.front();
+    if (tamper) auth.address = "0x000000000000000000000000000000000000dead";
+    auth.signature =
+        EVMSigner::sign(EVMTransaction::authorizationHashFor(auth.chainId, auth.address, auth.nonce), evmKey_.span());
+    return EVMTransaction::signedBytes(tx, EVMSigner::sign(EVMTransaction::signingHash(tx), evmKey_.span()));
+  }
   Bytes signNearIntentDeposit(const signer_request::SignNearIntentDeposit& r) override {
     return signNear(std::string(NearTransaction::kWrapContract), r.nonce, r.blockHash,
                     NearTransaction::intentDeposit(near, r.depositAddress, *parseUInt128(r.amount)));

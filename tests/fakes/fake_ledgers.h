@@ -380,7 +380,13 @@ class FakeEVMLedger {
       std::lock_guard lock(mutex_);
       State copy = state_;
       Json calls = Json::array();
-      for (const auto& c : p.at(0).at("blockStateCalls").at(0).at("calls")) {
+      const Json& block = p.at(0).at("blockStateCalls").at(0);
+      if (block.contains("stateOverrides")) {
+        for (const auto& [address, o] : block.at("stateOverrides").items()) {
+          copy.code[text::asciiLowercased(address)] = fromHex(o.value("code", "0x")).value_or(Bytes{});
+        }
+      }
+      for (const auto& c : block.at("calls")) {
         auto value = parseUInt256Hex(c.value("value", "0x0")).value_or(0);
         auto data = fromHex(c.value("data", "0x")).value_or(Bytes{});
         Exec e = execute(copy, key(c.at("from")), key(c.at("to")), value, data);
@@ -417,6 +423,17 @@ class FakeEVMLedger {
   void addEscrow(const std::string& contract) {
     std::lock_guard lock(mutex_);
     escrows_.insert(text::asciiLowercased(contract));
+  }
+  // Fees come out of `token` (6 decimals) instead of a gas coin, as on
+  // Tempo, where a fee unit is 10^-18 of a dollar.
+  void feesIn(const std::string& token) {
+    std::lock_guard lock(mutex_);
+    feeToken_ = text::asciiLowercased(token);
+  }
+  // decimals() and symbol() of a token, as its contract answers them.
+  void describe(const std::string& token, int decimals, const std::string& symbol) {
+    std::lock_guard lock(mutex_);
+    described_[text::asciiLowercased(token)] = {decimals, symbol};
   }
   void revertCalls(const std::string& contract) {
     std::lock_guard lock(mutex_);
@@ -520,6 +537,12 @@ class FakeEVMLedger {
     std::lock_guard lock(mutex_);
     contracts_[text::asciiLowercased(address)] = std::move(c);
   }
+  // The receipt of an accepted transaction, as eth_getTransactionReceipt gives it.
+  std::optional<Json> receiptOf(const std::string& hash) const {
+    std::lock_guard lock(mutex_);
+    auto it = receipts_.find(hash);
+    return it == receipts_.end() ? std::nullopt : std::optional<Json>(it->second);
+  }
   // Every raw transaction accepted, in order (calldata checks).
   std::vector<EVMTransaction> acceptedTransactions() const {
     std::lock_guard lock(mutex_);
@@ -539,6 +562,7 @@ class FakeEVMLedger {
     std::map<std::string, std::map<std::string, UInt256>> tokens;
     std::map<std::string, UInt256> allowances;  // token ‖ owner ‖ spender
     std::map<std::string, std::uint64_t> nonces;
+    std::map<std::string, Bytes> code;  // delegations set by authorisations
   };
 
  private:
@@ -560,6 +584,10 @@ class FakeEVMLedger {
       Run run{copy, c.contains("from") ? key(c.at("from")) : std::string(), to, 0, data, logs, {}};
       if (auto revert = it->second(run)) return FakeRpcNode::rpcError(3, "execution reverted: " + *revert);
       return FakeRpcNode::ok(toHex0x(run.answer));
+    }
+    if (auto d = described_.find(to); d != described_.end() && data.size() == 4) {
+      if (toHex(data) == "313ce567") return FakeRpcNode::ok(toHex0x(toBigEndian32(UInt256(d->second.first))));
+      if (toHex(data) == "95d89b41") return FakeRpcNode::ok(toHex0x(ABI::encode({ABI::Value::bytes(Bytes(d->second.second.begin(), d->second.second.end()))})));
     }
     auto holder = copy.tokens.find(to);
     if (holder != copy.tokens.end() && data.size() >= 36) {
@@ -588,6 +616,9 @@ class FakeEVMLedger {
       Run run{s, from, to, value, copy, e.logs, {}};
       if (auto revert = c->second(run)) e.revert = "execution reverted: " + *revert;
       return e;
+    }
+    if (auto code = s.code.find(to); code != s.code.end() && code->second == Batch7702::delegatedCode()) {
+      return runBatch(s, from, to, data);
     }
     if (data.empty()) return e;
     EVMCall call = EVMCall::decode(to, data);
@@ -625,14 +656,72 @@ class FakeEVMLedger {
     return e.revert = "execution reverted: unknown function", e;
   }
 
+  // The batch contract's execute: only the wallet itself may call it; every
+  // call runs from the wallet, and one revert undoes them all.
+  Exec runBatch(State& s, const std::string& from, const std::string& wallet, const Bytes& data) const {
+    Exec e;
+    const auto selector = ABI::selector("execute((address,uint256,bytes)[])");
+    if (data.size() < 4 || !std::equal(selector.begin(), selector.end(), data.begin())) {
+      return e.revert = "execution reverted: unknown function", e;
+    }
+    if (from != wallet) return e.revert = "execution reverted: Unauthorized", e;
+    ByteView args = ByteView(data).subspan(4);
+    auto word = [&](std::size_t at) -> std::optional<UInt256> {
+      if (at + 32 > args.size()) return std::nullopt;
+      return fromBigEndian(args.subspan(at, 32));
+    };
+    auto index = [&](std::size_t at) -> std::optional<std::size_t> {
+      auto w = word(at);
+      if (!w || *w > UInt256(args.size())) return std::nullopt;
+      return static_cast<std::size_t>(*w);
+    };
+    auto array = index(0);
+    auto count = array ? index(*array) : std::nullopt;
+    if (!count) return e.revert = "execution reverted: bad calldata", e;
+    const std::size_t base = *array + 32;
+    State copy = s;
+    for (std::size_t i = 0; i < *count; ++i) {
+      auto offset = index(base + 32 * i);
+      if (!offset) return e.revert = "execution reverted: bad calldata", e;
+      const std::size_t tuple = base + *offset;
+      auto target = word(tuple);
+      auto value = word(tuple + 32);
+      auto bytesAt = index(tuple + 64);
+      auto length = bytesAt ? index(tuple + *bytesAt) : std::nullopt;
+      if (!target || !value || !length || tuple + *bytesAt + 32 + *length > args.size()) {
+        return e.revert = "execution reverted: bad calldata", e;
+      }
+      const std::string to = toHex0x(args.subspan(tuple + 12, 20));
+      Bytes callData(args.begin() + static_cast<std::ptrdiff_t>(tuple + *bytesAt + 32),
+                     args.begin() + static_cast<std::ptrdiff_t>(tuple + *bytesAt + 32 + *length));
+      Exec one = execute(copy, wallet, to, *value, callData);
+      if (one.revert) return one;
+      for (auto& log : one.logs) e.logs.push_back(std::move(log));
+    }
+    s = std::move(copy);
+    return e;
+  }
+
   FakeResponse sendRaw(const Bytes& raw) {
-    if (raw.empty() || raw[0] != 0x02) return FakeRpcNode::rpcError(-32000, "transaction type not supported");
+    if (raw.empty() || (raw[0] != 0x02 && raw[0] != 0x04)) {
+      return FakeRpcNode::rpcError(-32000, "transaction type not supported");
+    }
+    const bool typed4 = raw[0] == 0x04;
     auto decoded = RLP::decode(ByteView(raw).subspan(1));
-    if (!decoded || !decoded->isList() || decoded->asList().size() != 12) {
+    if (!decoded || !decoded->isList() || decoded->asList().size() != (typed4 ? 13u : 12u)) {
       return FakeRpcNode::rpcError(-32000, "rlp: invalid transaction");
     }
     const auto& f = decoded->asList();
     auto num = [&](std::size_t i) { return fromBigEndian(f[i].asBytes()); };
+    auto signatureAt = [](const std::vector<RLP>& items, std::size_t i) {
+      EVMSignature sig;
+      sig.v = 27 + static_cast<int>(fromBigEndian(items[i].asBytes()));
+      auto r = toBigEndian32(fromBigEndian(items[i + 1].asBytes())), s = toBigEndian32(fromBigEndian(items[i + 2].asBytes()));
+      std::copy(r.begin(), r.end(), sig.r.begin());
+      std::copy(s.begin(), s.end(), sig.s.begin());
+      return sig;
+    };
+    const std::size_t sigAt = typed4 ? 10 : 9;
     EVMTransaction tx;
     tx.chainId = num(0);
     tx.nonce = num(1);
@@ -643,11 +732,20 @@ class FakeEVMLedger {
     tx.value = num(6);
     tx.data = f[7].asBytes();
     if (tx.chainId != chainId_) return FakeRpcNode::rpcError(-32000, "invalid chain id for signer");
-    EVMSignature sig;
-    sig.v = 27 + static_cast<int>(num(9));
-    auto r = toBigEndian32(num(10)), s = toBigEndian32(num(11));
-    std::copy(r.begin(), r.end(), sig.r.begin());
-    std::copy(s.begin(), s.end(), sig.s.begin());
+    if (typed4) {
+      if (!f[9].isList() || f[9].asList().empty()) return FakeRpcNode::rpcError(-32000, "empty authorization list");
+      for (const auto& item : f[9].asList()) {
+        if (!item.isList() || item.asList().size() != 6) return FakeRpcNode::rpcError(-32000, "rlp: invalid authorization");
+        const auto& a = item.asList();
+        EVMTransaction::Authorization auth;
+        auth.chainId = fromBigEndian(a[0].asBytes());
+        auth.address = toHex0x(a[1].asBytes());
+        auth.nonce = fromBigEndian(a[2].asBytes());
+        auth.signature = signatureAt(a, 3);
+        tx.authorizations.push_back(std::move(auth));
+      }
+    }
+    EVMSignature sig = signatureAt(f, sigAt);
     std::string from;
     try {
       from = text::asciiLowercased(EVMSigner::recover(sig, EVMTransaction::signingHash(tx)));
@@ -661,17 +759,43 @@ class FakeEVMLedger {
     }
     if (tx.nonce > expected) return FakeRpcNode::rpcError(-32000, "nonce too high");
     const UInt256 gasCost = tx.gasLimit * tx.maxFeePerGas;
-    if (state_.native[from] < gasCost + tx.value) {
+    if (feeToken_) {
+      const UInt256 units = gasCost / UInt256(1'000'000'000'000ULL);
+      auto& have = state_.tokens[*feeToken_][from];
+      if (tx.value != UInt256(0)) return FakeRpcNode::rpcError(-32000, "value transfers are not supported");
+      if (have < units) {
+        return FakeRpcNode::rpcError(-32000, "insufficient funds for gas * price + value: have " +
+                                                 toDecimalString(have) + " want " + toDecimalString(units));
+      }
+      have -= UInt256(21000) * UInt256(1'000'000'000) / UInt256(1'000'000'000'000ULL);
+    } else if (state_.native[from] < gasCost + tx.value) {
       return FakeRpcNode::rpcError(-32000, "insufficient funds for gas * price + value: address " + from + " have " +
                                                toDecimalString(state_.native[from]) + " want " +
                                                toDecimalString(gasCost + tx.value));
     }
     const std::string hash = toHex0x(Keccak::hash256(raw));
-    state_.native[from] -= 21000 * UInt256(1'000'000'000);
+    if (!feeToken_) state_.native[from] -= 21000 * UInt256(1'000'000'000);
+    state_.nonces[from] = expected + 1;
+    // An authorisation that fails is skipped, not fatal, as on chain.
+    for (const auto& auth : tx.authorizations) {
+      if (auth.chainId != chainId_ && auth.chainId != UInt256(0)) continue;
+      std::string authority;
+      try {
+        authority = text::asciiLowercased(EVMSigner::recover(
+            auth.signature, EVMTransaction::authorizationHashFor(auth.chainId, auth.address, auth.nonce)));
+      } catch (const std::exception&) {
+        continue;
+      }
+      if (auth.nonce != UInt256(nonceOf(authority))) continue;
+      Bytes code{0xef, 0x01, 0x00};
+      auto target = *fromHex(auth.address);
+      code.insert(code.end(), target.begin(), target.end());
+      state_.code[authority] = code;
+      state_.nonces[authority] = nonceOf(authority) + 1;
+    }
     State copy = state_;
     Exec e = execute(copy, from, text::asciiLowercased(tx.to), tx.value, tx.data);
     if (!e.revert) state_ = std::move(copy);
-    state_.nonces[from] = expected + 1;
     accepted_.push_back(expected);
     transactions_.push_back(tx);
     receipts_[hash] = {{"transactionHash", hash}, {"status", e.revert ? "0x0" : "0x1"}, {"logs", e.logs}};
@@ -688,6 +812,8 @@ class FakeEVMLedger {
   std::vector<std::uint64_t> accepted_;
   std::vector<EVMTransaction> transactions_;
   std::map<std::string, Contract> contracts_;
+  std::optional<std::string> feeToken_;
+  std::map<std::string, std::pair<int, std::string>> described_;
 };
 
 }  // namespace orwenna::testing

@@ -2,9 +2,12 @@
 // - signing hashes, unsigned and signed serialisations of generated EIP-1559
 //   and EIP-7702 transactions equal serializeTransaction's (and keccak256 of it);
 // - authorisation hashes equal hashAuthorization's;
+// - a batch of calls becomes the type-4 transaction viem builds from
+//   encodeFunctionData(execute((address,uint256,bytes)[])) sent to the wallet
+//   itself, with one authorisation to the batch contract for nonce + 1;
 // - ABI encodings of generated arguments equal encodeAbiParameters';
 // - ENS namehashes equal namehash's.
-import { encodeAbiParameters, keccak256, serializeTransaction } from 'viem';
+import { encodeAbiParameters, encodeFunctionData, keccak256, serializeTransaction } from 'viem';
 import { hashAuthorization } from 'viem/utils';
 import { namehash } from 'viem/ens';
 import { callHelper, Checker, prng } from './lib.mjs';
@@ -73,6 +76,39 @@ txs.forEach((t, i) => {
 const auths = Array.from({ length: 200 }, (_, i) => ({ chainId: int(3) === 0 ? 0 : 1 + int(100000), address: i % 2 ? BATCH : hex(20), nonce: Number(bigOf(6)) }));
 const authOurs = callHelper(helper, auths.map((a) => ({ op: 'evm.authorizationHash', chainId: String(a.chainId), address: a.address, nonce: String(a.nonce) })));
 auths.forEach((a, i) => check.equal(authOurs[i].ok, hashAuthorization({ chainId: a.chainId, address: a.address, nonce: a.nonce }), `authorization hash ${i}`));
+
+// 2b. Batches of calls.
+const executeAbi = [{ type: 'function', name: 'execute', stateMutability: 'payable', outputs: [],
+  inputs: [{ name: 'calls', type: 'tuple[]', components: [{ name: 'to', type: 'address' }, { name: 'value', type: 'uint256' }, { name: 'data', type: 'bytes' }] }] }];
+const batches = Array.from({ length: 300 }, () => {
+  const maxFeePerGas = bigOf(12);
+  return {
+    chainId: [1, 10, 56, 137, 8453, 42161][int(6)], nonce: BigInt(int(3) === 0 ? 0 : int(1e9)), wallet: hex(20),
+    maxPriorityFeePerGas: maxFeePerGas / 2n, maxFeePerGas, gas: bigOf(4),
+    calls: Array.from({ length: 1 + int(4) }, () => ({ to: hex(20), data: [hex(4), hex(36), hex(68), hex(int(200))][int(4)] })),
+    authSignature: sig(), signature: sig(),
+  };
+});
+const batchOurs = callHelper(helper, batches.map((b) => ({
+  op: 'evm.batch', chainId: String(b.chainId), nonce: String(b.nonce), wallet: b.wallet, calls: b.calls,
+  maxPriorityFeePerGas: String(b.maxPriorityFeePerGas), maxFeePerGas: String(b.maxFeePerGas), gas: String(b.gas),
+  authSignature: { ...b.authSignature, r: padded(b.authSignature.r), s: padded(b.authSignature.s) },
+  signature: { ...b.signature, r: padded(b.signature.r), s: padded(b.signature.s) },
+})));
+batches.forEach((b, i) => {
+  if (batchOurs[i].error) { check.equal(batchOurs[i].error, undefined, `batch ${i}`); return; }
+  const data = encodeFunctionData({ abi: executeAbi, functionName: 'execute', args: [b.calls.map((c) => ({ to: c.to, value: 0n, data: c.data }))] });
+  check.equal(batchOurs[i].ok.data, data, `batch calldata ${i}`);
+  const authorization = { chainId: b.chainId, address: BATCH, nonce: Number(b.nonce) + 1 };
+  check.equal(batchOurs[i].ok.authHash, hashAuthorization(authorization), `batch authorization hash ${i}`);
+  const viemTx = {
+    type: 'eip7702', chainId: b.chainId, nonce: Number(b.nonce), maxPriorityFeePerGas: b.maxPriorityFeePerGas,
+    maxFeePerGas: b.maxFeePerGas, gas: b.gas, to: b.wallet, value: 0n, data, accessList: [],
+    authorizationList: [{ ...authorization, ...b.authSignature }],
+  };
+  check.equal(batchOurs[i].ok.unsigned, serializeTransaction(viemTx), `batch tx ${i}`);
+  check.equal(batchOurs[i].ok.signed, serializeTransaction(viemTx, b.signature), `signed batch tx ${i}`);
+});
 
 // 3. ABI encodings.
 const scalarTypes = ['address', 'uint256', 'bool', 'bytes32', 'bytes'];

@@ -1,5 +1,6 @@
 // EVM ops for the interop checks: typed transactions (signing hash, unsigned
-// and signed serialisation), authorisation hashes, ABI encoding and ENS
+// and signed serialisation), the batch transaction of a list of calls,
+// authorisation hashes, ABI encoding and ENS
 // namehashes.
 #include <stdexcept>
 #include <string>
@@ -74,6 +75,28 @@ OpRegistrar tx("evm.tx", [](const Json& request) {
 OpRegistrar authHash("evm.authorizationHash", [](const Json& request) {
   return Json(toHex0x(
       EVMTransaction::authorizationHashFor(num(request, "chainId"), requireString(request, "address"), num(request, "nonce"))));
+});
+
+// The type-4 transaction a batch of calls becomes, as the signer builds it.
+OpRegistrar batch("evm.batch", [](const Json& request) {
+  std::vector<Batch7702::Call> calls;
+  for (const auto& c : requireField(request, "calls")) {
+    calls.push_back({requireString(c, "to"), hexOf(requireString(c, "data"))});
+  }
+  auto small = [&](const char* name) {
+    UInt256 v = num(request, name);
+    if (v > UInt256(~std::uint64_t{0})) throw std::runtime_error(std::string(name) + " beyond 64 bits");
+    return static_cast<std::uint64_t>(v);
+  };
+  EVMTransaction t = Batch7702::transaction(small("chainId"), small("nonce"), num(request, "maxPriorityFeePerGas"),
+                                            num(request, "maxFeePerGas"), num(request, "gas"),
+                                            requireString(request, "wallet"), calls);
+  auto& auth = t.authorizations.front();
+  auth.signature = signatureOf(requireField(request, "authSignature"));
+  return Json{{"data", toHex0x(t.data)},
+              {"authHash", toHex0x(EVMTransaction::authorizationHash(auth.chainId, auth.nonce))},
+              {"unsigned", toHex0x(t.unsignedBytes())},
+              {"signed", toHex0x(EVMTransaction::signedBytes(t, signatureOf(requireField(request, "signature"))))}};
 });
 
 OpRegistrar abi("evm.abi", [](const Json& request) {

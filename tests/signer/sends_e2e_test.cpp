@@ -3,7 +3,8 @@
 // and NEAR nodes that check every signature, nonce and balance. A USDC send
 // to a saved name lands; an unsaved address is refused before the signer is
 // asked; ERC-20 sends on Base get consecutive nonces and an exact approval
-// lands while an unlimited one and a reverting dry run sign nothing; a NEAR
+// lands while an unlimited one and a reverting dry run sign nothing; an
+// approval and a deposit go out as one batched type-4 transaction; a NEAR
 // transfer and a wrap-and-deposit land; the journal holds each move.
 #include <gtest/gtest.h>
 
@@ -127,10 +128,31 @@ TEST_F(SendsE2E, EveryChainThroughTheRealSigner) {
   const std::size_t signedSoFar = prompts();
   approve.data = ABI::call("approve(address,uint256)", {ABI::Value::address(kSpender), ABI::Value::uint(~UInt256(0))});
   EXPECT_TRUE(testing::errorOf([&] { evmSender.send(approve); }).ends_with("Nothing was signed."));
+  EXPECT_EQ(prompts(), signedSoFar);
+  // An allowance short of a deposit: the approval and the deposit go out as
+  // one type-4 transaction, the signer delegating the wallet to the batch
+  // contract; the fake node runs it only when that authorisation recovers.
+  evm.addEscrow(kSpender);
+  EVMMove escrowed;
+  escrowed.wallet = *me.evm;
+  escrowed.to = kSpender;
+  escrowed.data = ABI::call("depositErc20(address,uint256,bytes32)", {ABI::Value::address(base.usdc),
+                                                                     ABI::Value::uint(2'000'000),
+                                                                     ABI::Value::fixedBytes(Bytes(32, 1))});
+  escrowed.envelope = {Decimal(2), Decimal(0), std::nullopt, clock.nowMillis() + 60'000};
+  escrowed.input = Decimal(2);
+  EVMCallOutcome batched = sendAfterApproval(evmSender, rpc, escrowed, EVMApproval{base.usdc, kSpender, 2'000'000, "Approve"},
+                                             EVMApprovalMode::batchedWhereAllowed);
+  ASSERT_TRUE(batched.batched && batched.call);
+  EXPECT_EQ(batched.call->kind, ChainSendOutcome::Kind::confirmed) << batched.call->detail;
+  EXPECT_EQ(evm.acceptedTransactions().back().typeByte(), 0x04);
+  EXPECT_EQ(evm.token(base.usdc, kSpender), UInt256(2'000'000));
+  EXPECT_EQ(evm.allowance(base.usdc, *me.evm, kSpender), UInt256(0));
+  const std::size_t afterBatch = prompts();
   evm.revertCalls(base.usdc);
   r = run(moves, "send 1 USDC to Mom on base");
   EXPECT_EQ(r.reply, "The simulation failed: execution reverted: the pool refuses. Nothing was signed.");
-  EXPECT_EQ(prompts(), signedSoFar);
+  EXPECT_EQ(prompts(), afterBatch);
 
   // NEAR: a transfer to a saved name, then a wrap-and-deposit.
   near.open(*me.near, NearTransaction::kOneNear * 5);
@@ -148,9 +170,9 @@ TEST_F(SendsE2E, EveryChainThroughTheRealSigner) {
   EXPECT_EQ(nearSender.send(deposit).kind, ChainSendOutcome::Kind::confirmed);
   EXPECT_EQ(near.wrapped(std::string(64, 'd')), NearTransaction::kOneNear);
 
-  // Six moves, each written signed and then confirmed; none left open.
+  // Seven moves, each written signed and then confirmed; none left open.
   auto entries = journal.entries();
-  EXPECT_EQ(entries.size(), 12u);
+  EXPECT_EQ(entries.size(), 14u);
   EXPECT_TRUE(journal.open().empty());
   std::set<std::string> chains;
   for (const auto& e : entries) chains.insert(e.chain);

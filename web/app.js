@@ -241,7 +241,7 @@ function renderBoard() {
   for (const k of tasks) {
     const when = (k.every ? t("every") + " " + k.every + " · " : "") + t("nextRun") + " " + k.next;
     list.append(el("li", { class: "board-item task", "data-kind": "task" },
-      el("span", { class: "side task", text: "⏰" }),
+      el("span", { class: "side clock", text: "⏰" }),
       el("span", { class: "what", text: k.steps.join(", ") }),
       el("span", { class: "meta", text: when + (k.because ? " · " + t("because") + " " + k.because : "") }),
       remove("removeTask", k.id)));

@@ -78,12 +78,12 @@ try {
   // The alerts board lists what is armed; Remove takes one out of the file.
   await page.waitForSelector("#board:not([hidden]) .board-item");
   assert.deepEqual(await page.locator("#board .board-item .side").allTextContents(), ["RISES", "FALLS", "⏰"]);
-  assert.match(await page.locator("#board .alert").first().textContent(), /BTC 95,000.*watching · 4\.38% away/);
-  assert.match(await page.locator("#board .task").textContent(), /buy SOL for 10 USDC.*every week · next/);
+  assert.match(await page.locator("#board li.alert").first().textContent(), /BTC 95,000.*watching · 4\.38% away/);
+  assert.match(await page.locator("#board li.task").textContent(), /buy SOL for 10 USDC.*every week · next/);
   await page.screenshot({ path: join(shots, "alerts-board.png") });
-  await page.locator("#board .alert").first().locator("button").click();
-  await page.waitForFunction(() => document.querySelectorAll("#board .alert").length === 1);
-  assert.match(await page.locator("#board .alert").textContent(), /ETH 2,500/);
+  await page.locator("#board li.alert").first().locator("button").click();
+  await page.waitForFunction(() => document.querySelectorAll("#board li.alert").length === 1);
+  assert.match(await page.locator("#board li.alert").textContent(), /ETH 2,500/);
 
   // A trade line puts the plan blocks beside the chat.
   await send("long BTC with 25 risk");

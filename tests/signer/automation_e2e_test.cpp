@@ -38,7 +38,7 @@ class Book final : public AddressBook {
   std::vector<SavedAddress> saved;
 };
 
-class AutomationE2E : public testing::RealSignerTest {
+class ScheduledRunE2E : public testing::RealSignerTest {
  protected:
   void SetUp() override {
     RealSignerTest::SetUp();
@@ -55,7 +55,7 @@ class AutomationE2E : public testing::RealSignerTest {
   Services services{CurlHttpClient::shared(), clock, Endpoints{}, std::nullopt, std::nullopt};
 };
 
-TEST_F(AutomationE2E, ADueTaskSignsFromTheAutomationWalletAndAnUntrustedOneWaits) {
+TEST_F(ScheduledRunE2E, ADueTaskSignsFromTheAutomationWalletAndAnUntrustedOneWaits) {
   // Import, saving Mom, creating the automation wallet: three approvals, no more.
   std::ofstream(dir.path() / "script") << "PIN correct horse\nOK\nOK\n";
   ASSERT_TRUE(send(sr::ImportMnemonic{kPhrase, "", false}).ok);

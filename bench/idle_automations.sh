@@ -26,8 +26,12 @@ META = [{"universe": [{"szDecimals": 5, "name": "BTC", "maxLeverage": 40},
                       {"szDecimals": 4, "name": "ETH", "maxLeverage": 25}]},
         [{"funding": "0.0000125", "prevDayPx": "90000.0", "dayNtlVlm": "2500000000.5", "markPx": "91012.0"},
          {"funding": "0.00001", "prevDayPx": "3000.0", "dayNtlVlm": "900000000.0", "markPx": "3012.5"}]]
+count = 0
 class Info(http.server.BaseHTTPRequestHandler):
     def do_POST(self):
+        global count
+        count += 1
+        open(sys.argv[1] + ".requests", "w").write(str(count))
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
         answer = json.dumps([None] if b"perpDexs" in body else META).encode()
         self.send_response(200)
@@ -68,11 +72,13 @@ sleep 10  # start-up, the first market reads
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$app/stat"; }
 before=$(cpu)
+reads_before=$(cat "$home/port.requests" 2>/dev/null || echo 0)
 sleep "$seconds"
 after=$(cpu)
+reads=$(( $(cat "$home/port.requests" 2>/dev/null || echo 0) - reads_before ))
 rss=$(awk '/^VmRSS/ {print $2}' "/proc/$app/status")
 hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$app/status")
 armed=$(python3 -c "import json,sys; print(len(json.load(open(sys.argv[1]))))" "$home/data/alerts.json")
-awk -v d=$((after - before)) -v t="$ticks" -v s="$seconds" -v r="$rss" -v h="$hwm" -v a="$armed" 'BEGIN {
-  printf "idle app, %d alerts still armed and 5 tasks, %d s: CPU %.3f%%, RSS %.1f MB (peak %.1f MB)\n",
-         a, s, 100 * d / t / s, r / 1024, h / 1024 }'
+awk -v d=$((after - before)) -v t="$ticks" -v s="$seconds" -v r="$rss" -v h="$hwm" -v a="$armed" -v n="$reads" 'BEGIN {
+  printf "idle app, %d alerts still armed and 5 tasks, %d s, %d market reads: CPU %.3f%%, RSS %.1f MB (peak %.1f MB)\n",
+         a, s, n, 100 * d / t / s, r / 1024, h / 1024 }'

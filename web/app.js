@@ -17,6 +17,8 @@ const T = {
     atrStopMultiple: "Stop distance, × ATR", maxOpenRiskPct: "All open positions at their stops, % of capital",
     noAddresses: "No saved addresses.", sessionLength: "One approval covers", minutes: "min", noSession: "one move",
     testnet: "Hyperliquid testnet (no real money)", chart: "Chart", localSetup: "Set up a model on this machine",
+    board: "Alerts and schedules", rises: "RISES", falls: "FALLS", watching: "watching", away: "% away",
+    remove: "Remove", nextRun: "next", every: "every", because: "only if",
   },
   ru: {
     newCanvas: "Новый холст", activity: "Журнал", plan: "План", cardTitle: "Ждёт вашего подтверждения",
@@ -33,6 +35,8 @@ const T = {
     noAddresses: "Сохранённых адресов нет.", sessionLength: "Одно подтверждение действует", minutes: "мин",
     noSession: "на одно действие", testnet: "Тестовая сеть Hyperliquid (без настоящих денег)", chart: "График",
     localSetup: "Установить модель на этот компьютер",
+    board: "Алерты и расписание", rises: "ВЫРАСТЕТ", falls: "УПАДЁТ", watching: "слежу", away: "% до уровня",
+    remove: "Убрать", nextRun: "дальше", every: "каждые", because: "только если",
   },
 };
 
@@ -209,6 +213,39 @@ function render() {
   renderBlocks();
   renderStatus();
   renderSiteSheet();
+  renderBoard();
+}
+
+// The armed alerts and scheduled tasks, each with its remove button.
+function renderBoard() {
+  const board = (state && state.automations) || null;
+  const list = $("board-list");
+  list.replaceChildren();
+  const alerts = (board && board.alerts) || [];
+  const tasks = (board && board.tasks) || [];
+  $("board").hidden = alerts.length === 0 && tasks.length === 0;
+  const remove = (action, id) => el("button", {
+    class: "ghost small", type: "button", text: t("remove"), "data-id": id,
+    onclick: async () => { await act(action, { id }); scheduleRefresh(); },
+  });
+  for (const a of alerts) {
+    const side = a.side === "RISES" ? "rises" : "falls";
+    const away = a.away === null || a.away === undefined ? t("watching") : t("watching") + " · " + a.away + t("away");
+    list.append(el("li", { class: "board-item alert", "data-kind": "alert" },
+      el("span", { class: "side " + side, text: t(side) }),
+      el("span", { class: "what", text: a.coin + " " + a.price }),
+      el("span", { class: "meta", text: away }),
+      a.steps && a.steps.length ? el("span", { class: "meta", text: "→ " + a.steps.join(", ") }) : null,
+      remove("removeAlert", a.id)));
+  }
+  for (const k of tasks) {
+    const when = (k.every ? t("every") + " " + k.every + " · " : "") + t("nextRun") + " " + k.next;
+    list.append(el("li", { class: "board-item task", "data-kind": "task" },
+      el("span", { class: "side clock", text: "⏰" }),
+      el("span", { class: "what", text: k.steps.join(", ") }),
+      el("span", { class: "meta", text: when + (k.because ? " · " + t("because") + " " + k.because : "") }),
+      remove("removeTask", k.id)));
+  }
 }
 
 function renderActivity() {

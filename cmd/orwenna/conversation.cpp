@@ -45,16 +45,13 @@ Conversation::Conversation(const ConversationOptions& options)
   const SignerLocation signer = SignerLocation::forApp(paths_);
   addressBook_ = std::make_unique<SignerAddressBook>(signer);
   signerLock_ = std::make_unique<SignerLockPort>(signer);
-  sendSigner_ = std::make_unique<SocketTradeSigner>(signer);
+  sendSigner_ = std::make_unique<ScopedWalletSigner>(signer);  // the automation wallet within a run's scope
   journal_ = std::make_unique<Journal>(Journal::inDataFolder(paths_.dataDir));
   // The active wallet's addresses, asked of the signer for each step: the user may switch wallets.
   auto activeAddresses = [signer] {
     WalletAddresses addresses;
     try {
-      SignerReply status = SignerClient(signer).send(signer_request::Status{});
-      addresses.solana = status.solanaAddress;
-      addresses.evm = status.evmAddress;
-      addresses.near = status.nearAddress;
+      addresses = scopedAddresses(SignerClient(signer).send(signer_request::Status{}));
     } catch (const Error& e) {
       log::warn("send: the signer's addresses couldn't be read: {}", e.what());
     }
@@ -153,6 +150,8 @@ Conversation::Conversation(const ConversationOptions& options)
   a.markets = s.markets;
   a.notify = [](const std::string& title, const std::string& text) { (void)notifyDesktop(title, text); };
   a.armed = [this] { ensureTicking(); };
+  automationWallet_ = std::make_unique<SignerAutomationWallet>(signer, services_, *desk_);
+  a.signing = automationWallet_.get();
   automations_ = std::make_unique<AppAutomations>(std::move(a));
   s.automations = automations_.get();
   loop_.sync([&] {

@@ -10,6 +10,7 @@
 
 #include "app/app_executor.h"
 #include "app/app_loop.h"
+#include "app/automation_wallet.h"
 #include "app/automations.h"
 #include "app/bridge_moves.h"
 #include "app/recurring_moves.h"
@@ -75,7 +76,7 @@ class Conversation {
   // What Confirm reaches: the executor and the signer's book and lock.
   std::unique_ptr<SignerAddressBook> addressBook_;
   std::unique_ptr<SignerLockPort> signerLock_;
-  std::unique_ptr<SocketTradeSigner> sendSigner_;
+  std::unique_ptr<ScopedWalletSigner> sendSigner_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<SendMoves> sends_;  // the wallet steps of a card
   std::unique_ptr<PayMoves> pays_;      // paid API calls (MPP on Tempo), then the sends
@@ -93,6 +94,7 @@ class Conversation {
   std::mutex guardianMutex_;
   std::unique_ptr<Guardian> guardian_;
   std::unique_ptr<GuardianLoop> guardianLoop_;
+  std::unique_ptr<SignerAutomationWallet> automationWallet_;
   std::unique_ptr<AppAutomations> automations_;
   std::unique_ptr<AutomationTicker> ticker_;  // only while the guardian's loop isn't there
 

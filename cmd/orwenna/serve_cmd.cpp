@@ -124,6 +124,7 @@ void runServe(const ServeOptions& options) {
     if (WebServer* server = published.load()) server->publish(event);
   });
   WorkspaceBackend backend(conversation.loop(), conversation.workspace(), &panel);
+  backend.setAutomations(&conversation.automations());
   WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), serverOptions);
   published.store(&server);
   SiteWalletService siteWallet(conversation, backend, [&published](const Json& event) {

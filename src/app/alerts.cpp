@@ -81,20 +81,42 @@ PriceAlerts::PriceAlerts(std::filesystem::path dataDir, Clock& clock, Random& ra
   if (stored.text) alerts_ = parseAlertList(*stored.text);
   held_ = stored.held;
   loadNotice_ = stored.notice;
+  seen_ = FileStamp::of(dataDir_ / kAlertsFile);
+}
+
+void PriceAlerts::refreshLocked() const {
+  if (held_) return;
+  const std::filesystem::path file = dataDir_ / kAlertsFile;
+  const std::optional<FileStamp> now = FileStamp::of(file);
+  if (now == seen_) return;
+  seen_ = now;
+  if (!now) {
+    alerts_.clear();  // removed by another process
+    return;
+  }
+  try {
+    alerts_ = parseAlertList(readFile(file).value_or("[]"));
+  } catch (const std::exception& e) {
+    // What we hold stays; the next good version is read again.
+    log::warn("alerts.json changed but can't be read: {}", e.what());
+  }
 }
 
 std::vector<PriceAlert> PriceAlerts::all() const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   return alerts_;
 }
 
 bool PriceAlerts::empty() const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   return alerts_.empty();
 }
 
 std::vector<std::string> PriceAlerts::coins() const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   std::set<std::string> seen;
   for (const auto& a : alerts_) seen.insert(a.coin);
   return {seen.begin(), seen.end()};
@@ -109,6 +131,7 @@ void PriceAlerts::saveLocked() {
   for (const auto& a : alerts_) list.push_back(a.toJson());
   try {
     writeFileAtomically(dataDir_ / kAlertsFile, list.dump(2) + "\n");
+    seen_ = FileStamp::of(dataDir_ / kAlertsFile);
   } catch (const std::exception& e) {
     log::warn("alerts.json: {}", e.what());
   }
@@ -143,6 +166,8 @@ std::string PriceAlerts::set(const SetRequest& request, Language language) {
   if (request.untrusted) alert.untrusted = true;
   {
     std::lock_guard lock(mutex_);
+    DataLock files(dataDir_);
+    refreshLocked();
     alerts_.push_back(alert);
     saveLocked();
   }
@@ -174,6 +199,8 @@ std::string PriceAlerts::clear(Language language) {
   std::size_t n = 0;
   {
     std::lock_guard lock(mutex_);
+    DataLock files(dataDir_);
+    refreshLocked();
     n = alerts_.size();
     if (n > 0) {
       alerts_.clear();
@@ -188,6 +215,8 @@ std::string PriceAlerts::clear(Language language) {
 
 bool PriceAlerts::remove(const std::string& id) {
   std::lock_guard lock(mutex_);
+  DataLock files(dataDir_);
+  refreshLocked();
   auto it = std::find_if(alerts_.begin(), alerts_.end(), [&](const PriceAlert& a) { return a.id == id; });
   if (it == alerts_.end()) return false;
   alerts_.erase(it);
@@ -199,6 +228,9 @@ std::vector<PriceAlerts::Fired> PriceAlerts::check(const MarkRead& marks, std::i
   std::vector<Fired> out;
   if (marks.marks.empty() || nowMonotonic - marks.readAt > kStaleAfterMillis) return out;
   std::lock_guard lock(mutex_);
+  // Another process may have fired (or the user removed) one since our last look.
+  DataLock files(dataDir_);
+  refreshLocked();
   for (const auto& a : alerts_) {
     auto m = marks.marks.find(a.coin);
     if (m == marks.marks.end() || !m->second.isPositive()) continue;

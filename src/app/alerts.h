@@ -3,6 +3,11 @@
 // "alerts.json" (a JSON array, rewritten atomically after every change); a
 // file that can't be read is set aside and never overwritten.
 //
+// The file is the truth: every change is a read-modify-write under the data
+// folder's lock (DataLock), and each call first reloads a file another
+// process replaced, so `orwenna alerts remove` reaches a running app and two
+// running processes never fire one alert twice.
+//
 // PriceAlerts is thread-safe: the chat sets and clears on the app thread, the
 // background tick checks on its own. A firing alert is removed under the same
 // lock that finds it, so an alert cleared meanwhile never fires, and each
@@ -18,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/data_lock.h"
 #include "base/clock.h"
 #include "base/decimal.h"
 #include "base/json.h"
@@ -95,12 +101,15 @@ class PriceAlerts {
 
  private:
   void saveLocked();
+  // Rereads alerts.json when it is not the version last seen here.
+  void refreshLocked() const;
 
   std::filesystem::path dataDir_;
   Clock& clock_;
   Random& random_;
   mutable std::mutex mutex_;
-  std::vector<PriceAlert> alerts_;
+  mutable std::vector<PriceAlert> alerts_;
+  mutable std::optional<FileStamp> seen_;
   std::optional<std::string> loadNotice_;
   bool held_ = false;  // a file we couldn't set aside is never overwritten
 };

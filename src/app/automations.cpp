@@ -1,9 +1,16 @@
 #include "app/automations.h"
 
+#include <algorithm>
+
+#include "app/automation_wallet.h"
+
 #include "base/files.h"
 #include "base/log.h"
+#include "base/regex.h"
 #include "base/text.h"
 #include "language/command_reader.h"
+#include "trading/fmt.h"
+#include "trading/risk_calc.h"
 
 namespace orwenna {
 
@@ -11,6 +18,25 @@ namespace {
 
 bool automationStepReadable(const std::string& step, const MarketNames& names) {
   return CommandReader::read(step, names, std::nullopt).has_value();
+}
+
+// "buy SOL for 10 USDC because SOL is below 150" → the steps and the condition.
+std::pair<std::string, std::optional<std::string>> splitBecause(const std::string& command) {
+  static const Regex re(R"(^(.+?)\s+(?:because|only\s+if|if|потому\s+что|только\s+если|если)\s+(.+?)\s*[.!]?$)",
+                        Regex::kCaseInsensitive | Regex::kDotAll);
+  auto m = re.firstMatch(command);
+  if (!m) return {command, std::nullopt};
+  return {std::string(*m->group(1)), std::string(*m->group(2))};
+}
+
+// A condition read as a price level of one market, the alert grammar's form
+// ("ETH is below 2,500"); nothing for any other form, which can't be checked
+// deterministically. "at" has no side to check, so it is not a condition.
+std::optional<AlertCommand::set> becauseCondition(const std::string& condition, const MarketNames& names) {
+  auto alert = AlertCommand::parse("when " + condition, names);
+  const auto* set = alert ? std::get_if<AlertCommand::set>(&alert->value) : nullptr;
+  if (!set || !set->above || !set->steps.empty()) return std::nullopt;
+  return *set;
 }
 
 }  // namespace
@@ -85,9 +111,14 @@ std::string AppAutomations::saveAlert(const AlertCommand& alert, const std::stri
 std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) {
   (void)canvas;
   const bool ru = language() == Language::russian;
-  const std::vector<std::string> steps = Schedules::steps(schedule.command);
+  const auto [command, because] = splitBecause(schedule.command);
+  const std::vector<std::string> steps = Schedules::steps(command);
   auto table = tableOrNull();
   const MarketNames names = table ? table->names() : MarketNames{};
+  if (because && !becauseCondition(*because, names)) {
+    return ru ? "Проверить «" + *because + "» сам я не смогу — ничего не запланировано."
+              : "I can’t check “" + *because + "” myself — nothing was scheduled.";
+  }
   for (const auto& step : steps) {
     if (!automationStepReadable(step, names)) {
       return ru ? "Запланировать могу, но «" + step + "» orwenna пока не умеет — ничего не запланировано."
@@ -103,6 +134,7 @@ std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule
   task.next = t.next;
   task.every = t.every;
   task.day = t.day;
+  task.because = because;
   const std::string description = text::join(steps, ", then ") + ", " + t.words;
   if (tasks_.contains(task)) {
     return ru ? "Это уже запланировано: " + description + ". Это на канвасе."
@@ -115,9 +147,92 @@ std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule
   }
   if (s_.armed) s_.armed();
   const std::string next = Schedules::localText(t.next, s_.calendar);
-  // Unattended signing isn't wired into the app: every run waits for Confirm.
-  return ru ? "Запланировано: " + description + " (ближайший запуск " + next + "). Движения будут ждать твоего Confirm."
-            : "Scheduled: " + description + " (next run " + next + "). Its moves will wait for your Confirm.";
+  const bool automationWallet = s_.signing && s_.signing->wallet().has_value();
+  std::string answer = ru ? "Запланировано: " + description + " (ближайший запуск " + next + ")."
+                          : "Scheduled: " + description + " (next run " + next + ").";
+  if (because) {
+    // What a condition suggests always waits for Confirm, automation wallet or not.
+    answer += ru ? " Я буду смотреть сам и напишу, только когда условие выполнится; что предложу — будет ждать твоего Confirm."
+                 : " I'll look myself each time and write only when it's met; what I suggest waits for your Confirm.";
+  } else if (automationWallet) {
+    answer += ru ? " Движения пойдут сами с кошелька автоматизации, без Touch ID."
+                 : " Its moves run by themselves from the automation wallet, no Touch ID.";
+  } else {
+    answer += ru ? " Движения будут ждать твоего Confirm; чтобы шли сами, скажи «создай кошелёк автоматизации»."
+                 : " Its moves will wait for your Confirm; to run them by themselves, say «create an automation wallet».";
+  }
+  return answer;
+}
+
+std::optional<Workspace::AutomationRun> AppAutomations::taskRun(const ScheduledTask& task,
+                                                                const std::shared_ptr<const MarketTable>& table) {
+  Workspace::AutomationRun run;
+  run.title = "⏰ " + text::join(task.steps, ", then ");
+  run.steps = task.steps;
+  run.untrusted = task.untrusted.value_or(false);
+  run.markets = table;
+  if (task.because) {
+    const bool ru = language() == Language::russian;
+    const std::string& because = *task.because;
+    std::optional<std::string> problem;
+    auto condition = becauseCondition(because, table ? table->names() : MarketNames{});
+    std::optional<Decimal> mark;
+    if (!condition) {
+      problem = ru ? "это условие не читается как цена" : "it doesn’t read as a price condition";
+    } else {
+      try {
+        auto marks = s_.readMarks({condition->coin});
+        if (auto it = marks.find(condition->coin); it != marks.end() && it->second.isPositive()) mark = it->second;
+        else problem = ru ? "нет цены " + condition->coin : "there is no price for " + condition->coin;
+      } catch (const std::exception& e) {
+        problem = e.what();
+      }
+    }
+    if (problem) {
+      // Not known to be met is not met: nothing runs, and the user hears why.
+      const std::string said = ru ? "Не смог проверить «" + because + "» для «" + text::join(task.steps, ", потом ") +
+                                        "»: " + *problem + " — ничего не запускал."
+                                  : "I couldn’t check “" + because + "” for “" + text::join(task.steps, ", then ") +
+                                        "”: " + *problem + " — nothing ran.";
+      s_.loop.post([this, said] {
+        if (workspace_) workspace_->reply(said);
+      });
+      if (s_.notify) s_.notify(run.title, said);
+      return std::nullopt;
+    }
+    const bool met = *condition->above ? *mark >= condition->price : *mark <= condition->price;
+    if (!met) return std::nullopt;
+    run.notes = {ru ? "Условие «" + because + "» выполнено: сейчас " + priceText(*mark) + "."
+                    : "“" + because + "” is met: now " + priceText(*mark) + "."};
+    if (s_.notify) s_.notify(run.title, run.notes[0]);
+    return run;  // what it suggests waits for Confirm
+  }
+  // Steps that aren't the user's own words never sign by themselves.
+  if (!s_.signing || run.untrusted) return run;
+  std::optional<AutomationSigning::Wallet> wallet = s_.signing->wallet();
+  if (!wallet) return run;
+  const bool solana = std::any_of(task.steps.begin(), task.steps.end(), paysSolanaFees);
+  if (solana && wallet->solana) {
+    std::optional<Decimal> sol = s_.signing->solBalance(*wallet);
+    if (sol && *sol < automationMinSol()) {
+      const bool ru = language() == Language::russian;
+      run.notes = {ru ? "На кошельке автоматизации «" + wallet->label + "» " + sol->toString() +
+                            " SOL — мало для комиссий Solana и счетов, которые открывает движение. Пришли на него "
+                            "0.01 SOL, и следующий запуск пройдёт."
+                      : "The automation wallet «" + wallet->label + "» holds " + sol->toString() +
+                            " SOL — too little for Solana’s fees and the accounts a move opens. Send it 0.01 SOL and "
+                            "the next run goes through."};
+      // The top-up waits for Confirm from the main wallet.
+      run.steps = {"Send 0.01 SOL to " + *wallet->solana};
+      return run;
+    }
+  }
+  AutomationSigning* signing = s_.signing;
+  run.unattended = Workspace::AutomationRun::Unattended{
+      wallet->label, [signing, w = *wallet](const std::vector<PendingAction>& steps) {
+        return signing->execute(w, steps);
+      }};
+  return run;
 }
 
 std::string AppAutomations::cancelSchedules() {
@@ -226,14 +341,10 @@ bool AppAutomations::tick() {
   if (!dueTasks.empty() || !dueBuys.empty()) {
     auto table = tableOrNull();
     for (const auto& task : dueTasks) {
-      s_.loop.post([this, task, table] {
-        if (!workspace_) return;
-        Workspace::AutomationRun run;
-        run.title = "⏰ " + text::join(task.steps, ", then ");
-        run.steps = task.steps;
-        run.untrusted = task.untrusted.value_or(false);
-        run.markets = table;
-        (void)workspace_->runAutomation(run);
+      auto run = taskRun(task, table);
+      if (!run) continue;
+      s_.loop.post([this, run = std::move(*run)] {
+        if (workspace_) (void)workspace_->runAutomation(run);
       });
     }
     for (const auto& buy : dueBuys) {
@@ -257,6 +368,34 @@ bool AppAutomations::tick() {
     }
   }
   return !alerts_.empty();
+}
+
+Json AppAutomations::board() {
+  MarkRead read;
+  {
+    std::lock_guard lock(marksMutex_);
+    read = lastRead_;
+  }
+  Json alerts = Json::array();
+  for (const auto& a : alerts_.all()) {
+    Json item{{"id", a.id}, {"coin", a.coin}, {"side", a.above ? "RISES" : "FALLS"}, {"price", priceText(a.price)},
+              {"away", nullptr}};
+    if (auto m = read.marks.find(a.coin); m != read.marks.end() && m->second.isPositive()) {
+      item["away"] = Fmt::num((a.price - m->second).abs() / m->second * Decimal(100), 2);
+    }
+    if (a.steps) item["steps"] = *a.steps;
+    alerts.push_back(std::move(item));
+  }
+  Json tasks = Json::array();
+  for (const auto& t : tasks_.all()) {
+    Json item{{"id", t.id}, {"steps", t.steps}, {"next", Schedules::localText(t.next, s_.calendar)},
+              {"every", t.every ? Json(t.every->text()) : Json(nullptr)}};
+    if (t.because) item["because"] = *t.because;
+    if (t.paused.value_or(false)) item["paused"] = true;
+    if (t.untrusted.value_or(false)) item["untrusted"] = true;
+    tasks.push_back(std::move(item));
+  }
+  return Json{{"alerts", std::move(alerts)}, {"tasks", std::move(tasks)}};
 }
 
 // --- AutomationTicker ------------------------------------------------------------

@@ -6,8 +6,10 @@
 // on the background task (the guardian's loop, or AutomationTicker when the
 // guardian can't run): it reads the marks off the app thread, takes what is
 // due from the stores (which are thread-safe) and posts the chat lines,
-// activity entries and prepared plans to the app thread. Nothing here signs:
-// every move a run prepares waits on its card for Confirm.
+// activity entries and prepared plans to the app thread. A due task of the
+// user's own words signs its wallet moves from the automation wallet, when
+// there is one, without Confirm; every other move a run prepares (an alert's
+// plan, a recurring buy, an untrusted task) waits on its card for Confirm.
 #pragma once
 
 #include <chrono>
@@ -51,6 +53,8 @@ class AppAutomations final : public Automations {
     std::function<void(const std::string& title, const std::string& text)> notify;
     // Something was armed: the background round should start or come sooner.
     std::function<void()> armed;
+    // The automation wallet; null: every run waits for Confirm.
+    AutomationSigning* signing = nullptr;
   };
 
   explicit AppAutomations(Setup setup);
@@ -68,6 +72,12 @@ class AppAutomations final : public Automations {
   bool tick();
   bool armedAnything() const;
 
+  // The alerts board: the armed alerts (side "RISES" or "FALLS", the level,
+  // the percent away from the last mark read, when there is one) and the
+  // tasks (steps, next run in local time, repetition), as the page shows
+  // them. Never blocks on a read. Any thread.
+  Json board();
+
   PriceAlerts& alerts() { return alerts_; }
   TaskStore& tasks() { return tasks_; }
   RecurringBuys& buys() { return buys_; }
@@ -77,6 +87,10 @@ class AppAutomations final : public Automations {
   std::optional<Decimal> markOf(const std::string& coin);
   void fire(const PriceAlerts::Fired& fired, const std::shared_ptr<const MarketTable>& markets);
   std::shared_ptr<const MarketTable> tableOrNull();
+  // On the background round: how a due task runs (the wallet it signs from,
+  // or the stop for too little SOL); nothing when its condition isn't met or
+  // can't be checked (said in the chat).
+  std::optional<Workspace::AutomationRun> taskRun(const ScheduledTask& task, const std::shared_ptr<const MarketTable>& table);
 
   Setup s_;
   PriceAlerts alerts_;

@@ -96,6 +96,26 @@ class WalletMoveRunner {
   virtual std::optional<ExecutionResult> run(const PendingAction& step) = 0;
 };
 
+// The automation wallet: a scheduled task's wallet moves are signed from it
+// with no prompt. Called on worker threads; may block; never throws.
+class AutomationSigning {
+ public:
+  struct Wallet {
+    std::string id;
+    std::string label;
+    std::optional<std::string> solana;
+    std::optional<std::string> evm;
+    std::optional<std::string> near;
+  };
+  virtual ~AutomationSigning() = default;
+  // The automation wallet, when the signer holds one and can be asked.
+  virtual std::optional<Wallet> wallet() = 0;
+  // Its SOL; nothing when the node can't be read.
+  virtual std::optional<Decimal> solBalance(const Wallet& wallet) = 0;
+  // Carries out one card's steps as Confirm does, signed from `wallet`.
+  virtual ExecutionResult execute(const Wallet& wallet, const std::vector<PendingAction>& steps) = 0;
+};
+
 class Automations {
  public:
   virtual ~Automations() = default;

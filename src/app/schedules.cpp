@@ -399,30 +399,46 @@ void saveStoredList(const Defaults& defaults, std::string_view key, const std::v
 
 TaskStore::TaskStore(Defaults defaults) : defaults_(std::move(defaults)) {
   tasks_ = loadStoredList<ScheduledTask>(defaults_, "tasks");
+  seen_ = FileStamp::of(defaults_.file());
+}
+
+void TaskStore::refreshLocked() const {
+  const std::optional<FileStamp> now = FileStamp::of(defaults_.file());
+  if (now == seen_) return;
+  seen_ = now;
+  tasks_ = loadStoredList<ScheduledTask>(defaults_, "tasks");
 }
 
 std::vector<ScheduledTask> TaskStore::all() const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   return tasks_;
 }
 
 bool TaskStore::empty() const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   return tasks_.empty();
 }
 
 bool TaskStore::contains(const ScheduledTask& task) const {
   std::lock_guard lock(mutex_);
+  refreshLocked();
   return std::any_of(tasks_.begin(), tasks_.end(), [&](const ScheduledTask& t) {
     return t.steps == task.steps && t.every == task.every && t.day == task.day &&
            (t.every ? true : t.next == task.next);
   });
 }
 
-void TaskStore::save() const { saveStoredList(defaults_, "tasks", tasks_); }
+void TaskStore::save() const {
+  saveStoredList(defaults_, "tasks", tasks_);
+  seen_ = FileStamp::of(defaults_.file());
+}
 
 void TaskStore::add(const ScheduledTask& task) {
   std::lock_guard lock(mutex_);
+  DataLock files(defaults_.file().parent_path());
+  refreshLocked();
   tasks_.push_back(task);
   try {
     save();
@@ -434,6 +450,8 @@ void TaskStore::add(const ScheduledTask& task) {
 
 bool TaskStore::remove(const std::string& id) {
   std::lock_guard lock(mutex_);
+  DataLock files(defaults_.file().parent_path());
+  refreshLocked();
   auto it = std::find_if(tasks_.begin(), tasks_.end(), [&](const ScheduledTask& t) { return t.id == id; });
   if (it == tasks_.end()) return false;
   tasks_.erase(it);
@@ -443,6 +461,8 @@ bool TaskStore::remove(const std::string& id) {
 
 std::size_t TaskStore::removeAll() {
   std::lock_guard lock(mutex_);
+  DataLock files(defaults_.file().parent_path());
+  refreshLocked();
   const std::size_t n = tasks_.size();
   if (n > 0) {
     tasks_.clear();
@@ -453,6 +473,9 @@ std::size_t TaskStore::removeAll() {
 
 std::vector<ScheduledTask> TaskStore::takeDue(std::int64_t nowMillis, const LocalCalendar& calendar) {
   std::lock_guard lock(mutex_);
+  // Another process may have run (and advanced) a task since our last look.
+  DataLock files(defaults_.file().parent_path());
+  refreshLocked();
   std::vector<ScheduledTask> due;
   std::vector<ScheduledTask> kept;
   for (auto& t : tasks_) {

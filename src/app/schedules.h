@@ -9,7 +9,9 @@
 // pause under "schedulePaused". TaskStore and RecurringBuys are thread-safe.
 // A due task is advanced (or, run once, removed) and saved before it is
 // handed out, so it runs at most once per due time even across a crash, and
-// after downtime it runs once, not once per missed time.
+// after downtime it runs once, not once per missed time. TaskStore keeps
+// defaults.json the truth across processes: its changes hold the DataLock of
+// the file's folder, and it rereads the tasks when the file was replaced.
 #pragma once
 
 #include <ctime>
@@ -21,6 +23,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/data_lock.h"
 #include "base/decimal.h"
 #include "base/json.h"
 #include "base/language.h"
@@ -128,10 +131,12 @@ class TaskStore {
 
  private:
   void save() const;
+  void refreshLocked() const;
 
   Defaults defaults_;
   mutable std::mutex mutex_;
-  std::vector<ScheduledTask> tasks_;
+  mutable std::vector<ScheduledTask> tasks_;
+  mutable std::optional<FileStamp> seen_;
 };
 
 // A recurring USDC buy of a token.

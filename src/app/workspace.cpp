@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "app/automation_wallet.h"
 #include "app/chat_replies.h"
 #include "app/market_lookup.h"
 #include "base/files.h"
@@ -707,6 +708,7 @@ Workspace::AutomationOutcome Workspace::runAutomation(const AutomationRun& run) 
     replyOn(out.canvas, ru ? "⚠️ Эти шаги написаны не тобой — проверь каждый, прежде чем нажать Confirm."
                            : "⚠️ These steps didn’t come from your own words — read each one before you press Confirm.");
   }
+  for (const auto& note : run.notes) replyOn(out.canvas, note);
   const MarketNames names = marketsNow()->names();
   for (const auto& step : run.steps) {
     c = canvasById(out.canvas);
@@ -727,8 +729,29 @@ Workspace::AutomationOutcome Workspace::runAutomation(const AutomationRun& run) 
   a.canvas = out.canvas;
   log(a);
   actOnCommand(line, line, out.canvas, a.id, nullptr, true);
-  out.ready = parked_.count(out.canvas) > 0 || (card_ && card_->canvas == out.canvas);
-  if (out.ready) replyOn(out.canvas, ru ? "Готово на своём канвасе — нажми Confirm." : "Ready on its canvas — press Confirm.");
+  const bool onScreen = card_ && card_->canvas == out.canvas;
+  Card* card = onScreen ? &*card_ : nullptr;
+  if (auto p = parked_.find(out.canvas); !card && p != parked_.end()) card = &p->second;
+  out.ready = card && card->status == Card::Status::waiting;
+  if (!out.ready) return out;
+  const bool signable = std::all_of(card->steps.begin(), card->steps.end(), signsUnattended);
+  if (run.unattended && !run.untrusted && signable) {
+    replyOn(out.canvas, ru ? "С кошелька автоматизации «" + run.unattended->wallet + "», без Touch ID."
+                           : "From the automation wallet «" + run.unattended->wallet + "», no Touch ID.");
+    card->status = Card::Status::executing;
+    ++card->version;
+    executing_ = true;
+    if (onScreen) emit("card", cardJson(*card));
+    executorWorker_.post([this, steps = card->steps, id = card->id, execute = run.unattended->execute] {
+      ExecutionResult result = execute(steps);
+      post([this, id, result = std::move(result)]() mutable { finishExecution(id, std::move(result)); });
+    });
+    out.ready = false;
+    out.unattended = true;
+    return out;
+  }
+  replyOn(out.canvas, ru ? "Готово на своём канвасе — нажми Confirm." : "Ready on its canvas — press Confirm.");
+  replyOn(out.canvas, ru ? "С твоего основного кошелька: Confirm и Touch ID." : "From your main wallet: Confirm and Touch ID.");
   return out;
 }
 

@@ -152,10 +152,20 @@ class Workspace final : public Agent::PortfolioSource {
     bool untrusted = false;  // the steps were not the user's own words
     std::optional<std::string> canvas;
     std::shared_ptr<const MarketTable> markets;  // may be null: the last table read
+    // Said on the canvas before the steps run.
+    std::vector<std::string> notes;
+    // Signs the card without Confirm (the automation wallet): `execute` runs
+    // on the executor's worker. Only cards of wallet moves it can sign.
+    struct Unattended {
+      std::string wallet;  // its name, for the chat
+      std::function<ExecutionResult(const std::vector<PendingAction>&)> execute;
+    };
+    std::optional<Unattended> unattended;
   };
   struct AutomationOutcome {
     std::string canvas;
     bool ready = false;  // a card waits for Confirm
+    bool unattended = false;  // its card went to the automation wallet
     std::optional<std::string> stoppedAt;  // the step the chain stopped at
   };
   AutomationOutcome runAutomation(const AutomationRun& run);

@@ -56,6 +56,7 @@ Json WorkspaceBackend::state() {
   std::lock_guard lock(mutex_);
   auto it = blocks_.find(out.value("canvasID", std::string()));
   out["blocks"] = it != blocks_.end() && !out["intent"].is_null() ? it->second : Json::array();
+  if (automations_) out["automations"] = automations_->board();
   if (site_) {
     Json requests = Json::array();
     for (const auto& sheet : site_->sheets()) requests.push_back(sheet.toJson());
@@ -101,6 +102,18 @@ WebAnswer WorkspaceBackend::act(std::string_view action, const Json& body) {
     bool found = false;
     loop_.sync([&] { found = workspace_.switchCanvas(*id); });
     return found ? WebAnswer{200, Json::object()} : WebAnswer{404, Json{{"error", "No such canvas."}}};
+  }
+  if ((action == "removeAlert" || action == "removeTask") && automations_) {
+    auto id = textField(body, "id");
+    if (!id) return bad("Which one?");
+    bool removed = false;
+    try {
+      removed = action == "removeAlert" ? automations_->alerts().remove(*id) : automations_->tasks().remove(*id);
+    } catch (const Error& e) {
+      return WebAnswer{500, Json{{"error", e.what()}}};
+    }
+    if (!removed) return WebAnswer{404, Json{{"error", "It was already gone."}}};
+    return WebAnswer{200, Json{{"automations", automations_->board()}}};
   }
   if (action == "siteDecide" && site_) {
     auto id = textField(body, "id");

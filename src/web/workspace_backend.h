@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/automations.h"
 #include "app/app_loop.h"
 #include "app/site_bridge.h"
 #include "app/workspace.h"
@@ -46,6 +47,10 @@ class WorkspaceBackend final : public WebBackend {
   // the page decides them with the "siteDecide" action. Call before serving.
   // REQUIRES: `bridge` outlives this backend.
   void setSiteBridge(SiteBridge* bridge) { site_ = bridge; }
+  // The alerts board joins the state as "automations"; the page removes an
+  // alert or a task with "removeAlert" / "removeTask" {id}. Call before
+  // serving. REQUIRES: `automations` outlives this backend.
+  void setAutomations(AppAutomations* automations) { automations_ = automations; }
   // Called (on the app thread) when the chat asks to open a site.
   void onOpenSite(std::function<void(const std::string& site)> open) { openSite_ = std::move(open); }
 
@@ -57,6 +62,7 @@ class WorkspaceBackend final : public WebBackend {
   Workspace& workspace_;
   AppPanel* panel_;
   SiteBridge* site_ = nullptr;
+  AppAutomations* automations_ = nullptr;
   std::function<void(const std::string&)> openSite_;
   std::mutex mutex_;
   std::map<std::string, Json> blocks_;  // by canvas id

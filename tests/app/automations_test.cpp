@@ -404,7 +404,7 @@ TEST(AutomationRound, PlansComeBackParkedOnTheirOwnCanvasNeverOverTheCardOnScree
   // A card waits on screen.
   const std::string screen = room.on([&] { return room.ws->canvas().id; });
   const auto onScreen = room.on([&] {
-    return room.ws->runAutomation({"by hand", {"buy JUP for 3 USDC"}, false, screen, nullptr});
+    return room.ws->runAutomation({"by hand", {"buy JUP for 3 USDC"}, false, screen, nullptr, {}, {}});
   });
   EXPECT_TRUE(onScreen.ready);
   const auto screenCard = room.on([&] { return room.ws->card(); });
@@ -421,7 +421,7 @@ TEST(AutomationRound, PlansComeBackParkedOnTheirOwnCanvasNeverOverTheCardOnScree
             "I can schedule that, but orwenna can’t do “teleport home” yet — nothing was scheduled.");
   EXPECT_EQ(room.on([&] { return room.automations->saveSchedule({"every day at 9:00", "buy ETH for 5 USDC"}, screen); }),
             "Scheduled: buy ETH for 5 USDC, every day at 9:00 (next run 2027-03-14 09:00). Its moves will wait for your "
-            "Confirm.");
+            "Confirm; to run them by themselves, say «create an automation wallet».");
   EXPECT_EQ(room.on([&] { return room.automations->saveSchedule({"every day at 9:00", "buy ETH for 5 USDC"}, screen); }),
             "That’s already scheduled: buy ETH for 5 USDC, every day at 9:00. It’s on the canvas.");
 
@@ -453,19 +453,73 @@ TEST(AutomationRound, PlansComeBackParkedOnTheirOwnCanvasNeverOverTheCardOnScree
   EXPECT_EQ(room.on([&] { return room.automations->cancelSchedules(); }), "Nothing was scheduled.");
 }
 
+TEST(AutomationRound, ATaskWithAConditionRunsOnlyWhenAFreshMarkMeetsIt) {
+  EasternTime tz;
+  Room room;
+  const std::string screen = room.on([&] { return room.ws->canvas().id; });
+  auto schedule = [&](const char* command) {
+    return room.on([&] { return room.automations->saveSchedule({"every day at 9:00", command}, screen); });
+  };
+  EXPECT_EQ(schedule("buy ETH for 5 USDC because the moon is full"),
+            "I can’t check “the moon is full” myself — nothing was scheduled.");
+  EXPECT_EQ(schedule("buy ETH for 5 USDC if BTC is at 90000"),
+            "I can’t check “BTC is at 90000” myself — nothing was scheduled.");
+  const std::string answer = schedule("buy ETH for 5 USDC because BTC is below 90,000");
+  EXPECT_TRUE(answer.starts_with("Scheduled: buy ETH for 5 USDC, every day at 9:00")) << answer;
+  EXPECT_TRUE(answer.ends_with(" I'll look myself each time and write only when it's met; what I suggest waits for "
+                               "your Confirm."))
+      << answer;
+  ASSERT_EQ(room.automations->tasks().all().size(), 1u);
+  EXPECT_EQ(room.automations->tasks().all()[0].because, std::optional<std::string>("BTC is below 90,000"));
+  const std::size_t said = room.replies().size();
+
+  // Not met: nothing is written and nothing is prepared.
+  room.clock.sleepFor(86'400'000);
+  room.tick();
+  EXPECT_EQ(room.replies().size(), said);
+  EXPECT_TRUE(room.on([&] { return room.ws->parkedPending(); }).empty());
+  // The mark can't be read: said, and nothing runs on a guess.
+  room.failing = true;
+  room.clock.sleepFor(86'400'000);
+  room.tick();
+  auto replies = room.replies();
+  ASSERT_EQ(replies.size(), said + 1);
+  EXPECT_EQ(replies.back(),
+            "I couldn’t check “BTC is below 90,000” for “buy ETH for 5 USDC”: Hyperliquid didn't answer — nothing ran.");
+  EXPECT_TRUE(room.on([&] { return room.ws->parkedPending(); }).empty());
+  // Met: the note and the card, waiting for Confirm.
+  room.failing = false;
+  room.mark = Decimal(89000);
+  room.clock.sleepFor(86'400'000);
+  room.tick();
+  auto parked = room.on([&] { return room.ws->parkedPending(); });
+  ASSERT_EQ(parked.size(), 1u);
+  const auto ownCanvas = room.on([&] {
+    std::vector<std::string> out;
+    for (const auto& c : room.ws->canvases())
+      if (c.id == parked.begin()->first)
+        for (const auto& m : c.messages) out.push_back(m.text);
+    return out;
+  });
+  EXPECT_NE(std::find(ownCanvas.begin(), ownCanvas.end(), "“BTC is below 90,000” is met: now 89,000."), ownCanvas.end());
+  EXPECT_EQ(parked.begin()->second.command, "buy ETH for 5 USDC");
+  EXPECT_EQ(parked.begin()->second.status, Workspace::Card::Status::waiting);
+  EXPECT_EQ(room.executor.runs.load(), 0);
+}
+
 TEST(AutomationRound, AnAlertOnAPlanBringsThePlanBackAsItNowStandsWithoutTakingTheScreen) {
   EasternTime tz;
   Room room;
   const std::string screen = room.on([&] { return room.ws->canvas().id; });
-  (void)room.on([&] { return room.ws->runAutomation({"plan", {"long BTC risk $20 stop 2%"}, false, screen, nullptr}); });
+  (void)room.on([&] { return room.ws->runAutomation({"plan", {"long BTC risk $20 stop 2%"}, false, screen, nullptr, {}, {}}); });
   ASSERT_TRUE(room.on([&] { return room.ws->canvas().intent.has_value(); }));
   EXPECT_EQ(room.on([&] { return room.automations->saveAlert(AlertCommand{alertAt("BTC", "92000")}, screen); })
                 .rfind("🔔 Added to the plan as its first step: when BTC is above 92,000", 0),
             0u);
   // The plan changes after the alert was set, and a card waits on screen.
-  (void)room.on([&] { return room.ws->runAutomation({"edit", {"stop 3%"}, false, screen, nullptr}); });
+  (void)room.on([&] { return room.ws->runAutomation({"edit", {"stop 3%"}, false, screen, nullptr, {}, {}}); });
   const std::string planNow = room.on([&] { return room.ws->canvas().intent->command(); });
-  (void)room.on([&] { return room.ws->runAutomation({"other", {"buy JUP for 3 USDC"}, false, screen, nullptr}); });
+  (void)room.on([&] { return room.ws->runAutomation({"other", {"buy JUP for 3 USDC"}, false, screen, nullptr, {}, {}}); });
   const auto screenCard = room.on([&] { return room.ws->card(); });
   ASSERT_TRUE(screenCard.has_value());
 
@@ -517,6 +571,72 @@ TEST(PriceAlerts, AKillWhileSavingLeavesTheFileWhole) {
     EXPECT_GE(reloaded.all().size(), acknowledged) << "trial " << trial;
     EXPECT_LE(reloaded.all().size(), acknowledged + 1) << "trial " << trial;
   }
+}
+
+// Two processes (the app and `orwenna chat`, or the command line) on one
+// data folder: each sees the other's changes before it acts, and an alert
+// fires in one of them only, however they race.
+TEST(PriceAlerts, OneFileForEveryProcessAndEachAlertFiresOnce) {
+  testing::TempDir dir;
+  testing::FixedClock clock;
+  PriceAlerts app(dir.path(), clock, SecureRandom::shared());
+  PriceAlerts cli(dir.path(), clock, SecureRandom::shared());
+  (void)app.set(request(alertAt("BTC", "80000", false), Decimal(90000)), Language::english);
+  (void)app.set(request(alertAt("ETH", "1000", false), Decimal(2000)), Language::english);
+  ASSERT_EQ(cli.all().size(), 2u);
+  ASSERT_TRUE(cli.remove(cli.all()[1].id));
+  ASSERT_EQ(app.all().size(), 1u);  // the removal reached the running one
+  EXPECT_EQ(app.coins(), std::vector<std::string>{"BTC"});
+
+  constexpr int kAlerts = 5;
+  constexpr int kProcesses = 4;
+  for (int i = 1; i < kAlerts; ++i) {
+    (void)cli.set(request(alertAt("BTC", std::to_string(80000 - i).c_str(), false), Decimal(90000)), Language::english);
+  }
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(gate[1]);
+      PriceAlerts mine(dir.path(), clock, SecureRandom::shared());
+      char go = 0;
+      if (::read(gate[0], &go, 1) != 1) _exit(100);
+      const MarkRead marks{{{"BTC", Decimal(70000)}}, clock.monotonicMillis()};
+      _exit(static_cast<int>(mine.check(marks, clock.monotonicMillis()).size()));
+    }
+    children.push_back(child);
+  }
+  ::close(gate[0]);
+  ASSERT_EQ(::write(gate[1], "gggg", kProcesses), kProcesses);
+  ::close(gate[1]);
+  int fired = 0;
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    fired += WEXITSTATUS(status);
+  }
+  EXPECT_EQ(fired, kAlerts);
+  EXPECT_TRUE(app.empty());
+  EXPECT_TRUE(app.check(MarkRead{{{"BTC", Decimal(70000)}}, clock.monotonicMillis()}, clock.monotonicMillis()).empty());
+}
+
+TEST(TaskStore, ADueTaskRunsInOneProcessOnlyAndRemovalsReachTheOther) {
+  testing::TempDir dir;
+  TaskStore app(Defaults(dir.path() / "defaults.json"));
+  TaskStore cli(Defaults(dir.path() / "defaults.json"));
+  ScheduledTask daily{"t1", {"buy SOL for 10 USDC"}, 1'000, Every{Every::Unit::days, 1}, {}, {}, {}, {}};
+  ScheduledTask once{"t2", {"buy JUP for 5 USDC"}, 1'000, std::nullopt, {}, {}, {}, {}};
+  app.add(daily);
+  cli.add(once);
+  EXPECT_EQ(app.all().size(), 2u);
+  EXPECT_EQ(cli.takeDue(2'000, SystemCalendar::shared()).size(), 2u);
+  EXPECT_TRUE(app.takeDue(2'000, SystemCalendar::shared()).empty());
+  ASSERT_TRUE(cli.remove("t1"));
+  EXPECT_TRUE(app.empty());
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // a message goes in and the reply streams; a trade line shows the plan
 // blocks; a money card waits for Confirm and a double click executes once;
 // Stop ends a reading; a reload restores the chat; foreign and cookieless
-// POSTs are refused; a Russian chat gets Russian fixed replies. Screenshots
+// POSTs are refused; a Russian chat gets Russian fixed replies; the alerts
+// board shows what is armed and removes it. Screenshots
 // of the main screens go to $ORWENNA_SCREENSHOTS.
 import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
@@ -73,6 +74,16 @@ try {
             `the draft showed a part of the reply first, got ${JSON.stringify(partial)}`);
   assert.ok(await page.isHidden("#draft"), "the draft is gone once the reply landed");
   await page.screenshot({ path: join(shots, "chat.png") });
+
+  // The alerts board lists what is armed; Remove takes one out of the file.
+  await page.waitForSelector("#board:not([hidden]) .board-item");
+  assert.deepEqual(await page.locator("#board .board-item .side").allTextContents(), ["RISES", "FALLS", "⏰"]);
+  assert.match(await page.locator("#board li.alert").first().textContent(), /BTC 95,000.*watching · 4\.38% away/);
+  assert.match(await page.locator("#board li.task").textContent(), /buy SOL for 10 USDC.*every week · next/);
+  await page.screenshot({ path: join(shots, "alerts-board.png") });
+  await page.locator("#board li.alert").first().locator("button").click();
+  await page.waitForFunction(() => document.querySelectorAll("#board li.alert").length === 1);
+  assert.match(await page.locator("#board li.alert").textContent(), /ETH 2,500/);
 
   // A trade line puts the plan blocks beside the chat.
   await send("long BTC with 25 risk");

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/app_loop.h"
+#include "app/automations.h"
 #include "app/chat_replies.h"
 #include "app/workspace.h"
 #include "base/files.h"
@@ -192,11 +193,33 @@ int run() {
   s.addressBook = &book;
   s.executor = &executor;
 
+  // The alerts board: two alerts and a task armed, marks read once.
+  AppAutomations::Setup a(SystemClock::shared(), SecureRandom::shared(), loop, SystemCalendar::shared());
+  a.dataDir = paths.dataDir;
+  a.defaults = Defaults(paths.configDir / "defaults.json");
+  a.markets = s.markets;
+  a.readMarks = [markets = s.markets](const std::vector<std::string>&) {
+    std::map<std::string, Decimal, std::less<>> marks;
+    for (const char* coin : {"BTC", "ETH"})
+      if (const Market* m = markets()->find(coin)) marks[coin] = m->markPx;
+    return marks;
+  };
+  AppAutomations automations(std::move(a));
+  s.automations = &automations;
+
   std::unique_ptr<Workspace> workspace;
-  loop.sync([&] { workspace = std::make_unique<Workspace>(std::move(s)); });
+  loop.sync([&] {
+    workspace = std::make_unique<Workspace>(std::move(s));
+    automations.attach(workspace.get());
+    (void)automations.saveAlert(AlertCommand{AlertCommand::set{"BTC", Decimal(95000), true, {}}}, "");
+    (void)automations.saveAlert(AlertCommand{AlertCommand::set{"ETH", Decimal(2500), false, {"buy SOL for 10 USDC"}}}, "");
+    (void)automations.saveSchedule({"every monday at 9:00", "buy SOL for 10 USDC"}, "");
+  });
+  (void)automations.tick();
   Workspace* current = workspace.get();
   FakePanel panel(loop, current);
   WorkspaceBackend backend(loop, *workspace, &panel);
+  backend.setAutomations(&automations);
   WebServer server(backend, webAssets(), SecureRandom::shared(), SystemClock::shared(), WebServer::Options{});
   backend.attach(server);
   server.start();
@@ -208,7 +231,10 @@ int run() {
 
   int received = 0;
   sigwait(&signals, &received);
-  loop.sync([&] { workspace->setListener(nullptr); });
+  loop.sync([&] {
+    workspace->setListener(nullptr);
+    automations.attach(nullptr);
+  });
   server.stop();
   loop.sync([&] {
     workspace->flush();

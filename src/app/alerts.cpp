@@ -76,12 +76,15 @@ std::string firedText(const PriceAlert& alert, const Decimal& mark, Language lan
 
 PriceAlerts::PriceAlerts(std::filesystem::path dataDir, Clock& clock, Random& random)
     : dataDir_(std::move(dataDir)), clock_(clock), random_(random) {
+  // The stamp before the read: a write landing in between (another process
+  // firing or removing) is then seen as a change at the next look, never
+  // taken for the version we hold.
+  seen_ = FileStamp::of(dataDir_ / kAlertsFile);
   StoredText stored = loadStored(dataDir_, kAlertsFile, clock_.nowMillis(),
                                  [](std::string_view t) { (void)parseAlertList(t); });
   if (stored.text) alerts_ = parseAlertList(*stored.text);
   held_ = stored.held;
   loadNotice_ = stored.notice;
-  seen_ = FileStamp::of(dataDir_ / kAlertsFile);
 }
 
 void PriceAlerts::refreshLocked() const {

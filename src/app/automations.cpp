@@ -108,7 +108,8 @@ std::string AppAutomations::saveAlert(const AlertCommand& alert, const std::stri
   return answer;
 }
 
-std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) {
+std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas,
+                                         bool untrusted) {
   (void)canvas;
   const bool ru = language() == Language::russian;
   const auto [command, because] = splitBecause(schedule.command);
@@ -135,6 +136,7 @@ std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule
   task.every = t.every;
   task.day = t.day;
   task.because = because;
+  if (untrusted) task.untrusted = true;
   const std::string description = text::join(steps, ", then ") + ", " + t.words;
   if (tasks_.contains(task)) {
     return ru ? "Это уже запланировано: " + description + ". Это на канвасе."
@@ -154,6 +156,9 @@ std::string AppAutomations::saveSchedule(const CommandLines::Scheduled& schedule
     // What a condition suggests always waits for Confirm, automation wallet or not.
     answer += ru ? " Я буду смотреть сам и напишу, только когда условие выполнится; что предложу — будет ждать твоего Confirm."
                  : " I'll look myself each time and write only when it's met; what I suggest waits for your Confirm.";
+  } else if (untrusted) {
+    answer += ru ? " Эти шаги написаны не тобой, поэтому движения будут ждать твоего Confirm."
+                 : " These steps aren’t your own words, so its moves will wait for your Confirm.";
   } else if (automationWallet) {
     answer += ru ? " Движения пойдут сами с кошелька автоматизации, без Touch ID."
                  : " Its moves run by themselves from the automation wallet, no Touch ID.";

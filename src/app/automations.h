@@ -63,7 +63,8 @@ class AppAutomations final : public Automations {
   void attach(Workspace* workspace);
 
   std::string saveAlert(const AlertCommand& alert, const std::string& canvas) override;
-  std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) override;
+  std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas,
+                           bool untrusted = false) override;
   std::string cancelSchedules() override;
   std::string saveRecurringBuy(const WalletCommand& command) override;
 

@@ -121,7 +121,9 @@ class Automations {
   virtual ~Automations() = default;
   // Each returns the chat's sentence.
   virtual std::string saveAlert(const AlertCommand& alert, const std::string& canvas) = 0;
-  virtual std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas) = 0;
+  // `untrusted`: the steps are not the user's own words; its runs always wait for Confirm.
+  virtual std::string saveSchedule(const CommandLines::Scheduled& schedule, const std::string& canvas,
+                                   bool untrusted = false) = 0;
   virtual std::string cancelSchedules() = 0;
   // A recurring buy ("buy SOL for 10 USDC every week") or "stop recurring buys".
   virtual std::string saveRecurringBuy(const WalletCommand& command) = 0;

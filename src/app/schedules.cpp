@@ -398,8 +398,10 @@ void saveStoredList(const Defaults& defaults, std::string_view key, const std::v
 }  // namespace
 
 TaskStore::TaskStore(Defaults defaults) : defaults_(std::move(defaults)) {
-  tasks_ = loadStoredList<ScheduledTask>(defaults_, "tasks");
+  // The stamp before the read: a write landing in between is then seen as a
+  // change at the next look, never taken for the version we hold.
   seen_ = FileStamp::of(defaults_.file());
+  tasks_ = loadStoredList<ScheduledTask>(defaults_, "tasks");
 }
 
 void TaskStore::refreshLocked() const {

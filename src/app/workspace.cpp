@@ -680,7 +680,10 @@ bool Workspace::offeredCard(const std::string& text, MessageSource source, const
   if (source != MessageSource::quickButton || !nextSteps_) return false;
   for (const auto& o : nextSteps_->options) {
     if (o.command != text) continue;
+    // The model wrote the option's words, so a schedule it holds never signs unattended.
+    optionClicked_ = true;
     actOnCommand(o.command, text, canvas().id, activity, nullptr);
+    optionClicked_ = false;
     return true;
   }
   return false;
@@ -1159,7 +1162,10 @@ void Workspace::actOnCommand(const std::string& line, const std::string& message
             replyOn(canvasID, s_.automations ? s_.automations->saveAlert(cmd, canvasID)
                                              : Replies::notAvailable(cmd.line(), lang));
           } else if constexpr (std::is_same_v<C, CommandLines::Scheduled>) {
-            replyOn(canvasID, s_.automations ? s_.automations->saveSchedule(cmd, canvasID)
+            // Steps shaped by what a lookup brought in, or by an option the model
+            // wrote, are not the user's own words.
+            const bool untrusted = optionClicked_ || (reading && !reading->lookups.empty());
+            replyOn(canvasID, s_.automations ? s_.automations->saveSchedule(cmd, canvasID, untrusted)
                                              : Replies::notAvailable(step, lang));
           } else if constexpr (std::is_same_v<C, CancelScheduledTasks>) {
             replyOn(canvasID, s_.automations ? s_.automations->cancelSchedules() : Replies::notAvailable(step, lang));

@@ -292,6 +292,7 @@ class Workspace final : public Agent::PortfolioSource {
   std::map<std::string, Card> parked_;  // by canvas id
   std::optional<AwaitingAmount> awaiting_;
   std::optional<Agent::NextSteps> nextSteps_;
+  bool optionClicked_ = false;  // set while an option card's command runs
   std::string draftReply_;
   std::optional<std::int64_t> draftShownAt_;
   std::string composer_;

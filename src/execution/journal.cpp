@@ -52,8 +52,20 @@ std::optional<Journal::Entry::Kind> Journal::kindNamed(std::string_view name) {
 
 bool isBridgeChain(std::string_view chain) { return chain == "relay" || chain == "1click" || chain == "cctp"; }
 
+namespace {
+
+// "2026-12-06T07:19:00.002Z": the milliseconds kept, so an entry reads back as written.
+std::string journalTime(std::int64_t unixMillis) {
+  const std::int64_t seconds = unixMillis >= 0 ? unixMillis / 1000 : -((-unixMillis + 999) / 1000);
+  std::string whole = iso8601(unixMillis);
+  whole.pop_back();  // its "Z"
+  return fmt::format("{}.{:03}Z", whole, unixMillis - seconds * 1000);
+}
+
+}  // namespace
+
 Json Journal::Entry::toJson() const {
-  return Json{{"at", iso8601(at)}, {"chain", chain}, {"id", id}, {"kind", kindName(kind)}, {"note", note}};
+  return Json{{"at", journalTime(at)}, {"chain", chain}, {"id", id}, {"kind", kindName(kind)}, {"note", note}};
 }
 
 std::optional<Journal::Entry> Journal::Entry::fromJson(const Json& json) {

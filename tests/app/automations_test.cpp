@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <thread>
 
 #include "app/alerts.h"
 #include "app/app_loop.h"
@@ -324,6 +326,7 @@ struct Room {
     automations = std::make_unique<AppAutomations>(std::move(setup));
     Workspace::Services s(clock, SecureRandom::shared(), loop, dir.path() / "data");
     s.lookup = [](const std::string&, const std::string&) { return std::string(); };
+    s.ask = [this](const std::vector<LLMMessage>&, bool, const PartialText&) { return modelAnswer; };
     s.markets = [this] { return std::shared_ptr<const MarketTable>(table); };
     s.executor = &executor;
     s.automations = automations.get();
@@ -363,6 +366,7 @@ struct Room {
   std::shared_ptr<MarketTable> table;
   Decimal mark{91000};
   bool failing = false;
+  std::string modelAnswer = R"({"route":"chat","reply":"Nothing to add."})";
   std::vector<std::pair<std::string, std::string>> notices;  // written on the tick's or app thread, read after sync
   RecordingExecutor executor;
   AppLoop loop;
@@ -451,6 +455,25 @@ TEST(AutomationRound, PlansComeBackParkedOnTheirOwnCanvasNeverOverTheCardOnScree
 
   EXPECT_EQ(room.on([&] { return room.automations->cancelSchedules(); }), "Scheduled tasks cancelled: 1.");
   EXPECT_EQ(room.on([&] { return room.automations->cancelSchedules(); }), "Nothing was scheduled.");
+}
+
+TEST(AutomationRound, AScheduleFromAnOptionTheModelWroteNeverRunsUnattended) {
+  EasternTime tz;
+  Room room;
+  const std::string option = "every day at 9:00: buy ETH for 5 USDC";
+  room.modelAnswer = R"({"route":"chat","reply":"A daily buy would average in.","options":[{"title":"Daily",)"
+                     R"("comment":"5 USDC a day","command":")" + option + R"(","recommended":true}]})";
+  room.loop.sync([&] { room.ws->send("how should I buy ETH?", MessageSource::composer); });
+  for (int i = 0; i < 400 && !room.on([&] { return room.ws->nextSteps().has_value(); }); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  room.loop.sync([&] { room.ws->send(option, MessageSource::quickButton); });
+  room.loop.sync([] {});
+  const auto tasks = room.automations->tasks().all();
+  ASSERT_EQ(tasks.size(), 1u);
+  EXPECT_TRUE(tasks.front().untrusted.value_or(false));
+  const auto replies = room.replies();
+  EXPECT_NE(replies.back().find("These steps aren’t your own words, so its moves will wait for your Confirm."),
+            std::string::npos) << replies.back();
 }
 
 TEST(AutomationRound, ATaskWithAConditionRunsOnlyWhenAFreshMarkMeetsIt) {

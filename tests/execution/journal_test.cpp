@@ -45,10 +45,13 @@ TEST(Journal, FirstAppendCreatesAPrivateFileWithOneLine) {
   journal.append(entry("hyperliquid", "1733000000000", Kind::signed_, kNow, "entry: buy 0.5 ETH"));
   EXPECT_EQ(fileMode(journal.url()), 0600u);
   EXPECT_EQ(contentsOf(journal.url()),
-            R"({"at":"2027-01-15T08:00:00Z","chain":"hyperliquid","id":"1733000000000","kind":"signed","note":"entry: buy 0.5 ETH"})"
+            R"({"at":"2027-01-15T08:00:00.000Z","chain":"hyperliquid","id":"1733000000000","kind":"signed","note":"entry: buy 0.5 ETH"})"
             "\n");
   ASSERT_EQ(journal.entries().size(), 1u);
   EXPECT_EQ(journal.entries()[0], entry("hyperliquid", "1733000000000", Kind::signed_, kNow, "entry: buy 0.5 ETH"));
+  // Milliseconds survive the file (they once were cut to whole seconds).
+  journal.append(entry("solana", "5VER", Kind::signed_, kNow + 2, "send 1 SOL"));
+  EXPECT_EQ(journal.entries().at(1).at, kNow + 2);
 }
 
 TEST(Journal, TheLastEntryOfEachChainAndIdDecides) {

@@ -93,7 +93,10 @@ std::optional<PositionCommand> PositionCommand::parse(std::string_view text) {
       auto p = number(*m->group(1));
       // A share above the whole position is not a fraction of it.
       if (!p || p->isZero() || *p > Decimal(100)) return std::nullopt;
-      return PositionCommand{close{*p / Decimal(100)}};
+      // A share so small that it rounds to nothing would be written as "close 0%".
+      const Decimal share = *p / Decimal(100);
+      if (share.isZero()) return std::nullopt;
+      return PositionCommand{close{share}};
     }
     return PositionCommand{close{Decimal(1)}};
   };

@@ -27,7 +27,7 @@ RelayEVMDeposit RelayFunding::quoteEVMToHyperliquid(const EVMNetwork& network, c
   out.arriving = q.amountOutFormatted;
   out.feesUSD = q.feesUSD;
   out.seconds = q.seconds;
-  for (auto& step : q.evm) out.calls.push_back({step.id, step.to, std::move(step.data), step.value, step.chainId});
+  out.calls = std::move(q.evm);
   if (!q.solanaInstructions.empty()) out.calls.clear();  // not a deposit on the network asked for
   return out;
 }

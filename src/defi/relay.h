@@ -40,13 +40,7 @@ struct RelayQuoteRequest {
 
 // A quote of any pair, as read from the answer.
 struct RelayQuote {
-  struct EVMStep {
-    std::string id;
-    std::string to;
-    Bytes data;
-    std::string value;  // wei, decimal
-    std::uint64_t chainId = 0;
-  };
+  using EVMStep = RelayEVMDeposit::Call;
   std::string requestId;
   std::string sender;
   std::string recipient;
